@@ -1,0 +1,44 @@
+#ifndef PLATFORM_HOST_LIBRARIES_H
+#define PLATFORM_HOST_LIBRARIES_H
+
+#include <cstdio>
+
+#include <proto/dos.h>
+#include <proto/exec.h>
+#include <proto/gadtools.h>
+#include <proto/graphics.h>
+#include <proto/intuition.h>
+#include <proto/newlib.h>
+#include <proto/utility.h>
+
+/* One library of the host's registry, with the counts the balance report needs. */
+struct HostLibrary {
+    struct Library library;
+    struct Interface *mainInterface;
+    bool present;
+    bool hasInterface;
+    unsigned opens;
+    unsigned closes;
+    unsigned interfacesTaken;
+    unsigned interfacesDropped;
+};
+
+/* The "main" interface of each library, defined by the library's own file. */
+extern struct ExecIFace hostExecInterface;
+extern struct UtilityIFace hostUtilityInterface;
+extern struct NewlibIFace hostNewlibInterface;
+extern struct DOSIFace hostDosInterface;
+extern struct IntuitionIFace hostIntuitionInterface;
+extern struct GadToolsIFace hostGadToolsInterface;
+extern struct GraphicsIFace hostGraphicsInterface;
+
+/* Sets up the registry from the host controls; the start-up calls it first. */
+void PrepareHostLibraries();
+
+/* Writes the open and close counts of every library and the DOS locks still held. */
+void WriteBalanceReport(std::FILE *report);
+
+/* The number of DOS locks handed out and not yet released. */
+unsigned CountHeldLocks();
+
+#endif

@@ -1,0 +1,18 @@
+#ifndef PROTO_DOS_H
+#define PROTO_DOS_H
+
+#include <dos/dos.h>
+#include <exec/interfaces.h>
+
+struct DOSIFace : Interface {
+    BPTR Lock(CONST_STRPTR name, LONG mode);
+    void UnLock(BPTR lock);
+    BPTR CreateDir(CONST_STRPTR name);
+    LONG IoErr();
+    void Delay(LONG ticks);
+};
+
+extern struct Library *DOSBase;
+extern struct DOSIFace *IDOS;
+
+#endif

@@ -1,0 +1,123 @@
+#include "archive.h"
+
+#include <stdio.h>
+
+#include <proto/dos.h>
+
+#include "../progress/progress.h"
+#include "EntryName.h"
+#include "Percentages.h"
+
+static void ShowEntryError(const char *format, const char *name)
+{
+    snprintf(printbuffer, sizeof printbuffer, format, name);
+    UpdateMessage(printbuffer, 1);
+}
+
+static int UnpackDirectory(const struct FileHeader *entry, const char *path)
+{
+    if (fakeit)
+        return ENTRY_DONE;
+    BPTR lock = IDOS->CreateDir(path);
+    if (lock != 0) {
+        IDOS->UnLock(lock);
+        return ENTRY_DONE;
+    }
+    /* Whatever already holds the name counts as the directory. */
+    if (IDOS->IoErr() == ERROR_OBJECT_EXISTS)
+        return ENTRY_DONE;
+    ShowEntryError("Unable to create directory %s", entry->name);
+    return RUN_FAILED;
+}
+
+/* Copies the entry's data in pieces of at most BUFFER_SIZE bytes; the sizing
+   pass reads the same pieces and only counts them. */
+static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const char *path)
+{
+    FILE *output = NULL;
+    if (!fakeit) {
+        output = fopen(path, "w");
+        if (output == NULL) {
+            ShowEntryError("Unable to create file %s", entry->name);
+            return RUN_FAILED;
+        }
+    }
+    uint32_t size = ReadBigEndian32(entry->size);
+    uint32_t remaining = size;
+    uint32_t done = 0;
+    while (remaining != 0) {
+        uint32_t piece = remaining <= BUFFER_SIZE ? remaining : BUFFER_SIZE;
+        if (ReadArchive(stream, Buffer, piece) != (int)piece) {
+            ShowEntryError("Error reading %s from archive stream", entry->name);
+            if (output != NULL)
+                fclose(output);
+            return RUN_FAILED;
+        }
+        if (fakeit) {
+            remaining -= piece;
+            done += piece;
+            continue;
+        }
+        if (fwrite(Buffer, piece, 1, output) == 0) {
+            ShowEntryError("Error writing to %s", entry->name);
+            fclose(output);
+            return RUN_FAILED;
+        }
+        remaining -= piece;
+        bytescount += piece;
+        done += piece;
+        int total = ComputeTotalPercentage(bytescount, totalfilesize);
+        if (UpdatePercentage(total, ComputeFilePercentage(done, size)) == 0) {
+            fclose(output);
+            return RUN_ABORTED;
+        }
+    }
+    if (fakeit) {
+        totalfilesize += done;
+        return ENTRY_DONE;
+    }
+    /* The last buffered bytes reach the disk only here: a failing close is a
+       failed write. */
+    if (fclose(output) != 0) {
+        ShowEntryError("Error writing to %s", entry->name);
+        return RUN_FAILED;
+    }
+    return ENTRY_DONE;
+}
+
+int UnpackFile(gzFile stream)
+{
+    struct FileHeader entry;
+    char text[2048];
+    int count = ReadArchive(stream, &entry, sizeof entry);
+    if (count == 0)
+        return ARCHIVE_ENDED;
+    if (count != (int)sizeof entry) {
+        UpdateMessage("Error reading archive file header", 1);
+        return RUN_FAILED;
+    }
+    /* A name that could reach outside the destination stops the run; in the
+       sizing pass that is before anything has been created. */
+    if (!IsSafeEntryName(entry.name, sizeof entry.name)) {
+        /* Room for the escaped name next to the message's 20 other characters. */
+        char escaped[sizeof printbuffer - 20];
+        EscapeText(entry.name, sizeof entry.name, escaped, sizeof escaped, ESCAPE_BACKSLASH);
+        ShowEntryError("Unsafe entry name \"%s\"", escaped);
+        return RUN_FAILED;
+    }
+    if (fakeit) {
+        snprintf(text, sizeof text, "Preparing %s", entry.name);
+        UpdateMessage(text, 0);
+    } else {
+        UpdateMessage(entry.name, 0);
+    }
+    snprintf(text, sizeof text, "%s%s", thefile, entry.name);
+    switch (ReadBigEndian16(entry.type)) {
+    case ENTRY_DIRECTORY:
+        return UnpackDirectory(&entry, text);
+    case ENTRY_FILE:
+        return UnpackFileData(stream, &entry, text);
+    default:
+        return ENTRY_DONE;
+    }
+}

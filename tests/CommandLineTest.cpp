@@ -1,0 +1,174 @@
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "support/Archives.h"
+#include "support/Files.h"
+#include "support/Program.h"
+#include "support/TempDir.h"
+
+namespace {
+
+const std::string usage =
+    "Usage: Velorin <options>\n"
+    "   -archive: specify the archive name\n"
+    "   -dest:    specify the patch to expand to\n";
+
+std::string ExampleArchive(const TempDir &dir)
+{
+    std::string path = dir / "pkg.gz";
+    WriteArchive(path, StreamBuilder().Directory("docs").File("docs/readme", "hello").Bytes());
+    return path;
+}
+
+struct CommandLineFault {
+    std::vector<std::string> args;
+    std::string out;
+};
+
+TEST(CommandLine, EachFaultPrintsItsLinesAndReturnsZero)
+{
+    const std::string tooLong(512, 'x');
+    const std::vector<CommandLineFault> faults = {
+        {{}, "Missing destination\n"},
+        {{"-archive", "a.gz"}, "Missing destination\n"},
+        {{"-dest", "Work:x"}, "Missing archive name\n"},
+        {{"-dest", "-archive"}, "Missing archive name\n"},
+        {{"-dest", "Work:x", "-archive", "a.gz", "-verbose", "yes"}, usage},
+        {{"-dest", "Work:x", "-archive", "a.gz", "extra"}, usage},
+        {{"-dest", "Work:x", "-archive"}, usage},
+        {{"-destination", "x", "-archive", "a.gz"}, usage},
+        {{"-d", "x", "-archive", "a.gz"}, usage},
+        {{"dest", "x", "-archive", "a.gz"}, usage},
+        {{"-verbose", "yes", "-dest", "x", "-archive", "a.gz"}, usage},
+        {{"-dest", tooLong, "-archive", "a.gz"}, "Destination name too long\n"},
+        {{"-dest", "x", "-archive", tooLong}, "Archive name too long\n"},
+    };
+    for (const CommandLineFault &fault : faults) {
+        RunResult result = RunVelorin(fault.args);
+        std::string shown = testing::PrintToString(fault.args);
+        EXPECT_EQ(result.exitCode, 0) << shown;
+        EXPECT_EQ(result.out, fault.out) << shown;
+        EXPECT_EQ(result.err, "") << shown;
+    }
+}
+
+TEST(CommandLine, OptionNamesIgnoreCaseAndTheLastValueCounts)
+{
+    TempDir dir;
+    std::string archive = ExampleArchive(dir);
+    RunResult result =
+        RunVelorin({"-DEST", dir / "one", "-dest", dir.Path(), "-Archive", archive});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(ReadFile(dir / "docs/readme"), "hello");
+}
+
+TEST(CommandLine, ValueOf511CharactersReachesTheExtractionWhole)
+{
+    TempDir dir;
+    std::string archive = ExampleArchive(dir);
+    std::string destination = dir.Path();
+    while (destination.size() < 511) {
+        destination += "/" + std::string(std::min<size_t>(100, 511 - destination.size() - 1), 'd');
+        ASSERT_EQ(mkdir(destination.c_str(), 0777), 0) << destination;
+    }
+    ASSERT_EQ(destination.size(), 511u);
+    RunResult result = RunVelorin({"-archive", archive, "-dest", destination});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(ReadFile(destination + "/docs/readme"), "hello");
+}
+
+TEST(CommandLine, ArchiveOrDestinationFaultsEndTheRunWithZero)
+{
+    TempDir dir;
+    std::string archive = ExampleArchive(dir);
+    RunResult missingArchive = RunVelorin({"-archive", dir / "none.gz", "-dest", dir.Path()});
+    EXPECT_EQ(missingArchive.exitCode, 0);
+    EXPECT_EQ(missingArchive.err, "Unable to open archive " + dir.Path() + "/none.gz\n");
+
+    RunResult missingDestination = RunVelorin({"-archive", archive, "-dest", dir / "absent"});
+    EXPECT_EQ(missingDestination.exitCode, 0);
+    EXPECT_EQ(missingDestination.err, "Unable to change directory to " + dir.Path() + "/absent\n");
+
+    /* An empty destination never becomes the root directory. */
+    RunResult emptyDestination = RunVelorin({"-archive", archive, "-dest", ""});
+    EXPECT_EQ(emptyDestination.exitCode, 0);
+    EXPECT_EQ(emptyDestination.err, "Unable to change directory to \n");
+    EXPECT_EQ(SnapshotTree(dir.Path()).size(), 1u);
+}
+
+TEST(Libraries, TooOldWindowLibraryEndsTheRunWithItsLineAndNoLineBreak)
+{
+    for (std::string library : {"intuition", "gadtools", "graphics"}) {
+        RunOptions options;
+        options.environment["VELORIN_HOST_LIBRARIES"] = library + ".library=35";
+        RunResult result = RunVelorin({"-dest", "x", "-archive", "a.gz"}, options);
+        EXPECT_EQ(result.exitCode, 0) << library;
+        EXPECT_EQ(result.out, "Unable to open " + library + ".library");
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+TEST(Libraries, MissingStartUpLibraryRaisesItsAlertWithReturnCode20)
+{
+    const std::vector<std::pair<std::string, std::string>> alerts = {
+        {"utility.library=missing", "System alert 0x3800C: cannot open utility.library version 50\n"},
+        {"newlib.library=51", "System alert 0x3800E: cannot open newlib.library version 52\n"},
+        {"dos.library=no-interface", "System alert 0x38007: cannot open dos.library version 50\n"},
+    };
+    for (const auto &[control, alert] : alerts) {
+        RunOptions options;
+        options.environment["VELORIN_HOST_LIBRARIES"] = control;
+        RunResult result = RunVelorin({"-dest", "x", "-archive", "a.gz"}, options);
+        EXPECT_EQ(result.exitCode, 20) << control;
+        EXPECT_EQ(result.err, alert);
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+TEST(Libraries, AutoOpenFailureAbortsBeforeMainWithReturnCode20)
+{
+    const std::vector<std::pair<std::string, std::string>> failures = {
+        {"gadtools.library=missing", "ERROR: Failed to open 'gadtools.library'.\n"},
+        {"intuition.library=missing", "ERROR: Failed to open 'intuition.library'.\n"},
+        {"graphics.library=no-interface",
+         "ERROR: Failed to get 'main' V1 interface for 'graphics.library'.\n"},
+    };
+    for (const auto &[control, message] : failures) {
+        RunOptions options;
+        options.environment["VELORIN_HOST_LIBRARIES"] = control;
+        RunResult result = RunVelorin({}, options);
+        EXPECT_EQ(result.exitCode, 20) << control;
+        EXPECT_EQ(result.err, message);
+        /* main never ran: no "Missing destination". */
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+TEST(Libraries, AutoOpenMessageGoesToStandardOutputWithoutAnErrorStream)
+{
+    RunOptions options;
+    options.environment["VELORIN_HOST_LIBRARIES"] = "graphics.library=missing";
+    options.closeStandardError = true;
+    RunResult result = RunVelorin({}, options);
+    EXPECT_EQ(result.exitCode, 20);
+    EXPECT_EQ(result.out, "ERROR: Failed to open 'graphics.library'.\n");
+}
+
+TEST(Libraries, WindowLibrariesAreOpenedTwiceAndClosedTwice)
+{
+    TempDir dir;
+    RunResult result = RunVelorin({"-archive", ExampleArchive(dir), "-dest", dir.Path()});
+    EXPECT_EQ(result.exitCode, 1);
+    for (std::string library : {"intuition", "gadtools", "graphics"})
+        EXPECT_NE(result.balanceReport.find(library +
+                                            ".library opened 2 closed 2 interface taken 1 dropped 1"),
+                  std::string::npos)
+            << result.balanceReport;
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#ifndef TESTS_SUPPORT_ARCHIVES_H
+#define TESTS_SUPPORT_ARCHIVES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/* Builds archive streams byte by byte, including malformed ones. */
+class StreamBuilder {
+public:
+    /* Starts with a valid 8-byte header. */
+    StreamBuilder();
+
+    StreamBuilder &Directory(const std::string &name);
+    StreamBuilder &File(const std::string &name, const std::string &data);
+    StreamBuilder &Entry(const std::string &name, uint32_t size, uint16_t type);
+    StreamBuilder &Raw(const std::string &bytes);
+
+    const std::string &Bytes() const { return bytes_; }
+    /* Stream offsets at which an entry begins, and the end of the stream. */
+    const std::vector<size_t> &Boundaries() const { return boundaries_; }
+
+private:
+    std::string bytes_;
+    std::vector<size_t> boundaries_;
+};
+
+/* Writes a stream to path: gzip-compressed, or plain at level 0. */
+void WriteArchive(const std::string &path, const std::string &stream, int level = 6);
+
+/* The names of an archive's entries, in stream order, read with zlib. */
+std::vector<std::string> ListArchiveNames(const std::string &path);
+
+#endif

@@ -1,0 +1,20 @@
+#ifndef TESTS_SUPPORT_FILES_H
+#define TESTS_SUPPORT_FILES_H
+
+#include <map>
+#include <string>
+
+void WriteFile(const std::string &path, const std::string &content);
+std::string ReadFile(const std::string &path);
+
+/* Everything below root, by relative path: "dir" for a directory,
+   "file:" and the content for a file, "link:" and the target for a
+   symbolic link. Two equal snapshots mean nothing was created, removed
+   or changed. */
+using TreeSnapshot = std::map<std::string, std::string>;
+TreeSnapshot SnapshotTree(const std::string &root);
+
+/* Bytes that look like file data and do not compress to nothing. */
+std::string MakeData(size_t size, unsigned seed);
+
+#endif

@@ -1,5 +1,6 @@
 #include "HostControls.h"
 #include "HostLibraries.h"
+#include "Presentation.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -108,13 +109,17 @@ LONG DOSIFace::IoErr()
     return lastError;
 }
 
+/* With a window open the pause is the presentation's, which keeps the
+   window alive and shows it to the person while the program waits. */
 void DOSIFace::Delay(LONG ticks)
 {
-    if (ticks <= 0 || IsHostClockInstant())
+    if (!GetOpenWindows().empty()) {
+        GetPresentation().Pause(ticks);
         return;
-    long long nanoseconds = static_cast<long long>(ticks) * (1000000000LL / TICKS_PER_SECOND);
-    timespec remaining = {static_cast<time_t>(nanoseconds / 1000000000LL),
-                          static_cast<long>(nanoseconds % 1000000000LL)};
+    }
+    unsigned long long milliseconds = GetPauseMilliseconds(ticks);
+    timespec remaining = {static_cast<time_t>(milliseconds / 1000),
+                          static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
     }
 }

@@ -1,5 +1,6 @@
 #include "HostLibraries.h"
 #include "HostControls.h"
+#include "HostModel.h"
 
 #include <cstring>
 
@@ -7,9 +8,6 @@
 
 struct ExecIFace hostExecInterface;
 struct UtilityIFace hostUtilityInterface;
-struct IntuitionIFace hostIntuitionInterface;
-struct GadToolsIFace hostGadToolsInterface;
-struct GraphicsIFace hostGraphicsInterface;
 
 namespace {
 
@@ -128,4 +126,11 @@ void WriteBalanceReport(std::FILE *report)
                      library.library.lib_Node.ln_Name, library.opens, library.closes,
                      library.interfacesTaken, library.interfacesDropped);
     std::fprintf(report, "locks held %u\n", CountHeldLocks());
+    std::fprintf(report, "screen locks held %u\n", hostObjects.screenLocks);
+    std::fprintf(report, "draw infos held %u\n", hostObjects.drawInfos);
+    std::fprintf(report, "windows held %u\n", hostObjects.windows);
+    std::fprintf(report, "visual infos held %u\n", hostObjects.visualInfos);
+    std::fprintf(report, "gadgets held %u\n", hostObjects.gadgets);
+    std::fprintf(report, "messages held %u\n", hostObjects.messages);
+    std::fprintf(report, "refreshes held %u\n", hostObjects.refreshesBegun - hostObjects.refreshesEnded);
 }

@@ -5,8 +5,9 @@
  * Host controls: the one place where tests reach into the platform layer.
  *
  * They are environment variables, read once by the start-up and only by the
- * platform layer. With none of them set, the platform behaves as the system
- * it stands in for; the program itself never sees them.
+ * platform layer; in-process tests may change the same fields through
+ * GetHostControls(). With none of them set, the platform behaves as the
+ * system it stands in for, and the program itself never sees them.
  *
  *   VELORIN_HOST_LIBRARIES   Comma-separated NAME=STATE pairs that change what
  *                            the library registry offers, for example
@@ -15,13 +16,35 @@
  *                            that version), "missing" (OpenLibrary finds no
  *                            such library) or "no-interface" (the library
  *                            opens, but has no "main" interface).
- *   VELORIN_HOST_CLOCK       "instant": Delay returns at once instead of
- *                            waiting its ticks.
+ *   VELORIN_HOST_CLOCK       "instant": Delay and the presentations' pauses
+ *                            return at once instead of waiting their ticks.
  *   VELORIN_HOST_BALANCE_REPORT
  *                            A file to which the start-up writes, as the very
  *                            last step of the process, how often each library
  *                            was opened and closed, each interface fetched and
- *                            dropped, and how many DOS locks are still held.
+ *                            dropped, and how many locks, screens, windows,
+ *                            gadgets and messages are still held.
+ *   VELORIN_HOST_PRESENTATION
+ *                            "desktop", "terminal" or "headless": how windows
+ *                            are shown. Unset, the desktop is used when there
+ *                            is a display, the terminal when standard error is
+ *                            one, and nothing otherwise.
+ *   VELORIN_HOST_SCREEN      WIDTHxHEIGHT or WIDTHxHEIGHTxFONTHEIGHT: the
+ *                            default public screen. Unset, it takes the
+ *                            display's size on the desktop, and is 640x256
+ *                            with an 8-line font elsewhere.
+ *   VELORIN_HOST_INSTALLER_SCREEN
+ *                            The same form: a public screen named "INSTALLER"
+ *                            exists, with that size. Unset, there is none.
+ *   VELORIN_HOST_FAIL        Comma-separated names of calls that fail:
+ *                            LockPubScreen, GetVisualInfo, CreateContext,
+ *                            CreateGadget, GetScreenDrawInfo, OpenWindowTags.
+ *   VELORIN_HOST_ABORT_AT    N: the person presses a window's first button just
+ *                            before the program looks at that window's
+ *                            messages for the N-th time.
+ *   VELORIN_HOST_ANSWER      The label of the button that answers a request
+ *                            when no person can (the headless presentation);
+ *                            unset, the rightmost button answers.
  */
 
 enum HostLibraryState {
@@ -31,15 +54,33 @@ enum HostLibraryState {
     HOST_LIBRARY_NO_INTERFACE,
 };
 
+struct HostScreenSize {
+    bool given;
+    long width;
+    long height;
+    long fontHeight;
+};
+
+struct HostControls {
+    const char *libraries;
+    bool instantClock;
+    const char *balanceReport;
+    const char *presentation;
+    HostScreenSize screen;
+    HostScreenSize installerScreen;
+    const char *failingCalls;
+    unsigned long abortAt;
+    const char *answer;
+};
+
 void ReadHostControls();
+HostControls &GetHostControls();
 
 /* What VELORIN_HOST_LIBRARIES says of one library; *version is set for
    HOST_LIBRARY_VERSION. */
 HostLibraryState GetHostLibraryControl(const char *libraryName, unsigned *version);
 
-bool IsHostClockInstant();
-
-/* The balance report's file, or nullptr when none was asked for. */
-const char *GetHostBalanceReportPath();
+/* Whether VELORIN_HOST_FAIL names the call. */
+bool IsHostCallFailing(const char *callName);
 
 #endif

@@ -35,7 +35,8 @@ extern struct GraphicsIFace hostGraphicsInterface;
 /* Sets up the registry from the host controls; the start-up calls it first. */
 void PrepareHostLibraries();
 
-/* Writes the open and close counts of every library and the DOS locks still held. */
+/* Writes the open and close counts of every library, and how many locks,
+   screen locks, windows, gadgets and messages are still held. */
 void WriteBalanceReport(std::FILE *report);
 
 /* The number of DOS locks handed out and not yet released. */

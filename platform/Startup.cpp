@@ -71,7 +71,7 @@ __attribute__((destructor(101))) void EndProgram()
     CloseStartupLibrary(DOSBase, IDOS);
     CloseStartupLibrary(NewlibBase, INewlib);
     CloseStartupLibrary(UtilityBase, IUtility);
-    const char *reportPath = GetHostBalanceReportPath();
+    const char *reportPath = GetHostControls().balanceReport;
     if (reportPath == nullptr)
         return;
     std::FILE *report = std::fopen(reportPath, "w");

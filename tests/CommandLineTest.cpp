@@ -73,7 +73,8 @@ TEST(CommandLine, ValueOf511CharactersReachesTheExtractionWhole)
     std::string archive = ExampleArchive(dir);
     std::string destination = dir.Path();
     while (destination.size() < 511) {
-        destination += "/" + std::string(std::min<size_t>(100, 511 - destination.size() - 1), 'd');
+        destination.push_back('/');
+        destination.append(std::min<size_t>(100, 511 - destination.size()), 'd');
         ASSERT_EQ(mkdir(destination.c_str(), 0777), 0) << destination;
     }
     ASSERT_EQ(destination.size(), 511u);

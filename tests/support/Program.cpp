@@ -1,8 +1,11 @@
 #include "Program.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <sstream>
+#include <stdexcept>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -26,84 +29,139 @@ void RedirectTo(const std::string &path, int descriptor)
 }
 
 /* True when every library line shows as many closes as opens and as many
-   drops as takes, and no lock is held. */
+   drops as takes, and every "... held N" line shows 0. */
 bool IsBalanced(const std::string &report)
 {
     std::istringstream lines(report);
     std::string line;
-    int libraries = 0;
-    bool locksFree = false;
+    int libraries = 0, holdings = 0;
     while (std::getline(lines, line)) {
         char name[64];
-        unsigned opened, closed, taken, dropped, locks;
+        unsigned opened, closed, taken, dropped;
+        size_t held = line.find(" held ");
         if (std::sscanf(line.c_str(), "%63s opened %u closed %u interface taken %u dropped %u",
                         name, &opened, &closed, &taken, &dropped) == 5) {
             if (opened != closed || taken != dropped)
                 return false;
             libraries++;
-        } else if (std::sscanf(line.c_str(), "locks held %u", &locks) == 1) {
-            locksFree = locks == 0;
+        } else if (held != std::string::npos) {
+            if (line.substr(held + 6) != "0")
+                return false;
+            holdings++;
         }
     }
-    return libraries == 6 && locksFree;
+    return libraries == 6 && holdings == 8;
 }
 
 }  // namespace
 
+BackgroundProgram::BackgroundProgram(const std::string &binary, const std::vector<std::string> &args,
+                                     const RunOptions &options)
+    : closeStandardError_(options.closeStandardError)
+{
+    std::string outPath = capture_ / "out", errPath = capture_ / "err";
+    pid_ = fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+    if (pid_ != 0)
+        return;
+    for (const auto &[name, value] : options.environment)
+        setenv(name.c_str(), value.c_str(), 1);
+    int input = open("/dev/null", O_RDONLY);
+    dup2(input, STDIN_FILENO);
+    RedirectTo(outPath, STDOUT_FILENO);
+    if (options.closeStandardError)
+        close(STDERR_FILENO);
+    else
+        RedirectTo(errPath, STDERR_FILENO);
+    if (options.fileSizeLimit != 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(binary.c_str()));
+    for (const std::string &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(binary.c_str(), argv.data());
+    _exit(127);
+}
+
+BackgroundProgram::~BackgroundProgram()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+RunResult BackgroundProgram::Finish(int timeoutSeconds)
+{
+    int status = 0;
+    time_t deadline = time(nullptr) + timeoutSeconds;
+    for (;;) {
+        pid_t ended = waitpid(pid_, &status, timeoutSeconds > 0 ? WNOHANG : 0);
+        if (ended == pid_)
+            break;
+        if (ended < 0 && errno != EINTR)
+            throw std::runtime_error("waitpid failed");
+        if (timeoutSeconds > 0 && time(nullptr) >= deadline) {
+            ADD_FAILURE() << "the program ran longer than " << timeoutSeconds << " s; killed";
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            break;
+        }
+        if (ended == 0)
+            usleep(10000);
+    }
+    pid_ = -1;
+    RunResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadFile(capture_ / "out");
+    if (!closeStandardError_)
+        result.err = ReadFile(capture_ / "err");
+    return result;
+}
+
 RunResult RunProgram(const std::string &binary, const std::vector<std::string> &args,
                      const RunOptions &options)
 {
-    TempDir capture;
-    std::string outPath = capture / "out", errPath = capture / "err";
-    pid_t child = fork();
-    if (child < 0)
-        throw std::runtime_error("fork failed");
-    if (child == 0) {
-        for (const auto &[name, value] : options.environment)
-            setenv(name.c_str(), value.c_str(), 1);
-        int input = open("/dev/null", O_RDONLY);
-        dup2(input, STDIN_FILENO);
-        RedirectTo(outPath, STDOUT_FILENO);
-        if (options.closeStandardError)
-            close(STDERR_FILENO);
-        else
-            RedirectTo(errPath, STDERR_FILENO);
-        if (options.fileSizeLimit != 0) {
-            signal(SIGXFSZ, SIG_IGN);
-            rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(binary.c_str()));
-        for (const std::string &arg : args)
-            argv.push_back(const_cast<char *>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(binary.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-    }
-    RunResult result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadFile(outPath);
-    if (!options.closeStandardError)
-        result.err = ReadFile(errPath);
+    return BackgroundProgram(binary, args, options).Finish();
+}
+
+void AddVelorinControls(RunOptions &options, const std::string &reportPath)
+{
+    options.environment["VELORIN_HOST_CLOCK"] = "instant";
+    options.environment.emplace("VELORIN_HOST_PRESENTATION", "headless");
+    options.environment["VELORIN_HOST_BALANCE_REPORT"] = reportPath;
+}
+
+void ExpectBalanced(const std::string &balanceReport)
+{
+    EXPECT_TRUE(IsBalanced(balanceReport))
+        << "unbalanced library opens or locks at exit:\n" << balanceReport;
+}
+
+BackgroundVelorin::BackgroundVelorin(const std::vector<std::string> &args, RunOptions options)
+{
+    AddVelorinControls(options, reportDir_ / "balance");
+    program_ = std::make_unique<BackgroundProgram>(VELORIN_BINARY, args, options);
+}
+
+RunResult BackgroundVelorin::Finish(int timeoutSeconds)
+{
+    RunResult result = program_->Finish(timeoutSeconds);
+    std::string reportPath = reportDir_ / "balance";
+    if (access(reportPath.c_str(), R_OK) == 0)
+        result.balanceReport = ReadFile(reportPath);
+    ExpectBalanced(result.balanceReport);
     return result;
 }
 
 RunResult RunVelorin(const std::vector<std::string> &args, RunOptions options)
 {
-    TempDir reportDir;
-    std::string reportPath = reportDir / "balance";
-    options.environment["VELORIN_HOST_CLOCK"] = "instant";
-    options.environment["VELORIN_HOST_BALANCE_REPORT"] = reportPath;
-    RunResult result = RunProgram(VELORIN_BINARY, args, options);
-    if (access(reportPath.c_str(), R_OK) == 0)
-        result.balanceReport = ReadFile(reportPath);
-    EXPECT_TRUE(IsBalanced(result.balanceReport))
-        << "unbalanced library opens or locks at exit:\n" << result.balanceReport;
-    return result;
+    return BackgroundVelorin(args, std::move(options)).Finish();
 }
 
 RunResult RunPack(const std::vector<std::string> &args)

@@ -2,8 +2,13 @@
 #define TESTS_SUPPORT_PROGRAM_H
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
+
+#include "TempDir.h"
 
 struct RunOptions {
     std::map<std::string, std::string> environment;
@@ -19,12 +24,54 @@ struct RunResult {
     std::string balanceReport;
 };
 
+/* A program running in the background, its standard input /dev/null and its
+   output captured. Killed if it is still running when the object goes. */
+class BackgroundProgram {
+public:
+    BackgroundProgram(const std::string &binary, const std::vector<std::string> &args,
+                      const RunOptions &options = {});
+    BackgroundProgram(const BackgroundProgram &) = delete;
+    BackgroundProgram &operator=(const BackgroundProgram &) = delete;
+    ~BackgroundProgram();
+
+    pid_t Pid() const { return pid_; }
+    /* Waits for the end; after timeoutSeconds (0: no limit) the program is
+       killed and the test fails. */
+    RunResult Finish(int timeoutSeconds = 0);
+
+private:
+    TempDir capture_;
+    pid_t pid_ = -1;
+    bool closeStandardError_;
+};
+
 RunResult RunProgram(const std::string &binary, const std::vector<std::string> &args,
                      const RunOptions &options = {});
 
-/* Runs velorin with an instant clock and checks, as every run must show,
-   that each library opened was closed, each interface taken was dropped and
-   no lock is left held. */
+/* The host controls that every test run of velorin has: an instant clock,
+   no presentation unless the options choose one ("" lets velorin choose as
+   it would for a person), and a balance report written to reportPath. */
+void AddVelorinControls(RunOptions &options, const std::string &reportPath);
+
+/* Checks, as every run must show, that each library opened was closed, each
+   interface taken was dropped and no lock, screen, window, gadget or message
+   is left held. */
+void ExpectBalanced(const std::string &balanceReport);
+
+/* Velorin started in the background with those controls; Finish checks the
+   balance report. */
+class BackgroundVelorin {
+public:
+    explicit BackgroundVelorin(const std::vector<std::string> &args, RunOptions options = {});
+
+    pid_t Pid() const { return program_->Pid(); }
+    RunResult Finish(int timeoutSeconds = 0);
+
+private:
+    TempDir reportDir_;
+    std::unique_ptr<BackgroundProgram> program_;
+};
+
 RunResult RunVelorin(const std::vector<std::string> &args, RunOptions options = {});
 
 /* Runs velorin-pack. */

@@ -1,0 +1,22 @@
+#ifndef PLATFORM_FONT_H
+#define PLATFORM_FONT_H
+
+/* The screens' bitmap font: 8 pixels wide, 8 glyph rows, ISO-8859-1. */
+
+#define FONT_WIDTH 8
+#define FONT_ROWS 8
+/* The glyph row on which characters stand; rows below it hold descenders. */
+#define FONT_BASELINE 6
+
+extern const unsigned char fontGlyphs[256][8];
+
+/* The rows of a character's glyph; a character without one (a control
+   character) is drawn as a hollow box, so that every byte stays visible. */
+inline const unsigned char *GetGlyph(unsigned char character)
+{
+    static const unsigned char box[FONT_ROWS] = {0x00, 0x7e, 0x42, 0x42, 0x42, 0x42, 0x7e, 0x00};
+    bool printable = (character >= 0x20 && character < 0x7f) || character >= 0xa0;
+    return printable ? fontGlyphs[character] : box;
+}
+
+#endif

@@ -1,0 +1,147 @@
+#include "Font.h"
+#include "HostControls.h"
+#include "HostLibraries.h"
+#include "HostModel.h"
+#include "Presentation.h"
+
+/* gadtools.library: visual info, the context gadget, bevelled buttons with
+   their labels centred inside, and the window's message queue. */
+
+struct GadToolsIFace hostGadToolsInterface;
+
+namespace {
+
+struct VisualInfo {
+    struct Screen *screen;
+};
+
+}  // namespace
+
+void DrawButton(HostWindow &window, HostGadget &gadget)
+{
+    const UWORD *pens = window.screen->pens;
+    struct RastPort rp = window.rastPort;
+    LONG left = gadget.LeftEdge, top = gadget.TopEdge;
+    LONG right = left + gadget.Width - 1, bottom = top + gadget.Height - 1;
+    UBYTE light = UBYTE(pens[gadget.pressed ? SHADOWPEN : SHINEPEN]);
+    UBYTE dark = UBYTE(pens[gadget.pressed ? SHINEPEN : SHADOWPEN]);
+    FillPixels(window, left, top, right, bottom,
+               UBYTE(pens[gadget.pressed ? FILLPEN : BACKGROUNDPEN]), JAM1);
+    FillPixels(window, left, top, right, top, light, JAM1);
+    FillPixels(window, left, top, left, bottom, light, JAM1);
+    FillPixels(window, left + 1, bottom, right, bottom, dark, JAM1);
+    FillPixels(window, right, top + 1, right, bottom, dark, JAM1);
+    LONG labelWidth = LONG(gadget.label.size()) * FONT_WIDTH;
+    hostGraphicsInterface.SetAPen(&rp, pens[gadget.pressed ? FILLTEXTPEN : TEXTPEN]);
+    hostGraphicsInterface.SetDrMd(&rp, JAM1);
+    hostGraphicsInterface.Move(&rp, left + (gadget.Width - labelWidth) / 2,
+                               top + (gadget.Height - rp.TxHeight) / 2 + rp.TxBaseline);
+    hostGraphicsInterface.Text(&rp, gadget.label.c_str(), ULONG(gadget.label.size()));
+}
+
+APTR GadToolsIFace::GetVisualInfoA(struct Screen *screen, const struct TagItem *)
+{
+    if (screen == nullptr || IsHostCallFailing("GetVisualInfo"))
+        return nullptr;
+    hostObjects.visualInfos++;
+    return new VisualInfo{screen};
+}
+
+void GadToolsIFace::FreeVisualInfo(APTR visualInfo)
+{
+    if (visualInfo == nullptr)
+        return;
+    delete static_cast<VisualInfo *>(visualInfo);
+    hostObjects.visualInfos--;
+}
+
+struct Gadget *GadToolsIFace::CreateContext(struct Gadget **list)
+{
+    if (IsHostCallFailing("CreateContext"))
+        return nullptr;
+    HostGadget *context = new HostGadget{};
+    context->kind = GENERIC_KIND;
+    hostObjects.gadgets++;
+    *list = context;
+    return context;
+}
+
+struct Gadget *GadToolsIFace::CreateGadgetA(ULONG kind, struct Gadget *previous,
+                                            const struct NewGadget *newGadget,
+                                            const struct TagItem *)
+{
+    /* Like GadTools, a failure earlier in the chain makes every later
+       CreateGadget fail too, so that only the end result needs checking. */
+    if (previous == nullptr || newGadget == nullptr || kind != BUTTON_KIND ||
+        IsHostCallFailing("CreateGadget"))
+        return nullptr;
+    HostGadget *gadget = new HostGadget{};
+    gadget->kind = kind;
+    gadget->LeftEdge = newGadget->ng_LeftEdge;
+    gadget->TopEdge = newGadget->ng_TopEdge;
+    gadget->Width = newGadget->ng_Width;
+    gadget->Height = newGadget->ng_Height;
+    gadget->GadgetID = newGadget->ng_GadgetID;
+    gadget->UserData = newGadget->ng_UserData;
+    gadget->label = newGadget->ng_GadgetText != nullptr ? newGadget->ng_GadgetText : "";
+    previous->NextGadget = gadget;
+    hostObjects.gadgets++;
+    return gadget;
+}
+
+void GadToolsIFace::FreeGadgets(struct Gadget *list)
+{
+    while (list != nullptr) {
+        struct Gadget *next = list->NextGadget;
+        delete static_cast<HostGadget *>(list);
+        hostObjects.gadgets--;
+        list = next;
+    }
+}
+
+void GadToolsIFace::GT_RefreshWindow(struct Window *window, struct Requester *)
+{
+    HostWindow &host = *static_cast<HostWindow *>(window);
+    for (HostGadget *button : ListButtons(host))
+        DrawButton(host, *button);
+    GetPresentation().Refresh(host, true);
+}
+
+struct IntuiMessage *GadToolsIFace::GT_GetIMsg(struct MsgPort *port)
+{
+    HostWindow *window = FindWindowOfPort(port);
+    hostObjects.messageLooks++;
+    unsigned long abortAt = GetHostControls().abortAt;
+    if (window != nullptr && abortAt != 0 && hostObjects.messageLooks == abortAt) {
+        std::vector<HostGadget *> buttons = ListButtons(*window);
+        if (!buttons.empty())
+            ReleaseGadget(*window, *buttons.front());
+    }
+    GetPresentation().CheckInput();
+    struct Message *message = port->mp_First;
+    if (message == nullptr)
+        return nullptr;
+    port->mp_First = reinterpret_cast<struct Message *>(message->mn_Node.ln_Succ);
+    if (port->mp_First == nullptr)
+        port->mp_Last = nullptr;
+    message->mn_Node.ln_Succ = nullptr;
+    return reinterpret_cast<struct IntuiMessage *>(message);
+}
+
+void GadToolsIFace::GT_ReplyIMsg(struct IntuiMessage *message)
+{
+    if (message == nullptr)
+        return;
+    delete message;
+    hostObjects.messages--;
+}
+
+void GadToolsIFace::GT_BeginRefresh(struct Window *)
+{
+    hostObjects.refreshesBegun++;
+}
+
+void GadToolsIFace::GT_EndRefresh(struct Window *, LONG)
+{
+    hostObjects.refreshesEnded++;
+}

@@ -1,0 +1,169 @@
+#include "Font.h"
+#include "HostLibraries.h"
+#include "HostModel.h"
+#include "Presentation.h"
+
+#include <algorithm>
+
+/* graphics.library on the windows' pixel buffers. Coordinates are those of
+   the window, origin at its outer top-left corner; drawing outside the
+   window is clipped away. Rectangles and lines include both end points. */
+
+struct GraphicsIFace hostGraphicsInterface;
+
+namespace {
+
+UBYTE PenMask(const HostWindow &window)
+{
+    return UBYTE((1u << window.screen->depth) - 1);
+}
+
+void PlotPixel(HostWindow &window, LONG x, LONG y, UBYTE pen, UBYTE mode)
+{
+    if (x < 0 || y < 0 || x >= window.Width || y >= window.Height)
+        return;
+    UBYTE &pixel = window.pixels[size_t(y) * window.Width + x];
+    pixel = (mode & COMPLEMENT) ? UBYTE(pixel ^ PenMask(window)) : UBYTE(pen & PenMask(window));
+}
+
+/* Text runs under a freshly drawn area are gone. */
+void ForgetTextIn(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax)
+{
+    UWORD height = window.rastPort.TxHeight, baseline = window.rastPort.TxBaseline;
+    auto covered = [&](const TextRun &run) {
+        LONG left = run.x, right = run.x + LONG(run.bytes.size()) * FONT_WIDTH - 1;
+        LONG top = run.baseline - baseline, bottom = top + height - 1;
+        return left <= xMax && right >= xMin && top <= yMax && bottom >= yMin;
+    };
+    window.texts.erase(std::remove_if(window.texts.begin(), window.texts.end(), covered),
+                       window.texts.end());
+}
+
+}  // namespace
+
+void FillPixels(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax, UBYTE pen,
+                UBYTE mode)
+{
+    xMin = std::max<LONG>(xMin, 0);
+    yMin = std::max<LONG>(yMin, 0);
+    xMax = std::min<LONG>(xMax, window.Width - 1);
+    yMax = std::min<LONG>(yMax, window.Height - 1);
+    if (xMin > xMax || yMin > yMax)
+        return;
+    ForgetTextIn(window, xMin, yMin, xMax, yMax);
+    for (LONG y = yMin; y <= yMax; y++)
+        for (LONG x = xMin; x <= xMax; x++)
+            PlotPixel(window, x, y, pen, mode);
+    window.dirty = true;
+}
+
+UBYTE GetPixel(const HostWindow &window, LONG x, LONG y)
+{
+    return window.pixels[size_t(y) * window.Width + x];
+}
+
+void GraphicsIFace::SetAPen(struct RastPort *rp, ULONG pen)
+{
+    rp->FgPen = UBYTE(pen);
+}
+
+void GraphicsIFace::SetDrMd(struct RastPort *rp, ULONG mode)
+{
+    rp->DrawMode = UBYTE(mode);
+}
+
+void GraphicsIFace::Move(struct RastPort *rp, LONG x, LONG y)
+{
+    rp->cp_x = WORD(x);
+    rp->cp_y = WORD(y);
+}
+
+void GraphicsIFace::Draw(struct RastPort *rp, LONG x, LONG y)
+{
+    HostWindow &window = *rp->Host;
+    LONG x0 = rp->cp_x, y0 = rp->cp_y;
+    LONG dx = x > x0 ? x - x0 : x0 - x, dy = y > y0 ? y0 - y : y - y0;
+    LONG stepX = x0 < x ? 1 : -1, stepY = y0 < y ? 1 : -1;
+    LONG error = dx + dy;
+    for (;;) {
+        PlotPixel(window, x0, y0, rp->FgPen, rp->DrawMode);
+        if (x0 == x && y0 == y)
+            break;
+        LONG twice = 2 * error;
+        if (twice >= dy) {
+            error += dy;
+            x0 += stepX;
+        }
+        if (twice <= dx) {
+            error += dx;
+            y0 += stepY;
+        }
+    }
+    ForgetTextIn(window, std::min<LONG>(rp->cp_x, x), std::min<LONG>(rp->cp_y, y),
+                 std::max<LONG>(rp->cp_x, x), std::max<LONG>(rp->cp_y, y));
+    window.dirty = true;
+    Move(rp, x, y);
+}
+
+void GraphicsIFace::RectFill(struct RastPort *rp, LONG xMin, LONG yMin, LONG xMax, LONG yMax)
+{
+    FillPixels(*rp->Host, xMin, yMin, xMax, yMax, rp->FgPen, rp->DrawMode);
+}
+
+void GraphicsIFace::EraseRect(struct RastPort *rp, LONG xMin, LONG yMin, LONG xMax, LONG yMax)
+{
+    FillPixels(*rp->Host, xMin, yMin, xMax, yMax, 0, JAM1);
+}
+
+void GraphicsIFace::Text(struct RastPort *rp, CONST_STRPTR text, ULONG count)
+{
+    HostWindow &window = *rp->Host;
+    LONG top = rp->cp_y - rp->TxBaseline;
+    LONG glyphTop = top + rp->TxHeight - FONT_ROWS;
+    ForgetTextIn(window, rp->cp_x, top, rp->cp_x + LONG(count) * FONT_WIDTH - 1,
+                 top + rp->TxHeight - 1);
+    for (ULONG i = 0; i < count; i++) {
+        const unsigned char *glyph = GetGlyph(static_cast<unsigned char>(text[i]));
+        LONG left = rp->cp_x + LONG(i) * FONT_WIDTH;
+        for (LONG row = 0; row < rp->TxHeight; row++) {
+            LONG glyphRow = top + row - glyphTop;
+            unsigned bits = glyphRow >= 0 && glyphRow < FONT_ROWS ? glyph[glyphRow] : 0;
+            for (LONG column = 0; column < FONT_WIDTH; column++) {
+                bool set = bits & (0x80u >> column);
+                if (set)
+                    PlotPixel(window, left + column, top + row, rp->FgPen, rp->DrawMode);
+                else if (rp->DrawMode == JAM2)
+                    PlotPixel(window, left + column, top + row, rp->BgPen, JAM2);
+            }
+        }
+    }
+    if (count > 0)
+        window.texts.push_back({rp->cp_x, rp->cp_y, std::string(text, count)});
+    window.dirty = true;
+    rp->cp_x = WORD(rp->cp_x + LONG(count) * FONT_WIDTH);
+    /* A text is what completes a change that a person reads (a message, a
+       gauge's label): the moment to let the presentation show it. */
+    GetPresentation().Drawn();
+}
+
+/* A fixed-width font: as many whole characters as fit the width limit, the
+   same whichever end they are taken from. */
+ULONG GraphicsIFace::TextFit(struct RastPort *rp, CONST_STRPTR text, ULONG count,
+                             struct TextExtent *extent, const struct TextExtent *, LONG direction,
+                             ULONG widthLimit, ULONG heightLimit)
+{
+    ULONG fitting = rp->TxHeight <= heightLimit ? std::min<ULONG>(count, widthLimit / FONT_WIDTH) : 0;
+    if (count > 0) {
+        const char *first = direction < 0 ? text - (count - 1) : text;
+        rp->Host->laidOutText.assign(first, count);
+    } else {
+        rp->Host->laidOutText.clear();
+    }
+    if (extent != nullptr) {
+        extent->te_Width = UWORD(fitting * FONT_WIDTH);
+        extent->te_Height = rp->TxHeight;
+        extent->te_Extent = {0, WORD(-rp->TxBaseline), WORD(fitting * FONT_WIDTH - 1),
+                             WORD(rp->TxHeight - 1 - rp->TxBaseline)};
+    }
+    return fitting;
+}

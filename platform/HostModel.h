@@ -1,0 +1,103 @@
+#ifndef PLATFORM_HOST_MODEL_H
+#define PLATFORM_HOST_MODEL_H
+
+/* The software model behind Intuition, GadTools and Graphics: screens,
+   windows with a pen-indexed pixel buffer, gadgets and message queues. The
+   presentations (Presentation.h) show it to a person. */
+
+#include <string>
+#include <vector>
+
+#include <proto/gadtools.h>
+#include <proto/graphics.h>
+#include <proto/intuition.h>
+
+struct Colour {
+    UBYTE red, green, blue;
+};
+
+struct HostScreen : Screen {
+    const char *publicName; /* "INSTALLER", or null for the default public screen */
+    unsigned locks;
+    struct TextAttr fontAttr;
+    struct TextFont font;
+    UWORD pens[NUMDRIPENS + 1];
+    struct DrawInfo drawInfo;
+    UBYTE depth;
+    Colour palette[8];
+};
+
+/* Text drawn into a window and still visible: the presentations that show
+   a window as text read it. */
+struct TextRun {
+    WORD x;
+    WORD baseline;
+    std::string bytes;
+};
+
+struct HostGadget : Gadget {
+    ULONG kind;
+    std::string label;
+    bool pressed;
+};
+
+/* What a request window asks; answer is the result of the chosen button. */
+struct RequestText {
+    std::string title;
+    std::string body;
+    std::vector<std::string> buttons;
+};
+
+struct HostWindow : Window {
+    struct RastPort rastPort;
+    struct BitMap bitMap;
+    struct MsgPort port;
+    std::vector<UBYTE> pixels;
+    std::vector<TextRun> texts;
+    /* The whole text last measured with TextFit, before any cut. */
+    std::string laidOutText;
+    std::string title;
+    HostScreen *screen;
+    bool dirty;
+    const RequestText *request; /* set for a request window */
+    void *shown;                /* the presentation's own record of the window */
+};
+
+/* Objects handed out and not yet given back, for the balance report. */
+struct HostObjectCounts {
+    unsigned screenLocks;
+    unsigned drawInfos;
+    unsigned windows;
+    unsigned visualInfos;
+    unsigned gadgets;
+    unsigned messages;
+    unsigned refreshesBegun;
+    unsigned refreshesEnded;
+    unsigned requestsShown;
+    unsigned messageLooks;
+};
+extern HostObjectCounts hostObjects;
+
+/* Screens. */
+HostScreen *FindPublicScreen(const char *name);
+
+/* Windows. */
+HostWindow *CreateHostWindow(HostScreen &screen, LONG left, LONG top, LONG innerWidth,
+                             LONG innerHeight, const char *title, ULONG idcmp, ULONG flags);
+void DestroyHostWindow(HostWindow *window);
+const std::vector<HostWindow *> &GetOpenWindows();
+HostWindow *FindWindowOfPort(const struct MsgPort *port);
+void QueueIntuiMessage(HostWindow &window, ULONG messageClass, HostGadget *gadget);
+/* A press and release of a gadget by the person: a gadget-up message, if the
+   window asked for those. */
+void ReleaseGadget(HostWindow &window, HostGadget &gadget);
+HostGadget *FindGadgetAt(HostWindow &window, LONG x, LONG y);
+std::vector<HostGadget *> ListButtons(HostWindow &window);
+
+/* Drawing, on the window's pixels, clipped to the window. */
+void FillPixels(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax, UBYTE pen,
+                UBYTE mode);
+void DrawButton(HostWindow &window, HostGadget &gadget);
+UBYTE GetPixel(const HostWindow &window, LONG x, LONG y);
+
+#endif

@@ -1,0 +1,47 @@
+#include "Presentation.h"
+
+#include "HostControls.h"
+
+#include <dos/dos.h>
+
+#include <ctime>
+
+namespace {
+
+Presentation *presentation;
+
+Presentation *ChoosePresentation()
+{
+    return StartHeadlessPresentation();
+}
+
+/* Runs before the library auto-open step closes the window libraries. */
+__attribute__((destructor(103))) void EndPresentation()
+{
+    delete presentation;
+    presentation = nullptr;
+}
+
+}  // namespace
+
+Presentation &GetPresentation()
+{
+    if (presentation == nullptr)
+        presentation = ChoosePresentation();
+    return *presentation;
+}
+
+unsigned long long GetMilliseconds()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<unsigned long long>(now.tv_sec) * 1000ULL +
+           static_cast<unsigned long long>(now.tv_nsec) / 1000000ULL;
+}
+
+unsigned long long GetPauseMilliseconds(LONG ticks)
+{
+    if (ticks <= 0 || GetHostControls().instantClock)
+        return 0;
+    return static_cast<unsigned long long>(ticks) * 1000ULL / TICKS_PER_SECOND;
+}

@@ -1,0 +1,52 @@
+#ifndef PLATFORM_PRESENTATION_H
+#define PLATFORM_PRESENTATION_H
+
+#include "HostModel.h"
+
+/* How the model's windows reach a person: a desktop window, a drawing in the
+   terminal, or nothing at all. One is chosen at the first need, by the host
+   control VELORIN_HOST_PRESENTATION or else by what the host offers; the
+   program never knows which. */
+class Presentation {
+public:
+    virtual ~Presentation() = default;
+
+    /* The size of the default public screen, when the presentation has a
+       display to offer; false leaves the host's default. */
+    virtual bool GetDisplaySize(LONG &width, LONG &height)
+    {
+        (void)width;
+        (void)height;
+        return false;
+    }
+    virtual void ShowWindow(HostWindow &window) = 0;
+    /* The window is about to close: show its last state. */
+    virtual void HideWindow(HostWindow &window) = 0;
+    /* A window's pixels changed; now asks for them to be shown at once. */
+    virtual void Refresh(HostWindow &window, bool now) = 0;
+    /* The program looks at its messages: take in the person's input now,
+       and show what changed if it is time to. */
+    virtual void CheckInput() = 0;
+    /* A text was drawn into a window. As on the system's screens, drawing is
+       to be seen without the program's help: shown, together with the
+       person's input taken in, as often as the presentation can afford. */
+    virtual void Drawn() {}
+    /* The program pauses for ticks of 1/50 s with a window open, so that the
+       person can read it. */
+    virtual void Pause(LONG ticks) = 0;
+    /* Shows a request window until a button is chosen; its GadgetID. */
+    virtual UWORD Ask(HostWindow &request) = 0;
+};
+
+Presentation &GetPresentation();
+
+/* A monotonic clock in milliseconds, for pauses and for pacing the display. */
+unsigned long long GetMilliseconds();
+
+/* How long a pause of ticks lasts here: nothing with the instant clock. */
+unsigned long long GetPauseMilliseconds(LONG ticks);
+
+/* The presentations. Each returns null when it cannot start here. */
+Presentation *StartHeadlessPresentation();
+
+#endif

@@ -1,0 +1,154 @@
+#include <algorithm>
+#include <ostream>
+#include <string>
+
+#include "../platform/HostControls.h"
+#include "../progress/ProgressWindow.h"
+#include "../progress/progress.h"
+#include "support/ModelWindow.h"
+
+namespace {
+
+struct LayoutRow {
+    long screenWidth, screenHeight, fontHeight;
+    WORD w, h, y, gy, gw, gh;
+};
+
+void PrintTo(const LayoutRow &row, std::ostream *out)
+{
+    *out << row.screenWidth << "x" << row.screenHeight << ", font " << row.fontHeight;
+}
+
+class ProgressWindowLayout : public ModelWindowTest,
+                             public ::testing::WithParamInterface<LayoutRow> {};
+
+/* The screen's borders: WBorLeft 4, WBorTop 2. */
+INSTANTIATE_TEST_SUITE_P(Screens, ProgressWindowLayout,
+                         ::testing::Values(LayoutRow{640, 256, 8, 300, 80, 146, 34, 294, 12},
+                                           LayoutRow{900, 600, 8, 300, 80, 490, 34, 294, 12},
+                                           LayoutRow{903, 600, 8, 301, 80, 490, 34, 295, 12},
+                                           LayoutRow{1024, 768, 8, 341, 80, 658, 34, 335, 12},
+                                           LayoutRow{1920, 1080, 9, 640, 90, 960, 38, 634, 13}),
+                         [](const ::testing::TestParamInfo<LayoutRow> &info) {
+                             return std::to_string(info.param.screenWidth) + "x" +
+                                    std::to_string(info.param.screenHeight) + "Font" +
+                                    std::to_string(info.param.fontHeight);
+                         });
+
+TEST_P(ProgressWindowLayout, WindowAndButtonFollowTheScreen)
+{
+    const LayoutRow &row = GetParam();
+    UseScreen(row.screenWidth, row.screenHeight, row.fontHeight);
+    OpenProgressWindow();
+    EXPECT_EQ(w, row.w);
+    EXPECT_EQ(h, row.h);
+    EXPECT_EQ(x, 14);
+    EXPECT_EQ(y, row.y);
+    EXPECT_EQ(gx, 7);
+    EXPECT_EQ(gy, row.gy);
+    EXPECT_EQ(gw, row.gw);
+    EXPECT_EQ(gh, row.gh);
+
+    /* The window as opened from the tag list: place, inner size, IDCMP, flags, title. */
+    EXPECT_EQ(window->LeftEdge, 14);
+    EXPECT_EQ(window->TopEdge, row.y);
+    EXPECT_EQ(window->Width - window->BorderLeft - window->BorderRight, row.w);
+    EXPECT_EQ(window->Height - window->BorderTop - window->BorderBottom, row.h);
+    EXPECT_EQ(window->IDCMPFlags, IDCMP_GADGETUP);
+    EXPECT_EQ(window->Flags, 0x11002u);
+    EXPECT_STREQ(window->Title, "Unpacking...");
+    EXPECT_EQ(window->FirstGadget, glist);
+
+    ASSERT_NE(glist->NextGadget, nullptr);
+    const HostGadget &button = *static_cast<HostGadget *>(glist->NextGadget);
+    EXPECT_EQ(&button, gad);
+    EXPECT_EQ(button.kind, ULONG(BUTTON_KIND));
+    EXPECT_EQ(button.label, "Abort");
+    EXPECT_EQ(button.GadgetID, 1);
+    EXPECT_EQ(button.LeftEdge, gx);
+    EXPECT_EQ(button.TopEdge, row.h - row.gh);
+    EXPECT_EQ(button.Width, row.gw);
+    EXPECT_EQ(button.Height, row.gh);
+    EXPECT_EQ(button.NextGadget, nullptr);
+    EXPECT_EQ(hostObjects.screenLocks, 0u) << "the screen stays locked after the window opened";
+}
+
+using ProgressWindow = ModelWindowTest;
+
+TEST_F(ProgressWindow, OpensOnTheInstallerScreenWhenThereIsOne)
+{
+    GetHostControls().installerScreen = {true, 1024, 768, 8};
+    OpenProgressWindow();
+    EXPECT_STREQ(window->WScreen->Title, "INSTALLER");
+    EXPECT_EQ(w, 341);
+    EXPECT_EQ(y, 658);
+}
+
+TEST_F(ProgressWindow, OpensWithBothGaugesEmptyAndTheButtonDrawn)
+{
+    OpenProgressWindow();
+    /* The inside of each gauge holds nothing but the background and the label. */
+    for (int index = 0; index < 2; index++) {
+        WORD top = WORD(gy + index * (gh + 4));
+        for (UBYTE pixel : Pixels(gx + 1, top + 1, gx + gw - 2, top + gh - 1))
+            EXPECT_TRUE(pixel == 0 || pixel == 7) << int(pixel);
+        EXPECT_EQ(Pixel(gx + 1, top + 1), 0);
+    }
+    /* The button: a bevel and a label inside it. */
+    std::vector<UBYTE> inside = Pixels(gx + 1, h - gh + 1, gx + gw - 2, h - 2);
+    EXPECT_NE(std::count(inside.begin(), inside.end(), pens[TEXTPEN]), 0);
+    EXPECT_EQ(Pixel(gx, h - gh), pens[SHINEPEN]);
+    EXPECT_EQ(Pixel(gx + gw - 1, h - 1), pens[SHADOWPEN]);
+}
+
+/* Whichever step fails, InitInterface answers 0, leaves no screen locked and
+   no window open, and CloseInterface gives back what the earlier steps made. */
+TEST_F(ProgressWindow, EachFailingStepLeavesOnlyWhatCloseInterfaceClears)
+{
+    struct Step {
+        const char *call;
+        bool visualInfoLeft, gadgetsLeft;
+    };
+    for (const Step &step : {Step{"LockPubScreen", false, false}, Step{"GetVisualInfo", false, false},
+                             Step{"CreateContext", true, false}, Step{"CreateGadget", true, true},
+                             Step{"OpenWindowTags", true, true}}) {
+        SCOPED_TRACE(step.call);
+        GetHostControls().failingCalls = step.call;
+        EXPECT_EQ(InitInterface(), 0);
+        EXPECT_EQ(window, nullptr);
+        EXPECT_EQ(hostObjects.screenLocks, 0u);
+        EXPECT_EQ(vis != nullptr, step.visualInfoLeft);
+        EXPECT_EQ(glist != nullptr, step.gadgetsLeft);
+        CloseInterface();
+        EXPECT_EQ(hostObjects.visualInfos, 0u);
+        EXPECT_EQ(hostObjects.gadgets, 0u);
+        EXPECT_EQ(vis, nullptr);
+        EXPECT_EQ(glist, nullptr);
+    }
+}
+
+TEST_F(ProgressWindow, ClosingTwiceDoesNothingMore)
+{
+    OpenProgressWindow();
+    CloseInterface();
+    EXPECT_EQ(hostObjects.windows, 0u);
+    CloseInterface();
+    EXPECT_EQ(hostObjects.windows, 0u);
+    EXPECT_EQ(hostObjects.gadgets, 0u);
+    EXPECT_EQ(hostObjects.visualInfos, 0u);
+}
+
+TEST_F(ProgressWindow, WithoutDrawInfoEveryPenIsOne)
+{
+    GetHostControls().failingCalls = "GetScreenDrawInfo";
+    OpenProgressWindow();
+    for (UWORD pen : pens)
+        EXPECT_EQ(pen, 1);
+    DrawGauge(100, 0);
+    EXPECT_EQ(Pixel(gx, gy), 1);                   /* shadow edge */
+    EXPECT_EQ(Pixel(gx + gw - 1, gy + gh), 1);     /* shine edge */
+    EXPECT_EQ(Pixel(gx + 1, gy + 1), 1);           /* bar */
+    EXPECT_EQ(hostObjects.drawInfos, 0u);
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 
 #include <dos/dos.h>
 
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -12,7 +13,13 @@ Presentation *presentation;
 
 Presentation *ChoosePresentation()
 {
-    return StartHeadlessPresentation();
+    const char *forced = GetHostControls().presentation;
+    if (forced != nullptr && std::strcmp(forced, "headless") == 0)
+        return StartHeadlessPresentation();
+    Presentation *chosen = nullptr;
+    if (forced == nullptr || std::strcmp(forced, "desktop") == 0)
+        chosen = StartDesktopPresentation();
+    return chosen != nullptr ? chosen : StartHeadlessPresentation();
 }
 
 /* Runs before the library auto-open step closes the window libraries. */

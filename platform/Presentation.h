@@ -47,6 +47,7 @@ unsigned long long GetMilliseconds();
 unsigned long long GetPauseMilliseconds(LONG ticks);
 
 /* The presentations. Each returns null when it cannot start here. */
+Presentation *StartDesktopPresentation();
 Presentation *StartHeadlessPresentation();
 
 #endif

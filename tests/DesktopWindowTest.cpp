@@ -1,0 +1,140 @@
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "support/Archives.h"
+#include "support/Files.h"
+#include "support/LiveTools.h"
+#include "support/PipedArchive.h"
+#include "support/Program.h"
+#include "support/TempDir.h"
+
+namespace {
+
+struct Geometry {
+    long x = 0, y = 0, width = 0, height = 0;
+};
+
+/* Velorin's window on a display of its own, 1024 by 768, pressed with
+   xdotool as a person would press it with the mouse. The archive comes
+   through a pipe, so that Abort is always pressed before the sizing pass
+   starts and answered at the first progress update of the writing pass. */
+class DesktopWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char *tool : {"Xvfb", "xdotool", "timeout"}) {
+            if (!FindTool(tool).empty())
+                continue;
+            if (AreLiveTestsRequired())
+                FAIL() << tool << " is not installed";
+            GTEST_SKIP() << tool << " is not installed";
+        }
+        display_ = std::make_unique<VirtualDisplay>();
+        ASSERT_TRUE(display_->IsRunning()) << "Xvfb did not start";
+        mkdir((dir_ / "out").c_str(), 0777);
+        WriteArchive(dir_ / "pkg.gz", StreamBuilder().Directory("data").File("data/big.bin", data_).Bytes());
+        archive_ = std::make_unique<PipedArchive>(dir_ / "pipe.gz", ReadFile(dir_ / "pkg.gz"));
+    }
+
+    std::string Xdotool(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"timeout", "30", "xdotool"});
+        return RunTool(args, {{"DISPLAY", display_->Name()}});
+    }
+
+    /* Waits for a visible window with exactly this title. */
+    Geometry WaitForWindow(const std::string &title)
+    {
+        std::string pattern = "^";
+        for (char c : title)
+            pattern += c == '.' ? std::string("\\.") : std::string(1, c);
+        std::string id = Xdotool({"search", "--sync", "--onlyvisible", "--name", pattern + "$"});
+        id = id.substr(0, id.find('\n'));
+        Geometry geometry;
+        if (id.empty()) {
+            ADD_FAILURE() << "no window titled " << title;
+            return geometry;
+        }
+        std::istringstream lines(Xdotool({"getwindowgeometry", "--shell", id}));
+        for (std::string line; std::getline(lines, line);) {
+            size_t equals = line.find('=');
+            if (equals == std::string::npos)
+                continue;
+            std::string name = line.substr(0, equals);
+            long value = std::stol(line.substr(equals + 1));
+            if (name == "X")
+                geometry.x = value;
+            else if (name == "Y")
+                geometry.y = value;
+            else if (name == "WIDTH")
+                geometry.width = value;
+            else if (name == "HEIGHT")
+                geometry.height = value;
+        }
+        return geometry;
+    }
+
+    void Click(long x, long y)
+    {
+        Xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
+    }
+
+    /* Starts velorin, presses Abort while it waits for its archive, and
+       answers the request with the button at the given side. */
+    RunResult RunAndAnswer(bool yes)
+    {
+        RunOptions options;
+        options.environment["DISPLAY"] = display_->Name();
+        options.environment["VELORIN_HOST_PRESENTATION"] = ""; /* chosen as for a person */
+        BackgroundVelorin velorin({"-archive", dir_ / "pipe.gz", "-dest", dir_ / "out"}, options);
+
+        Geometry progress = WaitForWindow("Unpacking...");
+        /* A third of the screen wide (341 inside), ten font heights tall
+           (80), 14 pixels from the left and 30 from the bottom. */
+        EXPECT_EQ(progress.x, 14);
+        EXPECT_EQ(progress.y, 658);
+        EXPECT_EQ(progress.width, 341 + 8);
+        /* The button: from gx = 7, 335 wide, its top 80 - 12 below the window's top. */
+        Click(progress.x + 7 + 335 / 2, progress.y + 80 - 12 + 6);
+        archive_->Feed(velorin.Pid());
+
+        Geometry request = WaitForWindow("Abort Operation");
+        EXPECT_GE(request.y, 0);
+        EXPECT_LE(request.y + request.height, 768) << "the request must be on the display";
+        EXPECT_LT(request.y, progress.y + progress.height) << "the request stands over the window";
+        EXPECT_GT(request.y + request.height, progress.y);
+        /* Yes at the left edge of the button row, No at the right, each 16
+           pixels in from the border; the row ends 10 pixels above the bottom. */
+        long row = request.y + request.height - 10 - 7;
+        Click(yes ? request.x + 4 + 16 + 10 : request.x + request.width - 4 - 16 - 10, row);
+        return velorin.Finish(60);
+    }
+
+    TempDir dir_;
+    std::string data_ = MakeData(300000, 7);
+    std::unique_ptr<VirtualDisplay> display_;
+    std::unique_ptr<PipedArchive> archive_;
+};
+
+TEST_F(DesktopWindow, AbortConfirmedWithYesLeavesWholePiecesAndReturnsTwo)
+{
+    RunResult result = RunAndAnswer(true);
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    std::string written = ReadFile(dir_ / "out/data/big.bin");
+    EXPECT_EQ(written.size(), 65535u) << "the file holds the first piece, whole";
+    EXPECT_TRUE(written == data_.substr(0, written.size()));
+}
+
+TEST_F(DesktopWindow, AbortAnsweredWithNoFinishesTheRun)
+{
+    RunResult result = RunAndAnswer(false);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_TRUE(ReadFile(dir_ / "out/data/big.bin") == data_);
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+#include "LiveTools.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "Program.h"
+
+std::string FindTool(const std::string &name)
+{
+    const char *path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= folders.size();) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos)
+            end = folders.size();
+        std::string candidate = folders.substr(start, end - start) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return "";
+}
+
+bool AreLiveTestsRequired()
+{
+    const char *required = std::getenv("VELORIN_REQUIRE_LIVE_TESTS");
+    return required != nullptr && std::strcmp(required, "1") == 0;
+}
+
+std::string RunTool(const std::vector<std::string> &command,
+                    const std::vector<std::pair<std::string, std::string>> &environment)
+{
+    RunOptions options;
+    for (const auto &[name, value] : environment)
+        options.environment[name] = value;
+    std::string tool = FindTool(command.at(0));
+    if (tool.empty())
+        throw std::runtime_error(command[0] + " is not installed");
+    return RunProgram(tool, std::vector<std::string>(command.begin() + 1, command.end()), options)
+        .out;
+}
+
+VirtualDisplay::VirtualDisplay()
+{
+    std::string server = FindTool("Xvfb");
+    int channel[2];
+    if (server.empty() || pipe(channel) != 0)
+        return;
+    /* Servers that start together may pick the same free display number:
+       start one at a time. */
+    int startLock = open("/tmp/velorin-test-xvfb.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (startLock >= 0)
+        flock(startLock, LOCK_EX);
+    server_ = fork();
+    if (server_ == 0) {
+        close(channel[0]);
+        std::string descriptor = std::to_string(channel[1]);
+        execl(server.c_str(), "Xvfb", "-displayfd", descriptor.c_str(), "-screen", "0",
+              "1024x768x24", "-nolisten", "tcp", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(channel[1]);
+    /* The server writes its display number once it takes connections. */
+    std::string number;
+    struct pollfd wait = {channel[0], POLLIN, 0};
+    char c;
+    while (poll(&wait, 1, 20000) == 1 && read(channel[0], &c, 1) == 1 && c != '\n')
+        number.push_back(c);
+    close(channel[0]);
+    if (startLock >= 0)
+        close(startLock);
+    if (!number.empty())
+        name_ = ":" + number;
+}
+
+VirtualDisplay::~VirtualDisplay()
+{
+    if (server_ > 0) {
+        kill(server_, SIGTERM);
+        waitpid(server_, nullptr, 0);
+    }
+}

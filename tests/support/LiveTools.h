@@ -1,0 +1,40 @@
+#ifndef TESTS_SUPPORT_LIVE_TOOLS_H
+#define TESTS_SUPPORT_LIVE_TOOLS_H
+
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+/* The outside programs that the tests of the desktop window and the terminal
+   drive (Xvfb, xdotool, tmux). Without them those tests are skipped, unless
+   VELORIN_REQUIRE_LIVE_TESTS=1, as the test script sets, makes that a failure. */
+
+/* The program's path, or "" when it is not on PATH. */
+std::string FindTool(const std::string &name);
+
+/* Whether a missing tool must fail the test instead of skipping it. */
+bool AreLiveTestsRequired();
+
+/* Runs a tool to its end with extra environment entries; its standard output. */
+std::string RunTool(const std::vector<std::string> &command,
+                    const std::vector<std::pair<std::string, std::string>> &environment = {});
+
+/* An X server of its own, 1024 by 768, on a display number that was free. */
+class VirtualDisplay {
+public:
+    VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay &) = delete;
+    VirtualDisplay &operator=(const VirtualDisplay &) = delete;
+    ~VirtualDisplay();
+
+    bool IsRunning() const { return !name_.empty(); }
+    /* ":N", for DISPLAY. */
+    const std::string &Name() const { return name_; }
+
+private:
+    pid_t server_ = -1;
+    std::string name_;
+};
+
+#endif

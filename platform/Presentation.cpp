@@ -7,6 +7,8 @@
 #include <cstring>
 #include <ctime>
 
+#include <unistd.h>
+
 namespace {
 
 Presentation *presentation;
@@ -17,8 +19,12 @@ Presentation *ChoosePresentation()
     if (forced != nullptr && std::strcmp(forced, "headless") == 0)
         return StartHeadlessPresentation();
     Presentation *chosen = nullptr;
-    if (forced == nullptr || std::strcmp(forced, "desktop") == 0)
+    if (forced != nullptr && std::strcmp(forced, "terminal") == 0)
+        chosen = StartTerminalPresentation();
+    else if (forced == nullptr || std::strcmp(forced, "desktop") == 0)
         chosen = StartDesktopPresentation();
+    if (chosen == nullptr && forced == nullptr && isatty(STDERR_FILENO))
+        chosen = StartTerminalPresentation();
     return chosen != nullptr ? chosen : StartHeadlessPresentation();
 }
 

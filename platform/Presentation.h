@@ -48,6 +48,7 @@ unsigned long long GetPauseMilliseconds(LONG ticks);
 
 /* The presentations. Each returns null when it cannot start here. */
 Presentation *StartDesktopPresentation();
+Presentation *StartTerminalPresentation();
 Presentation *StartHeadlessPresentation();
 
 #endif

@@ -26,6 +26,11 @@ struct ShownWindow {
 };
 
 const unsigned long long framePeriod = 16;
+/* While the program waits (a pause, a request), input is looked at this
+   often, in milliseconds. SDL's blocking wait is not used: on X11 it wakes
+   itself with an event sent over a second connection, which has ended runs
+   with an X error. */
+const Uint32 waitStep = 10;
 
 SDL_HitTestResult HitTestTitleBar(SDL_Window *, const SDL_Point *area, void *data)
 {
@@ -106,9 +111,7 @@ public:
 
     void CheckInput() override
     {
-        SDL_Event event;
-        while (SDL_PollEvent(&event))
-            Handle(event);
+        TakeEvents();
         if (GetMilliseconds() - lastPresent_ >= framePeriod)
             PresentChanged();
     }
@@ -129,12 +132,10 @@ public:
         for (HostWindow *window : GetOpenWindows())
             Present(*window);
         unsigned long long end = GetMilliseconds() + GetPauseMilliseconds(ticks);
-        SDL_Event event;
-        while (SDL_PollEvent(&event))
-            Handle(event);
+        TakeEvents();
         for (unsigned long long now = GetMilliseconds(); now < end; now = GetMilliseconds()) {
-            if (SDL_WaitEventTimeout(&event, int(std::min<unsigned long long>(end - now, 100))))
-                Handle(event);
+            SDL_Delay(Uint32(std::min<unsigned long long>(end - now, waitStep)));
+            TakeEvents();
             PresentChanged();
         }
     }
@@ -149,10 +150,9 @@ public:
             return 0;
         asking_ = &request;
         answer_ = -1;
-        SDL_Event event;
         while (answer_ < 0) {
-            if (SDL_WaitEventTimeout(&event, 100))
-                Handle(event);
+            SDL_Delay(waitStep);
+            TakeEvents();
             PresentChanged();
         }
         asking_ = nullptr;
@@ -161,6 +161,13 @@ public:
     }
 
 private:
+    void TakeEvents()
+    {
+        SDL_Event event;
+        while (SDL_PollEvent(&event))
+            Handle(event);
+    }
+
     HostWindow *FindWindow(Uint32 id) const
     {
         for (HostWindow *window : GetOpenWindows())
@@ -311,12 +318,23 @@ private:
 
 Presentation *StartDesktopPresentation()
 {
-    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
+    bool wayland = std::getenv("WAYLAND_DISPLAY") != nullptr;
+    if (std::getenv("DISPLAY") == nullptr && !wayland)
         return nullptr;
+    /* A display reached without a desktop session (a remote X display, a
+       virtual one) has no session bus; SDL would have D-Bus start one of its
+       own, which outlives the run. A window needs none. */
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 0);
+    if (!wayland)
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    /* A progress window is no reason to keep the screen saver away. */
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     /* A click on Abort counts even when it is the click that activates the
        window, as it would on the system's own screens. */
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    /* The pixels go straight to the window; no 3D driver is woken for them. */
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_Init(SDL_INIT_VIDEO) != 0)
         return nullptr;
     SDL_Rect display;

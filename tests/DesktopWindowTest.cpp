@@ -3,6 +3,7 @@
 #include <string>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -53,8 +54,15 @@ protected:
         std::string pattern = "^";
         for (char c : title)
             pattern += c == '.' ? std::string("\\.") : std::string(1, c);
-        std::string id = Xdotool({"search", "--sync", "--onlyvisible", "--name", pattern + "$"});
-        id = id.substr(0, id.find('\n'));
+        /* Asked again until it answers: a search fails outright when a
+           window it looks at goes away meanwhile. */
+        std::string id;
+        for (int i = 0; i < 300 && id.empty(); i++) {
+            id = Xdotool({"search", "--onlyvisible", "--name", pattern + "$"});
+            id = id.substr(0, id.find('\n'));
+            if (id.empty())
+                usleep(100000);
+        }
         Geometry geometry;
         if (id.empty()) {
             ADD_FAILURE() << "no window titled " << title;

@@ -54,31 +54,44 @@ VirtualDisplay::VirtualDisplay()
     int channel[2];
     if (server.empty() || pipe(channel) != 0)
         return;
-    /* Servers that start together may pick the same free display number:
-       start one at a time. */
-    int startLock = open("/tmp/velorin-test-xvfb.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (startLock >= 0)
-        flock(startLock, LOCK_EX);
+    /* A display number that no server holds (it has no lock file) and no
+       other test has claimed. Left to pick one itself, Xvfb may take a
+       number in use when it does not listen on the abstract socket. */
+    for (int number = 20; number < 200 && claim_ < 0; number++) {
+        std::string suffix = std::to_string(number);
+        if (access(("/tmp/.X" + suffix + "-lock").c_str(), F_OK) == 0)
+            continue;
+        int claim = open(("/tmp/velorin-test-display-" + suffix + ".lock").c_str(),
+                         O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (claim >= 0 && flock(claim, LOCK_EX | LOCK_NB) == 0) {
+            claim_ = claim;
+            name_ = ":" + suffix;
+        } else if (claim >= 0) {
+            close(claim);
+        }
+    }
+    if (claim_ < 0)
+        return;
     server_ = fork();
     if (server_ == 0) {
         close(channel[0]);
         std::string descriptor = std::to_string(channel[1]);
-        execl(server.c_str(), "Xvfb", "-displayfd", descriptor.c_str(), "-screen", "0",
-              "1024x768x24", "-nolisten", "tcp", static_cast<char *>(nullptr));
+        execl(server.c_str(), "Xvfb", name_.c_str(), "-displayfd", descriptor.c_str(), "-screen",
+              "0", "1024x768x24", "-nolisten", "tcp", "-noreset", static_cast<char *>(nullptr));
         _exit(127);
     }
     close(channel[1]);
-    /* The server writes its display number once it takes connections. */
+    /* The server writes its display number once it takes connections.
+       -noreset: by default the server starts afresh whenever its last client
+       leaves, and a connection made meanwhile is refused. */
     std::string number;
     struct pollfd wait = {channel[0], POLLIN, 0};
     char c;
     while (poll(&wait, 1, 20000) == 1 && read(channel[0], &c, 1) == 1 && c != '\n')
         number.push_back(c);
     close(channel[0]);
-    if (startLock >= 0)
-        close(startLock);
-    if (!number.empty())
-        name_ = ":" + number;
+    if (":" + number != name_)
+        name_.clear();
 }
 
 VirtualDisplay::~VirtualDisplay()
@@ -87,4 +100,6 @@ VirtualDisplay::~VirtualDisplay()
         kill(server_, SIGTERM);
         waitpid(server_, nullptr, 0);
     }
+    if (claim_ >= 0)
+        close(claim_);
 }

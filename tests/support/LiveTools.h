@@ -34,6 +34,7 @@ public:
 
 private:
     pid_t server_ = -1;
+    int claim_ = -1;
     std::string name_;
 };
 

@@ -22,6 +22,13 @@ int UnpackArchive(const char *destName)
     /* An empty name would make the prefix "/", the root of the file system. */
     BPTR lock = destName[0] != '\0' ? IDOS->Lock(destName, SHARED_LOCK) : 0;
     FormDestinationPrefix(destName);
+    /* A file where the destination should be is no place to unpack into;
+       found here, before anything is written. */
+    struct FileInfoBlock info;
+    if (lock != 0 && (IDOS->Examine(lock, &info) == DOSFALSE || info.fib_DirEntryType <= 0)) {
+        IDOS->UnLock(lock);
+        lock = 0;
+    }
     if (lock == 0) {
         snprintf(printbuffer, sizeof printbuffer, "Unable to change directory to %s", destName);
         UpdateMessage(printbuffer, 1);

@@ -6,6 +6,7 @@
 
 #include "../progress/progress.h"
 #include "EntryName.h"
+#include "EntryPath.h"
 #include "Percentages.h"
 
 static void ShowEntryError(const char *format, const char *name)
@@ -112,7 +113,16 @@ int UnpackFile(gzFile stream)
         UpdateMessage(entry.name, 0);
     }
     snprintf(text, sizeof text, "%s%s", thefile, entry.name);
-    switch (ReadBigEndian16(entry.type)) {
+    uint16_t type = ReadBigEndian16(entry.type);
+    /* Checked in both passes: the sizing pass refuses before anything is
+       written, the writing pass right before it writes. A directory that is
+       itself a link counts as one that exists; nothing is written to it. */
+    if ((type == ENTRY_FILE || type == ENTRY_DIRECTORY) &&
+        LeadsThroughLink(thefile, entry.name, type == ENTRY_FILE)) {
+        ShowEntryError("Unable to create %s through a symbolic link", entry.name);
+        return RUN_FAILED;
+    }
+    switch (type) {
     case ENTRY_DIRECTORY:
         return UnpackDirectory(&entry, text);
     case ENTRY_FILE:

@@ -104,6 +104,18 @@ BPTR DOSIFace::CreateDir(CONST_STRPTR name)
     return MakeLock(descriptor);
 }
 
+/* Only what the program asks of it: whether the object is a directory. */
+LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
+{
+    struct stat status;
+    if (lock == 0 || fstat(reinterpret_cast<FileLock *>(lock)->descriptor, &status) != 0) {
+        lastError = lock == 0 ? ERROR_OBJECT_NOT_FOUND : MapErrno(errno);
+        return DOSFALSE;
+    }
+    info->fib_DirEntryType = S_ISDIR(status.st_mode) ? ST_USERDIR : ST_FILE;
+    return DOSTRUE;
+}
+
 LONG DOSIFace::IoErr()
 {
     return lastError;

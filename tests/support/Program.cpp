@@ -8,8 +8,10 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,6 +81,10 @@ BackgroundProgram::BackgroundProgram(const std::string &binary, const std::vecto
         rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.groupId >= 0 && (setgroups(0, nullptr) != 0 || setgid(gid_t(options.groupId)) != 0))
+        _exit(126);
+    if (options.userId >= 0 && setuid(uid_t(options.userId)) != 0)
+        _exit(126);
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(binary.c_str()));
     for (const std::string &arg : args)
@@ -146,6 +152,8 @@ void ExpectBalanced(const std::string &balanceReport)
 BackgroundVelorin::BackgroundVelorin(const std::vector<std::string> &args, RunOptions options)
 {
     AddVelorinControls(options, reportDir_ / "balance");
+    if (options.userId >= 0)
+        chmod(reportDir_.Path().c_str(), 0777);
     program_ = std::make_unique<BackgroundProgram>(VELORIN_BINARY, args, options);
 }
 

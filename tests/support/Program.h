@@ -15,6 +15,10 @@ struct RunOptions {
     /* RLIMIT_FSIZE for the child, with SIGXFSZ ignored; 0 for none. */
     unsigned long long fileSizeLimit = 0;
     bool closeStandardError = false;
+    /* Run as this user and group instead (only possible for root); -1 for
+       neither. */
+    int userId = -1;
+    int groupId = -1;
 };
 
 struct RunResult {

@@ -13,6 +13,18 @@ typedef intptr_t BPTR;
 
 #define TICKS_PER_SECOND 50
 
+#define DOSTRUE (-1L)
+#define DOSFALSE 0L
+
+/* What Examine fills in; a directory has a fib_DirEntryType above 0, a
+   file one below 0. */
+struct FileInfoBlock {
+    LONG fib_DirEntryType;
+};
+
+#define ST_FILE (-3)
+#define ST_USERDIR 2
+
 /* The error codes that IoErr() reports. */
 #define ERROR_NO_FREE_STORE 103
 #define ERROR_OBJECT_IN_USE 202

@@ -8,6 +8,7 @@ struct DOSIFace : Interface {
     BPTR Lock(CONST_STRPTR name, LONG mode);
     void UnLock(BPTR lock);
     BPTR CreateDir(CONST_STRPTR name);
+    LONG Examine(BPTR lock, struct FileInfoBlock *info);
     LONG IoErr();
     void Delay(LONG ticks);
 };

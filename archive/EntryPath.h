@@ -1,0 +1,11 @@
+#ifndef ARCHIVE_ENTRY_PATH_H
+#define ARCHIVE_ENTRY_PATH_H
+
+/* Whether an entry's path below the destination prefix passes through a
+   symbolic link that is already there: one of its directories, or, with
+   includingLast, the entry itself. Writing through such a link could reach
+   outside the destination, so such an entry is refused. The destination
+   itself may be reached through links; only what lies below it counts. */
+int LeadsThroughLink(const char *prefix, const char *name, int includingLast);
+
+#endif

@@ -1,3 +1,6 @@
+#include <random>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -100,6 +103,40 @@ TEST(CommandLine, ArchiveOrDestinationFaultsEndTheRunWithZero)
     EXPECT_EQ(emptyDestination.exitCode, 0);
     EXPECT_EQ(emptyDestination.err, "Unable to change directory to \n");
     EXPECT_EQ(SnapshotTree(dir.Path()).size(), 1u);
+}
+
+TEST(CommandLine, RandomCommandLinesEndOnlyInDocumentedWays)
+{
+    TempDir dir;
+    std::string archive = ExampleArchive(dir);
+    mkdir((dir / "out").c_str(), 0777);
+    const std::vector<std::string> pool = {
+        "-archive", "-dest", "-ARCHIVE", "-Dest", "-d", "dest", "-destination", "", "-", "x",
+        archive, dir / "out", dir / "absent.gz", dir / "absent", std::string(511, 'a'),
+        std::string(512, 'b'), "-verbose", "\x1b[2J",
+    };
+    const std::set<std::string> outputs = {
+        "", "Missing destination\n", "Missing archive name\n", usage,
+        "Archive name too long\n", "Destination name too long\n",
+    };
+    const std::regex errorLine(
+        "(Unable to open archive .*|Unable to change directory to .*|"
+        "Data error while reading archive header|Error reading archive file header)\n");
+    std::mt19937 random(20261207);
+    for (int run = 0; run < 2000; run++) {
+        std::vector<std::string> args(random() % 7);
+        for (std::string &arg : args)
+            arg = pool[random() % pool.size()];
+        RunResult result = RunVelorin(args);
+        std::string shown = testing::PrintToString(args);
+        ASSERT_TRUE(result.exitCode == 0 || result.exitCode == 1) << shown << " " << result.exitCode;
+        EXPECT_TRUE(outputs.count(result.out)) << shown << ": " << result.out;
+        EXPECT_TRUE(result.err.empty() || std::regex_match(result.err, errorLine))
+            << shown << ": " << result.err;
+        if (result.exitCode == 1) {
+            EXPECT_TRUE(result.out.empty() && result.err.empty()) << shown;
+        }
+    }
 }
 
 TEST(Libraries, TooOldWindowLibraryEndsTheRunWithItsLineAndNoLineBreak)

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../tools/ArchiveReader.h"
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/Program.h"
@@ -42,6 +43,11 @@ protected:
             "Error reading top.txt from archive stream\n",
         };
         EXPECT_TRUE(readMessages.count(result.err)) << what << ": " << result.err;
+        /* The right one of them: the one for the read where an independent
+           reading of the same bytes meets the damage. */
+        ArchiveReading reading = ReadArchiveFile(archive);
+        EXPECT_NE(reading.fault, ArchiveFault::None) << what << ": the reader takes it for sound";
+        EXPECT_EQ(result.err, DescribeArchiveFault(reading, archive) + "\n") << what;
         EXPECT_EQ(SnapshotTree(dir_ / "out"), before_) << what;
     }
 

@@ -82,6 +82,11 @@ TEST(EntryName, UnsafeEntryStopsTheRunBeforeAnythingIsCreated)
         {"docs//twice", "Unsafe entry name \"docs//twice\"\n"},
         {"Work:volume", "Unsafe entry name \"Work:volume\"\n"},
         {"", "Unsafe entry name \"\"\n"},
+        {"..", "Unsafe entry name \"..\"\n"},
+        {"./here", "Unsafe entry name \"./here\"\n"},
+        {"docs/.", "Unsafe entry name \"docs/.\"\n"},
+        {"docs/", "Unsafe entry name \"docs/\"\n"},
+        {"back\\slash/..", "Unsafe entry name \"back\\\\slash/..\"\n"},
         {"bad\x1b]0;title\x07/..", "Unsafe entry name \"bad\\x1b]0;title\\x07/..\"\n"},
         {std::string(256, 'n'), "Unsafe entry name \"" + std::string(256, 'n') + "\"\n"},
     };
@@ -111,6 +116,23 @@ TEST(EntryName, ControlBytesInNamesNeverReachTheTerminal)
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "Unable to create file missing\\x1b[5m/f\n");
     EXPECT_EQ(ReadFile(dir / ("out/" + odd)), "fine");
+}
+
+TEST(EntryName, LongestNamesWithControlBytesAreShownWhole)
+{
+    TempDir dir;
+    mkdir((dir / "out").c_str(), 0777);
+    /* 255 bytes, every tenth a control byte; its directory does not exist. */
+    std::string name = "missing/";
+    while (name.size() < 255)
+        name.push_back(name.size() % 10 == 0 ? '\x1b' : 'n');
+    WriteArchive(dir / "pkg.gz", StreamBuilder().File(name, "x").Bytes());
+    RunResult result = RunVelorin({"-archive", dir / "pkg.gz", "-dest", dir / "out"});
+    EXPECT_EQ(result.exitCode, 0);
+    std::string shown;
+    for (char c : name)
+        shown += c == '\x1b' ? std::string("\\x1b") : std::string(1, c);
+    EXPECT_EQ(result.err, "Unable to create file " + shown + "\n");
 }
 
 }  // namespace

@@ -112,4 +112,54 @@ TEST(PackTool, BadCommandLinesShowUsage)
     EXPECT_EQ(notDirectory.err, "velorin-pack: " + dir / "absent" + " is not a directory\n");
 }
 
+TEST(PackTool, ListShowsEveryEntryEscapedAndTheTotals)
+{
+    TempDir dir;
+    std::string stream = StreamBuilder()
+                             .Directory("docs")
+                             .File("docs/readme", "hello")
+                             .Entry("odd\x1b]2;x\x07", 0, 7)
+                             .File("empty", "")
+                             .Bytes();
+    WriteArchive(dir / "pkg.gz", stream);
+    RunResult result = RunPack({"-list", dir / "pkg.gz"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out,
+              "dir               0  docs\n"
+              "file              5  docs/readme\n"
+              "type 7            0  odd\\x1b]2;x\\x07\n"
+              "file              0  empty\n"
+              "4 entries (1 directories, 2 files), 5 bytes in files\n");
+}
+
+TEST(PackTool, VerifyNamesTheFirstFaultAndWhereItIs)
+{
+    TempDir dir;
+    std::string stream = StreamBuilder().Directory("docs").File("docs/readme", "hello").Bytes();
+    WriteArchive(dir / "good.gz", stream);
+    RunResult good = RunPack({"-verify", dir / "good.gz"});
+    EXPECT_EQ(good.exitCode, 0);
+    EXPECT_EQ(good.out, "OK: 2 entries (1 directories, 1 files), 5 bytes in files\n");
+
+    struct {
+        std::string bytes, report;
+    } faults[] = {
+        {stream.substr(0, 5), "FAULT at stream offset 0: Data error while reading archive header\n"},
+        {"\0\0\0\1" + stream.substr(4), "FAULT at stream offset 0: Wrong archive version for this program\n"},
+        {stream.substr(0, 300), "FAULT at stream offset 272: Error reading archive file header\n"},
+        {stream.substr(0, 539), "FAULT at stream offset 536: Error reading docs/readme from archive stream\n"},
+        {stream + StreamBuilder().File("../up", "x").Bytes().substr(8),
+         "FAULT at stream offset 541: Unsafe entry name \"../up\"\n"},
+    };
+    for (const auto &[bytes, report] : faults) {
+        WriteArchive(dir / "bad.gz", bytes);
+        RunResult result = RunPack({"-verify", dir / "bad.gz"});
+        EXPECT_EQ(result.exitCode, 1) << report;
+        EXPECT_EQ(result.out, report);
+    }
+    RunResult missing = RunPack({"-verify", dir / "absent.gz"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.out, "FAULT at stream offset 0: Unable to open archive " + (dir / "absent.gz") + "\n");
+}
+
 }  // namespace

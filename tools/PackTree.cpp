@@ -13,15 +13,9 @@
 
 #include "../archive/EntryName.h"
 #include "ArchiveWriter.h"
+#include "ShownName.h"
 
 namespace {
-
-std::string Shown(const std::string &name)
-{
-    std::vector<char> text(name.size() * 4 + 1);
-    EscapeText(name.data(), name.size(), text.data(), text.size(), ESCAPE_BACKSLASH);
-    return text.data();
-}
 
 class TreePacker {
 public:
@@ -55,13 +49,13 @@ private:
 bool TreePacker::CheckName(const std::string &name)
 {
     if (name.size() > 255)
-        return Fail("name longer than 255 bytes: " + Shown(name));
+        return Fail("name longer than 255 bytes: " + ShowName(name));
     std::string field = name;
     field.push_back('\0');
     if (!IsSafeEntryName(field.data(), field.size()))
         return Fail("name that Velorin refuses (it holds ':' or a path component it cannot "
                     "place safely): " +
-                    Shown(name));
+                    ShowName(name));
     return true;
 }
 
@@ -91,7 +85,7 @@ bool TreePacker::PackDirectory(const std::string &hostPath, const std::string &p
         if (info.st_dev == output_.st_dev && info.st_ino == output_.st_ino)
             continue;
         if (S_ISLNK(info.st_mode)) {
-            warn_("skipping symbolic link " + Shown(name));
+            warn_("skipping symbolic link " + ShowName(name));
             summary_.skipped++;
         } else if (S_ISDIR(info.st_mode)) {
             if (!CheckName(name) || !writer_.WriteEntryHeader(name, 0, ENTRY_DIRECTORY))
@@ -103,7 +97,7 @@ bool TreePacker::PackDirectory(const std::string &hostPath, const std::string &p
             if (!CheckName(name) || !PackFile(childPath, name, info))
                 return false;
         } else {
-            warn_("skipping special file " + Shown(name));
+            warn_("skipping special file " + ShowName(name));
             summary_.skipped++;
         }
     }
@@ -114,7 +108,7 @@ bool TreePacker::PackFile(const std::string &hostPath, const std::string &name,
                           const struct stat &info)
 {
     if (uint64_t(info.st_size) > 0xFFFFFFFFull)
-        return Fail("file larger than 4,294,967,295 bytes: " + Shown(name));
+        return Fail("file larger than 4,294,967,295 bytes: " + ShowName(name));
     int descriptor = open(hostPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0)
         return Fail("cannot open " + hostPath + ": " + std::strerror(errno));

@@ -1,12 +1,18 @@
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "ArchiveReader.h"
 #include "PackTree.h"
+#include "ShownName.h"
 
 /* velorin-pack SOURCE_DIR ARCHIVE [-level 0-9]
-   Exit codes: 0 packed, 1 the tree could not be packed, 2 bad command line. */
+   velorin-pack -list ARCHIVE
+   velorin-pack -verify ARCHIVE
+   Exit codes: 0 done (packed, listed, or the archive is sound), 1 the tree
+   could not be packed or the archive has a fault, 2 bad command line. */
 
 namespace {
 
@@ -14,16 +20,75 @@ int PrintUsage()
 {
     std::fprintf(stderr,
                  "Usage: velorin-pack SOURCE_DIR ARCHIVE [-level 0-9]\n"
+                 "       velorin-pack -list ARCHIVE\n"
+                 "       velorin-pack -verify ARCHIVE\n"
                  "  Packs the tree below SOURCE_DIR into ARCHIVE for Velorin.\n"
                  "  -level: gzip level, 1 (fast) to 9 (small), default 6; 0 stores\n"
-                 "          the archive uncompressed.\n");
+                 "          the archive uncompressed.\n"
+                 "  -list: one line per entry (type, size, name), then the totals.\n"
+                 "  -verify: reads the whole archive as Velorin's first pass does and\n"
+                 "           prints OK with the totals, or the first fault.\n");
     return 2;
+}
+
+std::string TypeOf(uint16_t type)
+{
+    if (type == ENTRY_FILE)
+        return "file";
+    if (type == ENTRY_DIRECTORY)
+        return "dir";
+    return "type " + std::to_string(type);
+}
+
+/* An archive with a fault: where it is and what Velorin would show. */
+int ReportFault(const ArchiveReading &reading, const std::string &path)
+{
+    std::printf("FAULT at stream offset %" PRIu64 ": %s\n", reading.faultOffset,
+                DescribeArchiveFault(reading, path).c_str());
+    return 1;
+}
+
+void PrintTotals(const ArchiveReading &reading)
+{
+    std::printf("%" PRIu64 " entries (%" PRIu64 " directories, %" PRIu64 " files), %" PRIu64
+                " bytes in files\n",
+                reading.entries, reading.directories, reading.files, reading.bytes);
+}
+
+int ListArchive(const std::string &path)
+{
+    ArchiveVisitor visitor;
+    visitor.entry = [](const ArchiveEntryInfo &entry) {
+        /* The size of anything but a file is not part of the archive's content. */
+        uint32_t size = entry.type == ENTRY_FILE ? entry.size : 0;
+        std::printf("%-8s %10" PRIu32 "  %s\n", TypeOf(entry.type).c_str(), size,
+                    ShowName(entry.name).c_str());
+    };
+    ArchiveReading reading = ReadArchiveFile(path, visitor);
+    if (reading.fault != ArchiveFault::None)
+        return ReportFault(reading, path);
+    PrintTotals(reading);
+    return 0;
+}
+
+int VerifyArchive(const std::string &path)
+{
+    ArchiveReading reading = ReadArchiveFile(path);
+    if (reading.fault != ArchiveFault::None)
+        return ReportFault(reading, path);
+    std::printf("OK: ");
+    PrintTotals(reading);
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "-list") == 0)
+        return ListArchive(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "-verify") == 0)
+        return VerifyArchive(argv[2]);
     if (argc != 3 && argc != 5)
         return PrintUsage();
     int level = 6;

@@ -1,0 +1,54 @@
+#ifndef TOOLS_ARCHIVE_READER_H
+#define TOOLS_ARCHIVE_READER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "../archive/archive.h"
+
+/* What stops a reading of an archive, in the order the reader meets them. */
+enum class ArchiveFault {
+    None,
+    CannotOpen,       /* the file cannot be opened */
+    ShortHeader,      /* fewer than 8 bytes, or a read error, in the archive header */
+    WrongVersion,     /* a version other than 1 */
+    ShortEntryHeader, /* 1 to 263 bytes, or a read error, where an entry header begins */
+    UnsafeName,       /* a name that could reach outside the destination */
+    ShortData,        /* a file's data end early or cannot be read */
+};
+
+struct ArchiveEntryInfo {
+    std::string name; /* up to the NUL, or the whole field when it has none */
+    uint32_t size;
+    uint16_t type;
+    uint64_t offset; /* where its header begins in the archive stream */
+};
+
+struct ArchiveReading {
+    ArchiveFault fault = ArchiveFault::None;
+    uint64_t faultOffset = 0; /* stream offset of the read that failed */
+    std::string faultEntry;   /* the entry being read at the fault, if any */
+    uint64_t entries = 0;
+    uint64_t directories = 0;
+    uint64_t files = 0;
+    uint64_t bytes = 0; /* in file entries */
+};
+
+/* Called for each entry once its header is read, and for each piece of a
+   file's data (at most BUFFER_SIZE bytes) as it is read. */
+struct ArchiveVisitor {
+    std::function<void(const ArchiveEntryInfo &)> entry;
+    std::function<void(const ArchiveEntryInfo &, const char *data, size_t length)> data;
+};
+
+/* Reads the archive at path from front to back exactly as Velorin's sizing
+   pass does (the same pieces, the same checks), in fixed memory, stopping
+   at the first fault. */
+ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &visitor = {});
+
+/* The line Velorin shows for a fault, as it would show it. */
+std::string DescribeArchiveFault(const ArchiveReading &reading, const std::string &path);
+
+#endif

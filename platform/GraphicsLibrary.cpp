@@ -4,6 +4,7 @@
 #include "Presentation.h"
 
 #include <algorithm>
+#include <cstring>
 
 /* graphics.library on the windows' pixel buffers. Coordinates are those of
    the window, origin at its outer top-left corner; drawing outside the
@@ -51,9 +52,16 @@ void FillPixels(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax, 
     if (xMin > xMax || yMin > yMax)
         return;
     ForgetTextIn(window, xMin, yMin, xMax, yMax);
-    for (LONG y = yMin; y <= yMax; y++)
-        for (LONG x = xMin; x <= xMax; x++)
-            PlotPixel(window, x, y, pen, mode);
+    UBYTE mask = PenMask(window);
+    size_t width = size_t(xMax - xMin + 1);
+    for (LONG y = yMin; y <= yMax; y++) {
+        UBYTE *row = window.pixels.data() + size_t(y) * window.Width + xMin;
+        if (mode & COMPLEMENT)
+            for (size_t i = 0; i < width; i++)
+                row[i] ^= mask;
+        else
+            std::memset(row, pen & mask, width);
+    }
     window.dirty = true;
 }
 

@@ -1,0 +1,168 @@
+// Runs arbitrary bytes as an archive stream, stored plain and gzip-compressed,
+// through both passes of the real extraction into a fresh destination, and
+// checks on every input: nothing is created outside the destination; nothing
+// at all when the sizing pass refuses the archive; and otherwise exactly the
+// tree that an independent reading of the stream says the writing pass makes.
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <string>
+
+#include <sys/stat.h>
+
+#include "../archive/archive.h"
+#include "../driver/driver.h"
+#include "../platform/HostControls.h"
+#include "../progress/progress.h"
+#include "../tests/support/Files.h"
+#include "../tests/support/TempDir.h"
+#include "../tools/ArchiveReader.h"
+#include "../tools/ArchiveWriter.h"
+
+namespace {
+
+/* An early end of the run, which the driver turns into an exit. */
+struct EarlyEnd {};
+
+/* What the writing pass must make of an archive the sizing pass accepts:
+   each directory entry makes its directory unless something of that name is
+   there already; each file entry writes its file; the first entry that
+   cannot be created (its parent missing or not a directory, a file entry
+   where a directory stands) stops the pass with an error. */
+struct ExpectedRun {
+    int result = ARCHIVE_ENDED;
+    TreeSnapshot tree;
+};
+
+bool IsDirectory(const TreeSnapshot &tree, const std::string &path)
+{
+    auto found = tree.find(path);
+    return found != tree.end() && found->second == "dir";
+}
+
+ExpectedRun PredictWritingPass(const std::string &archivePath)
+{
+    ExpectedRun expected;
+    std::string current;
+    bool stopped = false;
+    ArchiveVisitor visitor;
+    visitor.entry = [&](const ArchiveEntryInfo &entry) {
+        current = entry.name;
+        if (stopped || (entry.type != ENTRY_FILE && entry.type != ENTRY_DIRECTORY))
+            return;
+        size_t slash = entry.name.rfind('/');
+        bool parentThere = slash == std::string::npos || IsDirectory(expected.tree, entry.name.substr(0, slash));
+        if (entry.type == ENTRY_DIRECTORY) {
+            if (expected.tree.count(entry.name) != 0)
+                return;
+            if (!parentThere) {
+                stopped = true;
+                return;
+            }
+            expected.tree[entry.name] = "dir";
+            return;
+        }
+        if (!parentThere || IsDirectory(expected.tree, entry.name)) {
+            stopped = true;
+            return;
+        }
+        expected.tree[entry.name] = "file:";
+    };
+    visitor.data = [&](const ArchiveEntryInfo &, const char *data, size_t length) {
+        if (!stopped)
+            expected.tree[current].append(data, length);
+    };
+    ArchiveReading reading = ReadArchiveFile(archivePath, visitor);
+    if (reading.fault != ArchiveFault::None) {
+        expected.result = RUN_FAILED;
+        expected.tree.clear();
+        return expected;
+    }
+    if (stopped)
+        expected.result = RUN_FAILED;
+    return expected;
+}
+
+[[noreturn]] void Fail(const char *what, const std::string &archivePath)
+{
+    std::fprintf(stderr, "FINDING: %s (archive %s)\n", what, archivePath.c_str());
+    std::abort();
+}
+
+/* One run of the extraction, as the driver makes it, on the archive file. */
+void CheckArchiveFile(const std::string &stream, int level)
+{
+    TempDir base;
+    /* The destination lies a few levels down, so that an entry escaping
+       upwards would land inside base, where it is seen. */
+    std::string work = base / "a/b/c";
+    std::filesystem::create_directories(work + "/dest");
+    std::string archivePath = work + "/archive", dest = work + "/dest";
+    ArchiveWriter writer;
+    if (!writer.Open(archivePath, level) || !writer.WriteBytes(stream.data(), stream.size()) ||
+        !writer.Close())
+        Fail("cannot write the archive", archivePath);
+
+    ExpectedRun expected = PredictWritingPass(archivePath);
+    bool endedEarly = false;
+    int result = 0;
+    totalfilesize = 0;
+    bytescount = 0;
+    if (InitInterface() == 0)
+        Fail("the window does not open", archivePath);
+    try {
+        result = HandleArchive(archivePath.c_str(), dest.c_str());
+    } catch (const EarlyEnd &) {
+        endedEarly = true;
+    }
+    CloseInterface();
+    /* An early end leaves the stream and the buffer to the end of the process. */
+    if (archive != NULL)
+        CloseArchive();
+    free(Buffer);
+    Buffer = NULL;
+
+    TreeSnapshot outside = SnapshotTree(base.Path());
+    for (auto it = outside.begin(); it != outside.end();)
+        it = it->first.rfind("a/b/c/dest/", 0) == 0 ? outside.erase(it) : std::next(it);
+    TreeSnapshot expectedOutside = {{"a", "dir"}, {"a/b", "dir"}, {"a/b/c", "dir"},
+                                    {"a/b/c/dest", "dir"}, {"a/b/c/archive", outside["a/b/c/archive"]}};
+    if (outside != expectedOutside)
+        Fail("something was created outside the destination", archivePath);
+
+    TreeSnapshot made = SnapshotTree(dest);
+    bool refusedBySizing = expected.result == RUN_FAILED && expected.tree.empty() && endedEarly;
+    if (endedEarly && !made.empty())
+        Fail("the sizing pass refused the archive, yet something was created", archivePath);
+    if (endedEarly != (ReadArchiveFile(archivePath).fault != ArchiveFault::None))
+        Fail("the sizing pass and the independent reading disagree", archivePath);
+    if (!endedEarly && result != expected.result)
+        Fail("the writing pass ended otherwise than the independent reading says", archivePath);
+    if (!refusedBySizing && made != expected.tree)
+        Fail("the tree differs from what the independent reading says", archivePath);
+}
+
+}  // namespace
+
+void EndRunEarly(void)
+{
+    throw EarlyEnd{};
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    HostControls &controls = GetHostControls();
+    controls.presentation = "headless";
+    controls.instantClock = true;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    std::string stream(reinterpret_cast<const char *>(data), size);
+    CheckArchiveFile(stream, 0);
+    CheckArchiveFile(stream, 1);
+    return 0;
+}

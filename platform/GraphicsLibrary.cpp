@@ -4,6 +4,7 @@
 #include "Presentation.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 /* graphics.library on the windows' pixel buffers. Coordinates are those of
@@ -25,6 +26,58 @@ void PlotPixel(HostWindow &window, LONG x, LONG y, UBYTE pen, UBYTE mode)
         return;
     UBYTE &pixel = window.pixels[size_t(y) * window.Width + x];
     pixel = (mode & COMPLEMENT) ? UBYTE(pixel ^ PenMask(window)) : UBYTE(pen & PenMask(window));
+}
+
+/* How a glyph's pixels are drawn: set pixels in the foreground pen (or
+   inverted, in COMPLEMENT), clear ones in the background pen in JAM2 and
+   left alone otherwise. */
+struct GlyphPens {
+    UBYTE mask;
+    UBYTE foreground;
+    UBYTE background;
+    UBYTE mode;
+};
+
+void DrawGlyphPixel(UBYTE &pixel, bool set, const GlyphPens &pens)
+{
+    if (set && (pens.mode & COMPLEMENT))
+        pixel ^= pens.mask;
+    else if (set)
+        pixel = pens.foreground;
+    else if (pens.mode == JAM2)
+        pixel = pens.background;
+}
+
+/* One row of a glyph, eight pixels at once: a text is drawn for every
+   message and every gauge label, once per piece written. */
+struct SpreadBits {
+    /* For each row of glyph bits, eight bytes: 0xFF under a set bit. */
+    uint64_t patterns[256];
+    SpreadBits()
+    {
+        for (int bits = 0; bits < 256; bits++) {
+            unsigned char spread[FONT_WIDTH];
+            for (int column = 0; column < FONT_WIDTH; column++)
+                spread[column] = bits & (0x80 >> column) ? 0xFF : 0x00;
+            std::memcpy(&patterns[bits], spread, sizeof patterns[bits]);
+        }
+    }
+};
+const SpreadBits spreadBits;
+
+void DrawGlyphRow(UBYTE *pixels, unsigned char bits, const GlyphPens &pens)
+{
+    static_assert(FONT_WIDTH == sizeof(uint64_t), "a glyph row is eight pixels");
+    uint64_t set = spreadBits.patterns[bits], current;
+    std::memcpy(&current, pixels, sizeof current);
+    const uint64_t everyByte = 0x0101010101010101ULL;
+    if (pens.mode & COMPLEMENT)
+        current ^= set & (pens.mask * everyByte);
+    else if (pens.mode == JAM2)
+        current = (set & (pens.foreground * everyByte)) | (~set & (pens.background * everyByte));
+    else
+        current = (current & ~set) | (set & (pens.foreground * everyByte));
+    std::memcpy(pixels, &current, sizeof current);
 }
 
 /* Text runs under a freshly drawn area are gone. */
@@ -90,6 +143,14 @@ void GraphicsIFace::Draw(struct RastPort *rp, LONG x, LONG y)
 {
     HostWindow &window = *rp->Host;
     LONG x0 = rp->cp_x, y0 = rp->cp_y;
+    /* The frames of gauges and buttons are straight lines: drawn as the
+       one-pixel-wide rectangles they are. */
+    if (x0 == x || y0 == y) {
+        FillPixels(window, std::min(x0, x), std::min(y0, y), std::max(x0, x), std::max(y0, y),
+                   rp->FgPen, rp->DrawMode);
+        Move(rp, x, y);
+        return;
+    }
     LONG dx = x > x0 ? x - x0 : x0 - x, dy = y > y0 ? y0 - y : y - y0;
     LONG stepX = x0 < x ? 1 : -1, stepY = y0 < y ? 1 : -1;
     LONG error = dx + dy;
@@ -126,23 +187,28 @@ void GraphicsIFace::EraseRect(struct RastPort *rp, LONG xMin, LONG yMin, LONG xM
 void GraphicsIFace::Text(struct RastPort *rp, CONST_STRPTR text, ULONG count)
 {
     HostWindow &window = *rp->Host;
-    LONG top = rp->cp_y - rp->TxBaseline;
+    LONG left = rp->cp_x, top = rp->cp_y - rp->TxBaseline;
+    /* Glyphs stand on the baseline: a taller font has its extra rows above. */
     LONG glyphTop = top + rp->TxHeight - FONT_ROWS;
-    ForgetTextIn(window, rp->cp_x, top, rp->cp_x + LONG(count) * FONT_WIDTH - 1,
-                 top + rp->TxHeight - 1);
-    for (ULONG i = 0; i < count; i++) {
-        const unsigned char *glyph = GetGlyph(static_cast<unsigned char>(text[i]));
-        LONG left = rp->cp_x + LONG(i) * FONT_WIDTH;
-        for (LONG row = 0; row < rp->TxHeight; row++) {
-            LONG glyphRow = top + row - glyphTop;
-            unsigned bits = glyphRow >= 0 && glyphRow < FONT_ROWS ? glyph[glyphRow] : 0;
-            for (LONG column = 0; column < FONT_WIDTH; column++) {
-                bool set = bits & (0x80u >> column);
-                if (set)
-                    PlotPixel(window, left + column, top + row, rp->FgPen, rp->DrawMode);
-                else if (rp->DrawMode == JAM2)
-                    PlotPixel(window, left + column, top + row, rp->BgPen, JAM2);
-            }
+    ForgetTextIn(window, left, top, left + LONG(count) * FONT_WIDTH - 1, top + rp->TxHeight - 1);
+    GlyphPens pens = {PenMask(window), UBYTE(rp->FgPen & PenMask(window)),
+                      UBYTE(rp->BgPen & PenMask(window)), rp->DrawMode};
+    for (LONG y = std::max<LONG>(top, 0); y < std::min<LONG>(top + rp->TxHeight, window.Height); y++) {
+        UBYTE *row = window.pixels.data() + size_t(y) * window.Width;
+        LONG glyphRow = y - glyphTop;
+        for (ULONG i = 0; i < count; i++) {
+            LONG x = left + LONG(i) * FONT_WIDTH;
+            if (x + FONT_WIDTH <= 0 || x >= window.Width)
+                continue;
+            unsigned char bits = glyphRow >= 0 && glyphRow < FONT_ROWS
+                                     ? GetGlyph(static_cast<unsigned char>(text[i]))[glyphRow]
+                                     : 0;
+            if (x >= 0 && x + FONT_WIDTH <= window.Width)
+                DrawGlyphRow(row + x, bits, pens);
+            else
+                for (LONG column = 0; column < FONT_WIDTH; column++)
+                    if (x + column >= 0 && x + column < window.Width)
+                        DrawGlyphPixel(row[x + column], bits & (0x80u >> column), pens);
         }
     }
     if (count > 0)

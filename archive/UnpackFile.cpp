@@ -42,6 +42,10 @@ static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const c
             ShowEntryError("Unable to create file %s", entry->name);
             return RUN_FAILED;
         }
+        /* Each piece is already one block of up to 65535 bytes: written as
+           it stands, in one call, rather than copied through the stream's
+           own buffer and split. */
+        setvbuf(output, NULL, _IONBF, 0);
     }
     uint32_t size = ReadBigEndian32(entry->size);
     uint32_t remaining = size;

@@ -111,8 +111,15 @@ public:
 
     void CheckInput() override
     {
-        TakeEvents();
-        if (GetMilliseconds() - lastPresent_ >= framePeriod)
+        /* The program looks at its messages after every piece, thousands of
+           times a second; the display is asked for input once a millisecond
+           at most, which no person can tell from every time. */
+        unsigned long long now = GetMilliseconds();
+        if (now != lastInput_) {
+            lastInput_ = now;
+            TakeEvents();
+        }
+        if (now - lastPresent_ >= framePeriod)
             PresentChanged();
     }
 
@@ -308,6 +315,7 @@ private:
     int scale_ = 1;
     unsigned long long lastPresent_ = 0;
     unsigned long long lastRound_ = 0;
+    unsigned long long lastInput_ = 0;
     HostWindow *asking_ = nullptr;
     int answer_ = -1;
     HostGadget *pressed_ = nullptr;

@@ -118,11 +118,16 @@ public:
 
     void CheckInput() override
     {
-        ReadKeys();
+        /* Keys are read once a millisecond at most, not after every piece. */
+        unsigned long long now = GetMilliseconds();
+        if (now != lastKeys_) {
+            lastKeys_ = now;
+            ReadKeys();
+        }
         bool dirty = false;
         for (HostWindow *window : GetOpenWindows())
             dirty |= window->dirty;
-        if (dirty && GetMilliseconds() - lastDraw_ >= drawPeriod)
+        if (dirty && now - lastDraw_ >= drawPeriod)
             Draw();
     }
 
@@ -411,6 +416,7 @@ private:
     int keys_ = -1;
     size_t drawnLines_ = 0;
     unsigned long long lastDraw_ = 0;
+    unsigned long long lastKeys_ = 0;
     std::string prompt_;
 };
 

@@ -6,6 +6,7 @@
 
 #include "../progress/progress.h"
 #include "EntryName.h"
+#include <text/escape.h>
 #include "EntryPath.h"
 #include "Percentages.h"
 

@@ -14,7 +14,7 @@
 
 #include "../archive/archive.h"
 #include "../driver/driver.h"
-#include "../platform/HostControls.h"
+#include "../platform/host/HostControls.h"
 #include "../progress/progress.h"
 #include "../tests/support/Files.h"
 #include "../tests/support/TempDir.h"

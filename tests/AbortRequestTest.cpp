@@ -1,4 +1,4 @@
-#include "../platform/HostControls.h"
+#include "../platform/host/HostControls.h"
 #include "../progress/ProgressWindow.h"
 #include "../progress/progress.h"
 #include "support/ModelWindow.h"

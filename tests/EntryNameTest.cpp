@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../archive/EntryName.h"
+#include <text/escape.h>
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/Program.h"

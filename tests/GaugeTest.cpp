@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "../platform/Font.h"
+#include "../platform/window/Font.h"
 #include "../progress/ProgressWindow.h"
 #include "../progress/progress.h"
 #include "support/ModelWindow.h"

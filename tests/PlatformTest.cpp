@@ -9,7 +9,7 @@
 #include <proto/dos.h>
 #include <proto/exec.h>
 
-#include "../platform/HostLibraries.h"
+#include "../platform/system/HostLibraries.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 

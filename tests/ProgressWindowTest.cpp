@@ -2,7 +2,7 @@
 #include <ostream>
 #include <string>
 
-#include "../platform/HostControls.h"
+#include "../platform/host/HostControls.h"
 #include "../progress/ProgressWindow.h"
 #include "../progress/progress.h"
 #include "support/ModelWindow.h"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "../archive/EntryName.h"
+#include <text/escape.h>
 #include "ShownName.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "../archive/EntryName.h"
+#include <text/escape.h>
 
 std::string ShowName(const std::string &name)
 {

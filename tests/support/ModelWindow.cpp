@@ -1,6 +1,6 @@
 #include "ModelWindow.h"
 
-#include "../../platform/HostControls.h"
+#include "../../platform/host/HostControls.h"
 #include "../../progress/ProgressWindow.h"
 #include "../../progress/progress.h"
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../platform/HostModel.h"
+#include "../../platform/window/HostModel.h"
 
 /* Runs the progress window's code in this process on the platform's model:
    no presentation, an instant clock, and a default public screen of the

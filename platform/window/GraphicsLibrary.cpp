@@ -1,7 +1,7 @@
 #include "Font.h"
-#include "HostLibraries.h"
+#include "../system/HostLibraries.h"
 #include "HostModel.h"
-#include "Presentation.h"
+#include "../presentation/Presentation.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #ifndef PLATFORM_PRESENTATION_H
 #define PLATFORM_PRESENTATION_H
 
-#include "HostModel.h"
+#include "../window/HostModel.h"
 
 /* How the model's windows reach a person: a desktop window, a drawing in the
    terminal, or nothing at all. One is chosen at the first need, by the host

@@ -1,6 +1,6 @@
-#include "HostControls.h"
+#include "../host/HostControls.h"
 #include "HostModel.h"
-#include "Presentation.h"
+#include "../presentation/Presentation.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "HostLibraries.h"
-#include "HostControls.h"
-#include "HostModel.h"
+#include "../host/HostControls.h"
+#include "../window/HostModel.h"
 
 #include <cstring>
 

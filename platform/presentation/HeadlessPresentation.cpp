@@ -1,11 +1,11 @@
-#include "HostControls.h"
+#include "../host/HostControls.h"
 #include "Presentation.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 
-#include "../archive/EntryName.h"
+#include <text/escape.h>
 
 /* No person sees the windows. What they would read during a pause, the line
    of text the window last laid out, is written whole to standard error, with

@@ -1,6 +1,6 @@
 #include "Presentation.h"
 
-#include "HostControls.h"
+#include "../host/HostControls.h"
 
 #include <dos/dos.h>
 

@@ -1,5 +1,5 @@
-#include "Font.h"
-#include "HostControls.h"
+#include "../window/Font.h"
+#include "../host/HostControls.h"
 #include "Presentation.h"
 
 #include <algorithm>
@@ -15,7 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "../archive/EntryName.h"
+#include <text/escape.h>
 
 /* The windows drawn as text on the terminal of standard error. Each window
    becomes a box: its title, then one line for every band of the inner area

@@ -1,8 +1,8 @@
 #include "Font.h"
-#include "HostControls.h"
-#include "HostLibraries.h"
+#include "../host/HostControls.h"
+#include "../system/HostLibraries.h"
 #include "HostModel.h"
-#include "Presentation.h"
+#include "../presentation/Presentation.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "HostControls.h"
+#include "../host/HostControls.h"
 #include "HostLibraries.h"
 
 #include <cstdio>

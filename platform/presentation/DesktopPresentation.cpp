@@ -1,5 +1,5 @@
-#include "Font.h"
-#include "HostControls.h"
+#include "../window/Font.h"
+#include "../host/HostControls.h"
 #include "Presentation.h"
 
 #include <algorithm>

@@ -1,0 +1,21 @@
+#ifndef TEXT_ESCAPE_H
+#define TEXT_ESCAPE_H
+
+#include <stddef.h>
+
+/* Text for display, shared by the program and the presentations: names come
+   from archives and must never drive a terminal. */
+
+/* How EscapeText treats a backslash. */
+#define ESCAPE_BACKSLASH 1
+#define KEEP_BACKSLASH 0
+
+/* Copies text (up to its NUL or length bytes) into out as text that cannot
+   drive a terminal: printable ASCII and well-formed UTF-8 stay as they are;
+   control bytes, DEL, C1 controls and malformed UTF-8 become \xNN. With
+   ESCAPE_BACKSLASH a backslash becomes \\, which makes the result
+   unambiguous. The result is cut, never inside an escape, to fit outSize
+   bytes with its terminating NUL. */
+void EscapeText(const char *text, size_t length, char *out, size_t outSize, int backslash);
+
+#endif

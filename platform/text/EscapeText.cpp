@@ -1,0 +1,79 @@
+#include <text/escape.h>
+
+#include <string.h>
+
+/* The length of the well-formed UTF-8 sequence at text that encodes a
+   printable character (not a C1 control, not a surrogate, not overlong), or 0. */
+static size_t MeasurePrintableUtf8(const unsigned char *text, size_t available)
+{
+    unsigned char lead = text[0];
+    size_t length;
+    unsigned long codePoint;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        codePoint = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        codePoint = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        codePoint = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (length > available)
+        return 0;
+    for (size_t i = 1; i < length; i++) {
+        if ((text[i] & 0xC0) != 0x80)
+            return 0;
+        codePoint = (codePoint << 6) | (text[i] & 0x3F);
+    }
+    static const unsigned long smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (codePoint < smallest[length] || codePoint > 0x10FFFF || codePoint < 0xA0 ||
+        (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+void EscapeText(const char *text, size_t length, char *out, size_t outSize, int backslash)
+{
+    static const char hex[] = "0123456789abcdef";
+    const unsigned char *bytes = (const unsigned char *)text;
+    const char *end = (const char *)memchr(text, '\0', length);
+    size_t count = end != NULL ? (size_t)(end - text) : length;
+    size_t used = 0;
+    if (outSize == 0)
+        return;
+    for (size_t i = 0; i < count;) {
+        char piece[4];
+        size_t pieceLength;
+        size_t utf8Length = bytes[i] >= 0x80 ? MeasurePrintableUtf8(bytes + i, count - i) : 0;
+        if (utf8Length > 0) {
+            if (used + utf8Length >= outSize)
+                break;
+            memcpy(out + used, text + i, utf8Length);
+            used += utf8Length;
+            i += utf8Length;
+            continue;
+        }
+        if (bytes[i] == '\\' && backslash == ESCAPE_BACKSLASH) {
+            piece[0] = piece[1] = '\\';
+            pieceLength = 2;
+        } else if (bytes[i] < 0x20 || bytes[i] >= 0x7F) {
+            piece[0] = '\\';
+            piece[1] = 'x';
+            piece[2] = hex[bytes[i] >> 4];
+            piece[3] = hex[bytes[i] & 0x0F];
+            pieceLength = 4;
+        } else {
+            piece[0] = (char)bytes[i];
+            pieceLength = 1;
+        }
+        if (used + pieceLength >= outSize)
+            break;
+        memcpy(out + used, piece, pieceLength);
+        used += pieceLength;
+        i++;
+    }
+    out[used] = '\0';
+}

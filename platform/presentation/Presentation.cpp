@@ -4,6 +4,7 @@
 
 #include <dos/dos.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -36,6 +37,12 @@ __attribute__((destructor(103))) void EndPresentation()
 }
 
 }  // namespace
+
+void Presentation::ReportErrorLine(const char *line)
+{
+    std::fprintf(stderr, "%s\n", line);
+    std::fflush(stderr);
+}
 
 Presentation &GetPresentation()
 {

@@ -36,6 +36,11 @@ public:
     virtual void Pause(LONG ticks) = 0;
     /* Shows a request window until a button is chosen; its GadgetID. */
     virtual UWORD Ask(HostWindow &request) = 0;
+    /* An error line, whole and escaped, with the host's reason where there
+       is one: it reaches standard error as one line, so that a script's log
+       says why a run failed. A presentation that draws on standard error
+       keeps the lines until it has taken its drawing down. */
+    virtual void ReportErrorLine(const char *line);
 };
 
 Presentation &GetPresentation();

@@ -5,6 +5,7 @@
    windows with a pen-indexed pixel buffer, gadgets and message queues. The
    presentations (Presentation.h) show it to a person. */
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,11 @@ struct HostObjectCounts {
     unsigned messageLooks;
 };
 extern HostObjectCounts hostObjects;
+
+/* One lock guards the whole model: the program's Intuition, GadTools and
+   Graphics calls take it, and so does a presentation that reads the model
+   from a thread of its own. */
+std::recursive_mutex &GetModelLock();
 
 /* Screens. */
 HostScreen *FindPublicScreen(const char *name);

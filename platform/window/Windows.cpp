@@ -206,3 +206,9 @@ void IntuitionIFace::CloseWindow(struct Window *window)
     GetPresentation().HideWindow(*host);
     DestroyHostWindow(host);
 }
+
+std::recursive_mutex &GetModelLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}

@@ -12,10 +12,7 @@ int OpenArchive(const char *archiveName)
         UpdateMessage(printbuffer, 1);
         return -1;
     }
-    /* zlib reads the file 8 KiB at a time unless told otherwise: 128 KiB
-       takes a sixteenth of the calls, for 384 KiB of its buffers. */
-    gzbuffer(archive, 131072);
-    if (ReadArchive(archive, &header, sizeof header) != (int)sizeof header) {
+    if (gzread(archive, &header, sizeof header) != (int)sizeof header) {
         UpdateMessage("Data error while reading archive header", 1);
         CloseArchive();
         return -1;

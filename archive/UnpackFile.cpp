@@ -53,7 +53,7 @@ static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const c
     uint32_t done = 0;
     while (remaining != 0) {
         uint32_t piece = remaining <= BUFFER_SIZE ? remaining : BUFFER_SIZE;
-        if (ReadArchive(stream, Buffer, piece) != (int)piece) {
+        if (gzread(stream, Buffer, piece) != (int)piece) {
             ShowEntryError("Error reading %s from archive stream", entry->name);
             if (output != NULL)
                 fclose(output);
@@ -95,7 +95,7 @@ int UnpackFile(gzFile stream)
 {
     struct FileHeader entry;
     char text[2048];
-    int count = ReadArchive(stream, &entry, sizeof entry);
+    int count = gzread(stream, &entry, sizeof entry);
     if (count == 0)
         return ARCHIVE_ENDED;
     if (count != (int)sizeof entry) {

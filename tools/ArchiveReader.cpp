@@ -11,7 +11,7 @@
 namespace {
 
 struct GzCloser {
-    void operator()(gzFile_s *file) const { gzclose(file); }
+    void operator()(HostStream *file) const { gzclose(file); }
 };
 
 ArchiveReading Stop(ArchiveReading &reading, ArchiveFault fault, uint64_t offset,
@@ -28,11 +28,11 @@ ArchiveReading Stop(ArchiveReading &reading, ArchiveFault fault, uint64_t offset
 ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &visitor)
 {
     ArchiveReading reading;
-    std::unique_ptr<gzFile_s, GzCloser> stream(gzopen(path.c_str(), "r"));
+    std::unique_ptr<HostStream, GzCloser> stream(gzopen(path.c_str(), "r"));
     if (!stream)
         return Stop(reading, ArchiveFault::CannotOpen, 0);
     ArchiveHeader archiveHeader;
-    if (ReadArchive(stream.get(), &archiveHeader, sizeof archiveHeader) != int(sizeof archiveHeader))
+    if (gzread(stream.get(), &archiveHeader, sizeof archiveHeader) != int(sizeof archiveHeader))
         return Stop(reading, ArchiveFault::ShortHeader, 0);
     if (ReadBigEndian16(archiveHeader.version) != ARCHIVE_VERSION)
         return Stop(reading, ArchiveFault::WrongVersion, 0);
@@ -41,7 +41,7 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
     uint64_t offset = sizeof archiveHeader;
     for (;;) {
         FileHeader entryHeader;
-        int count = ReadArchive(stream.get(), &entryHeader, sizeof entryHeader);
+        int count = gzread(stream.get(), &entryHeader, sizeof entryHeader);
         if (count == 0)
             return reading;
         if (count != int(sizeof entryHeader))
@@ -64,7 +64,7 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
         reading.files++;
         for (uint32_t remaining = entry.size; remaining != 0;) {
             unsigned piece = remaining <= BUFFER_SIZE ? remaining : BUFFER_SIZE;
-            if (ReadArchive(stream.get(), buffer.data(), piece) != int(piece))
+            if (gzread(stream.get(), buffer.data(), piece) != int(piece))
                 return Stop(reading, ArchiveFault::ShortData, offset, entry.name);
             if (visitor.data)
                 visitor.data(entry, buffer.data(), piece);

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <zlib.h>
+
 ArchiveHeader EncodeArchiveHeader()
 {
     ArchiveHeader header = {};

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include <zlib.h>
+#include "../archive/ArchiveFormat.h"
 
-#include "../archive/archive.h"
+struct gzFile_s;
 
 ArchiveHeader EncodeArchiveHeader();
 FileHeader EncodeFileHeader(const std::string &name, uint32_t size, uint16_t type);
@@ -32,7 +32,7 @@ public:
 private:
     bool Fail(const std::string &what);
 
-    gzFile compressed_ = nullptr;
+    gzFile_s *compressed_ = nullptr;
     std::FILE *plain_ = nullptr;
     std::string path_;
     std::string error_;

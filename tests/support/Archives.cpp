@@ -3,6 +3,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <zlib.h>
+
 #include "../../tools/ArchiveWriter.h"
 
 StreamBuilder::StreamBuilder()

@@ -1,0 +1,38 @@
+#include <stream/gzip.h>
+
+#include "HostStream.h"
+
+gzFile gzopen(const char *path, const char *mode)
+{
+    if (path == nullptr || mode == nullptr || mode[0] != 'r')
+        return nullptr;
+    int descriptor = OpenArchiveFile(path);
+    if (descriptor < 0)
+        return nullptr;
+    return StartInflater(descriptor);
+}
+
+int gzread(gzFile file, void *buffer, unsigned length)
+{
+    if (file == nullptr)
+        return -1;
+    return file->Read(buffer, length);
+}
+
+const char *gzerror(gzFile file, int *errnum)
+{
+    if (file == nullptr) {
+        if (errnum != nullptr)
+            *errnum = Z_STREAM_ERROR;
+        return "no stream";
+    }
+    return file->DescribeError(errnum);
+}
+
+int gzclose(gzFile file)
+{
+    if (file == nullptr)
+        return Z_STREAM_ERROR;
+    delete file;
+    return Z_OK;
+}

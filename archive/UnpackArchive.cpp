@@ -7,14 +7,14 @@
 
 #include "../progress/progress.h"
 
-/* thefile = the destination, followed by '/' unless it already ends in '/'
-   or ':' (a volume name), so that an entry's name can follow it directly. */
+/* thefile = the destination, ready for an entry's name to follow it
+   directly: the file system decides which separator that takes (none
+   after a volume name on the system, always '/' on a POSIX host). */
 static void FormDestinationPrefix(const char *destName)
 {
-    size_t length = strlen(destName);
-    char last = length > 0 ? destName[length - 1] : '\0';
-    const char *separator = last == '/' || last == ':' ? "" : "/";
-    snprintf(thefile, sizeof thefile, "%s%s", destName, separator);
+    strncpy(thefile, destName, sizeof thefile - 1);
+    thefile[sizeof thefile - 1] = '\0';
+    IDOS->AddPart(thefile, "", sizeof thefile);
 }
 
 int UnpackArchive(const char *destName)

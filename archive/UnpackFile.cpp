@@ -1,8 +1,10 @@
 #include "archive.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include <proto/dos.h>
+#include <proto/newlib.h>
 
 #include "../progress/progress.h"
 #include "EntryName.h"
@@ -102,37 +104,42 @@ int UnpackFile(gzFile stream)
         UpdateMessage("Error reading archive file header", 1);
         return RUN_FAILED;
     }
+    uint16_t type = ReadBigEndian16(entry.type);
+    int touchesFiles = type == ENTRY_FILE || type == ENTRY_DIRECTORY;
+    /* Other writers name a directory "docs/": that is the directory docs. */
+    size_t nameLength = strnlen(entry.name, sizeof entry.name);
+    if (type == ENTRY_DIRECTORY && nameLength > 1 && nameLength < sizeof entry.name &&
+        entry.name[nameLength - 1] == '/')
+        entry.name[nameLength - 1] = '\0';
     /* A name that could reach outside the destination stops the run; in the
-       sizing pass that is before anything has been created. */
-    if (!IsSafeEntryName(entry.name, sizeof entry.name)) {
+       sizing pass that is before anything has been created. An entry of
+       another type never reaches the file system, whatever its name. */
+    if (touchesFiles && !IsSafeEntryName(entry.name, sizeof entry.name)) {
         /* Room for the escaped name next to the message's 20 other characters. */
         char escaped[sizeof printbuffer - 20];
         EscapeText(entry.name, sizeof entry.name, escaped, sizeof escaped, ESCAPE_BACKSLASH);
         ShowEntryError("Unsafe entry name \"%s\"", escaped);
         return RUN_FAILED;
     }
-    if (fakeit) {
-        snprintf(text, sizeof text, "Preparing %s", entry.name);
-        UpdateMessage(text, 0);
-    } else {
-        UpdateMessage(entry.name, 0);
-    }
-    snprintf(text, sizeof text, "%s%s", thefile, entry.name);
-    uint16_t type = ReadBigEndian16(entry.type);
-    /* Checked in both passes: the sizing pass refuses before anything is
-       written, the writing pass right before it writes. A directory that is
-       itself a link counts as one that exists; nothing is written to it. */
-    if ((type == ENTRY_FILE || type == ENTRY_DIRECTORY) &&
-        LeadsThroughLink(thefile, entry.name, type == ENTRY_FILE)) {
+    /* The name ends within its field for files and directories; for other
+       entries it is cut at the field's end. */
+    if (fakeit)
+        snprintf(text, sizeof text, "Preparing %.*s", (int)sizeof entry.name, entry.name);
+    else
+        snprintf(text, sizeof text, "%.*s", (int)sizeof entry.name, entry.name);
+    UpdateMessage(text, 0);
+    if (!touchesFiles)
+        return ENTRY_DONE;
+    /* Refused before anything is written. The writing pass itself never
+       creates anything through a link, so it need not ask again. A
+       directory that is itself a link counts as one that exists; nothing is
+       written to it. */
+    if (fakeit && LeadsThroughLink(thefile, entry.name, type == ENTRY_FILE)) {
         ShowEntryError("Unable to create %s through a symbolic link", entry.name);
         return RUN_FAILED;
     }
-    switch (type) {
-    case ENTRY_DIRECTORY:
+    snprintf(text, sizeof text, "%s%s", thefile, entry.name);
+    if (type == ENTRY_DIRECTORY)
         return UnpackDirectory(&entry, text);
-    case ENTRY_FILE:
-        return UnpackFileData(stream, &entry, text);
-    default:
-        return ENTRY_DONE;
-    }
+    return UnpackFileData(stream, &entry, text);
 }

@@ -143,15 +143,15 @@ TEST(ArchiveFormat, WritingPassErrorsShowTheEntryAndReturnZero)
     };
     const Case cases[] = {
         /* No directory entry came before the file. */
-        {StreamBuilder().File("nodir/readme", "x").Bytes(), "Unable to create file nodir/readme\n", {}},
+        {StreamBuilder().File("nodir/readme", "x").Bytes(), "Unable to create file nodir/readme: No such file or directory\n", {}},
         /* The directory's name is taken by a file: the directory counts as
            done, the file inside it cannot be created. */
         {StreamBuilder().File("docs", "plain").Directory("docs").File("docs/readme", "x").Bytes(),
-         "Unable to create file docs/readme\n",
+         "Unable to create file docs/readme: Not a directory\n",
          {{"docs", "file:plain"}}},
         /* A directory whose parent is missing. */
         {StreamBuilder().File("first", "1").Directory("a/b").Bytes(),
-         "Unable to create directory a/b\n",
+         "Unable to create directory a/b: No such file or directory\n",
          {{"first", "file:1"}}},
     };
     for (const Case &c : cases) {

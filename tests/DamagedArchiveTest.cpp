@@ -30,7 +30,9 @@ protected:
 
     void ExpectRefused(const std::string &archiveBytes, const std::string &what)
     {
-        std::string archive = dir_ / "damaged.gz";
+        /* A file of its own for each case: the stream functions take a
+           file read before and then changed in place for a changed archive. */
+        std::string archive = dir_ / ("damaged-" + std::to_string(cases_++) + ".gz");
         WriteFile(archive, archiveBytes);
         RunResult result = RunVelorin({"-archive", archive, "-dest", dir_ / "out"});
         EXPECT_EQ(result.exitCode, 0) << what;
@@ -55,6 +57,7 @@ protected:
     StreamBuilder builder_;
     std::string stream_;
     TreeSnapshot before_;
+    int cases_ = 0;
 };
 
 TEST_F(DamagedArchive, CompressedArchiveCutAtAnyByteIsRefused)

@@ -10,7 +10,7 @@
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/LiveTools.h"
-#include "support/PipedArchive.h"
+#include "support/HeldArchive.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 
@@ -21,8 +21,9 @@ struct Geometry {
 };
 
 /* Velorin's window on a display of its own, 1024 by 768, pressed with
-   xdotool as a person would press it with the mouse. The archive comes
-   through a pipe, so that Abort is always pressed before the sizing pass
+   xdotool as a person would press it with the mouse. Velorin waits
+   for its archive until the test lets it, so that Abort is always pressed
+   before the sizing pass
    starts and answered at the first progress update of the writing pass. */
 class DesktopWindow : public ::testing::Test {
 protected:
@@ -39,7 +40,7 @@ protected:
         ASSERT_TRUE(display_->IsRunning()) << "Xvfb did not start";
         mkdir((dir_ / "out").c_str(), 0777);
         WriteArchive(dir_ / "pkg.gz", StreamBuilder().Directory("data").File("data/big.bin", data_).Bytes());
-        archive_ = std::make_unique<PipedArchive>(dir_ / "pipe.gz", ReadFile(dir_ / "pkg.gz"));
+        archive_ = std::make_unique<HeldArchive>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"));
     }
 
     std::string Xdotool(std::vector<std::string> args)
@@ -99,7 +100,7 @@ protected:
         RunOptions options;
         options.environment["DISPLAY"] = display_->Name();
         options.environment["VELORIN_HOST_PRESENTATION"] = ""; /* chosen as for a person */
-        BackgroundVelorin velorin({"-archive", dir_ / "pipe.gz", "-dest", dir_ / "out"}, options);
+        BackgroundVelorin velorin({"-archive", dir_ / "held.gz", "-dest", dir_ / "out"}, options);
 
         Geometry progress = WaitForWindow("Unpacking...");
         /* A third of the screen wide (341 inside), ten font heights tall
@@ -109,7 +110,7 @@ protected:
         EXPECT_EQ(progress.width, 341 + 8);
         /* The button: from gx = 7, 335 wide, its top 80 - 12 below the window's top. */
         Click(progress.x + 7 + 335 / 2, progress.y + 80 - 12 + 6);
-        archive_->Feed(velorin.Pid());
+        archive_->Release();
 
         Geometry request = WaitForWindow("Abort Operation");
         EXPECT_GE(request.y, 0);
@@ -126,7 +127,7 @@ protected:
     TempDir dir_;
     std::string data_ = MakeData(300000, 7);
     std::unique_ptr<VirtualDisplay> display_;
-    std::unique_ptr<PipedArchive> archive_;
+    std::unique_ptr<HeldArchive> archive_;
 };
 
 TEST_F(DesktopWindow, AbortConfirmedWithYesLeavesWholePiecesAndReturnsTwo)

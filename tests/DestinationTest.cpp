@@ -63,8 +63,8 @@ TEST_F(Destination, ThatCannotBeWrittenFailsAtTheFirstEntry)
         std::string stream, message;
     } cases[] = {
         {StreamBuilder().Directory("docs").File("docs/readme", "x").Bytes(),
-         "Unable to create directory docs\n"},
-        {StreamBuilder().File("readme", "x").Bytes(), "Unable to create file readme\n"},
+         "Unable to create directory docs: Permission denied\n"},
+        {StreamBuilder().File("readme", "x").Bytes(), "Unable to create file readme: Permission denied\n"},
     };
     for (const auto &[stream, message] : cases) {
         WriteArchive(dir_ / "pkg.gz", stream);
@@ -83,13 +83,13 @@ TEST_F(Destination, ExistingFilesAndDirectoriesInTheWay)
     WriteFile(dir_ / "out/docs", "a file named docs");
     RunResult result = Unpack(StreamBuilder().Directory("docs").File("docs/readme", "x").Bytes());
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.err, "Unable to create file docs/readme\n");
+    EXPECT_EQ(result.err, "Unable to create file docs/readme: Not a directory\n");
     EXPECT_EQ(ReadFile(dir_ / "out/docs"), "a file named docs");
 
     mkdir((dir_ / "out/data").c_str(), 0777);
     result = Unpack(StreamBuilder().File("first", "1").File("data", "x").Bytes());
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.err, "Unable to create file data\n");
+    EXPECT_EQ(result.err, "Unable to create file data: Is a directory\n");
     EXPECT_EQ(ReadFile(dir_ / "out/first"), "1");
 }
 

@@ -76,6 +76,8 @@ TEST(EntryName, EscapingStopsAtTheFieldAndFitsTheBuffer)
 
 TEST(EntryName, UnsafeEntryStopsTheRunBeforeAnythingIsCreated)
 {
+    /* As files and as directories; an entry of another type never reaches
+       the file system and is passed over, whatever its name. */
     const std::pair<std::string, std::string> cases[] = {
         {"../escape", "Unsafe entry name \"../escape\"\n"},
         {"/tmp/absolute", "Unsafe entry name \"/tmp/absolute\"\n"},
@@ -86,13 +88,12 @@ TEST(EntryName, UnsafeEntryStopsTheRunBeforeAnythingIsCreated)
         {"..", "Unsafe entry name \"..\"\n"},
         {"./here", "Unsafe entry name \"./here\"\n"},
         {"docs/.", "Unsafe entry name \"docs/.\"\n"},
-        {"docs/", "Unsafe entry name \"docs/\"\n"},
         {"back\\slash/..", "Unsafe entry name \"back\\\\slash/..\"\n"},
         {"bad\x1b]0;title\x07/..", "Unsafe entry name \"bad\\x1b]0;title\\x07/..\"\n"},
         {std::string(256, 'n'), "Unsafe entry name \"" + std::string(256, 'n') + "\"\n"},
     };
     for (const auto &[name, message] : cases) {
-        for (uint16_t type : {0, 1, 7}) {
+        for (uint16_t type : {0, 1}) {
             TempDir dir;
             mkdir((dir / "out").c_str(), 0777);
             std::string stream = StreamBuilder().Directory("docs").File("docs/readme", "hello").Bytes();
@@ -115,7 +116,7 @@ TEST(EntryName, ControlBytesInNamesNeverReachTheTerminal)
     WriteArchive(dir / "pkg.gz", stream);
     RunResult result = RunVelorin({"-archive", dir / "pkg.gz", "-dest", dir / "out"});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.err, "Unable to create file missing\\x1b[5m/f\n");
+    EXPECT_EQ(result.err, "Unable to create file missing\\x1b[5m/f: No such file or directory\n");
     EXPECT_EQ(ReadFile(dir / ("out/" + odd)), "fine");
 }
 
@@ -133,7 +134,7 @@ TEST(EntryName, LongestNamesWithControlBytesAreShownWhole)
     std::string shown;
     for (char c : name)
         shown += c == '\x1b' ? std::string("\\x1b") : std::string(1, c);
-    EXPECT_EQ(result.err, "Unable to create file " + shown + "\n");
+    EXPECT_EQ(result.err, "Unable to create file " + shown + ": No such file or directory\n");
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/LiveTools.h"
-#include "support/PipedArchive.h"
+#include "support/HeldArchive.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 
@@ -26,8 +26,9 @@ std::string Quote(const std::string &text)
 }
 
 /* Velorin in a terminal of tmux, 100 columns by 30 lines, without a display,
-   driven with keys as a person would drive it. As on the desktop, the
-   archive comes through a pipe, so the keys always reach velorin before its
+   driven with keys as a person would drive it. As on the desktop,
+   velorin waits for its archive until the test lets it, so the keys always
+   reach velorin before its
    sizing pass and are answered at the first progress update. */
 class TerminalWindow : public ::testing::Test {
 protected:
@@ -42,7 +43,7 @@ protected:
         }
         mkdir((dir_ / "out").c_str(), 0777);
         WriteArchive(dir_ / "pkg.gz", StreamBuilder().Directory("data").File("data/big.bin", data_).Bytes());
-        archive_ = std::make_unique<PipedArchive>(dir_ / "pipe.gz", ReadFile(dir_ / "pkg.gz"));
+        archive_ = std::make_unique<HeldArchive>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"));
         socket_ = "velorin-test-" + std::to_string(getpid());
     }
 
@@ -116,18 +117,18 @@ protected:
 
     TempDir dir_;
     std::string data_ = MakeData(300000, 9);
-    std::unique_ptr<PipedArchive> archive_;
+    std::unique_ptr<HeldArchive> archive_;
     std::string socket_;
 };
 
 TEST_F(TerminalWindow, AbortKeyThenYesStopsAfterTheFirstPiece)
 {
-    Start(dir_ / "pipe.gz");
+    Start(dir_ / "held.gz");
     std::string screen = WaitForScreen("[a] Abort");
     EXPECT_NE(screen.find("Unpacking..."), std::string::npos) << screen;
 
     Tmux({"send-keys", "a"});
-    archive_->Feed(VelorinPid());
+    archive_->Release();
     screen = WaitForScreen("Are you sure you want to abort the installation? [y/n]");
     EXPECT_NE(screen.find("Abort Operation"), std::string::npos) << screen;
     EXPECT_NE(screen.find("data/big.bin"), std::string::npos) << "the message line:\n" << screen;
@@ -146,10 +147,10 @@ TEST_F(TerminalWindow, AbortKeyThenYesStopsAfterTheFirstPiece)
 
 TEST_F(TerminalWindow, InterruptThenNoFinishesTheRun)
 {
-    Start(dir_ / "pipe.gz");
+    Start(dir_ / "held.gz");
     WaitForScreen("[a] Abort");
     Tmux({"send-keys", "C-c"});
-    archive_->Feed(VelorinPid());
+    archive_->Release();
     WaitForScreen("[y/n]");
     Tmux({"send-keys", "n"});
 

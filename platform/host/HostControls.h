@@ -38,7 +38,13 @@
  *                            exists, with that size. Unset, there is none.
  *   VELORIN_HOST_FAIL        Comma-separated names of calls that fail:
  *                            LockPubScreen, GetVisualInfo, CreateContext,
- *                            CreateGadget, GetScreenDrawInfo, OpenWindowTags.
+ *                            CreateGadget, GetScreenDrawInfo, OpenWindowTags;
+ *                            fclose (the runtime's: the file is closed, but
+ *                            the call reports an I/O error, as a network file
+ *                            system does for data it could not store);
+ *                            openat2 (names below a locked directory are then
+ *                            resolved a component at a time, as on a kernel
+ *                            without openat2).
  *   VELORIN_HOST_ABORT_AT    N: the person presses a window's first button just
  *                            before the program looks at that window's
  *                            messages for the N-th time.

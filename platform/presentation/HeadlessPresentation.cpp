@@ -2,14 +2,10 @@
 #include "Presentation.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <ctime>
 
-#include <text/escape.h>
-
-/* No person sees the windows. What they would read during a pause, the line
-   of text the window last laid out, is written whole to standard error, with
-   control bytes escaped so that no text can drive a terminal. A request is
+/* No person sees the windows: what they would read during a pause reaches
+   standard error as every presentation's error lines do. A request is
    answered by the button that VELORIN_HOST_ANSWER names, else the rightmost. */
 
 namespace {
@@ -23,14 +19,6 @@ public:
 
     void Pause(LONG ticks) override
     {
-        const std::vector<HostWindow *> &windows = GetOpenWindows();
-        if (!windows.empty()) {
-            const std::string &text = windows.back()->laidOutText;
-            std::string line(text.size() * 4 + 1, '\0');
-            EscapeText(text.data(), text.size(), line.data(), line.size(), KEEP_BACKSLASH);
-            std::fprintf(stderr, "%s\n", line.c_str());
-            std::fflush(stderr);
-        }
         unsigned long long milliseconds = GetPauseMilliseconds(ticks);
         timespec wait = {time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
         while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {

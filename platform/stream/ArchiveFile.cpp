@@ -1,8 +1,108 @@
 #include "HostStream.h"
 
+#include "../text/HostReason.h"
+
+#include <cerrno>
+#include <string>
+
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+/* The file of the last opening, kept open so that the next opening of the
+   same name reads the same bytes even when the name is replaced meanwhile
+   (a download finishing, a package updated). */
+struct KeptFile {
+    std::string name;
+    int descriptor = -1;
+    off_t size = 0;
+    struct timespec modified = {};
+    bool reading = false;
+};
+
+KeptFile kept;
+
+void ForgetKeptFile()
+{
+    if (kept.descriptor >= 0)
+        close(kept.descriptor);
+    kept.descriptor = -1;
+    kept.reading = false;
+}
+
+/* A FIFO opened for reading without O_NONBLOCK waits for a writer, so the
+   type is checked on a descriptor that cannot block. A file under a lease
+   (a file server's) answers EWOULDBLOCK then; it is a regular file and
+   worth the wait for the lease to go. */
+int OpenWithoutWaiting(const char *name)
+{
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+    int descriptor;
+    do
+        descriptor = open(name, flags | O_NONBLOCK);
+    while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0 && errno == EWOULDBLOCK) {
+        do
+            descriptor = open(name, flags);
+        while (descriptor < 0 && errno == EINTR);
+    }
+    return descriptor;
+}
+
+int ReopenKeptFile()
+{
+    struct stat status;
+    if (fstat(kept.descriptor, &status) != 0 || status.st_size != kept.size ||
+        status.st_mtim.tv_sec != kept.modified.tv_sec ||
+        status.st_mtim.tv_nsec != kept.modified.tv_nsec) {
+        ForgetKeptFile();
+        RecordHostReasonText("The file changed after it was first read");
+        return -1;
+    }
+    int descriptor = fcntl(kept.descriptor, F_DUPFD_CLOEXEC, 0);
+    if (descriptor < 0 || lseek(descriptor, 0, SEEK_SET) != 0) {
+        RecordHostReason(errno);
+        if (descriptor >= 0)
+            close(descriptor);
+        return -1;
+    }
+    kept.reading = true;
+    RecordHostReason(0);
+    return descriptor;
+}
+
+}  // namespace
 
 int OpenArchiveFile(const char *name)
 {
-    return open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (kept.descriptor >= 0 && !kept.reading && kept.name == name)
+        return ReopenKeptFile();
+    ForgetKeptFile();
+    int descriptor = OpenWithoutWaiting(name);
+    if (descriptor < 0) {
+        RecordHostReason(errno);
+        return -1;
+    }
+    struct stat status;
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        RecordHostReasonText("Not a regular file: the archive is read twice, so it must be a file");
+        close(descriptor);
+        return -1;
+    }
+    /* The descriptor that is read and the kept one share the file offset;
+       only one of them is read at a time. */
+    kept.descriptor = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    kept.name = name;
+    kept.size = status.st_size;
+    kept.modified = status.st_mtim;
+    kept.reading = true;
+    RecordHostReason(0);
+    return descriptor;
+}
+
+void CloseArchiveFile()
+{
+    kept.reading = false;
 }

@@ -11,8 +11,17 @@ struct HostStream {
     virtual const char *DescribeError(int *code) = 0;
 };
 
-/* Opens the archive file for reading; a descriptor, or -1 with errno set. */
+/* Opens the archive file for reading, positioned at its start; a
+   descriptor, or -1 with the reason recorded (HostReason.h). The archive is
+   read twice, once per pass, so it must be a regular file: anything else is
+   refused before a byte is read. Opened again by the same name after its
+   stream was closed, it is the very file of the earlier opening, read again
+   from its start, whatever the name has come to name meanwhile; a file
+   that has changed since (size or modification time) is refused. */
 int OpenArchiveFile(const char *name);
+
+/* The stream of the last opening was closed: its file may be opened again. */
+void CloseArchiveFile();
 
 /* The inflater this build reads with; takes the descriptor over, also when
    it fails (null). */

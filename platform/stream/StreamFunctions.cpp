@@ -1,6 +1,9 @@
 #include <stream/gzip.h>
 
+#include "../text/HostReason.h"
 #include "HostStream.h"
+
+#include <cerrno>
 
 gzFile gzopen(const char *path, const char *mode)
 {
@@ -16,7 +19,14 @@ int gzread(gzFile file, void *buffer, unsigned length)
 {
     if (file == nullptr)
         return -1;
-    return file->Read(buffer, length);
+    int count = file->Read(buffer, length);
+    /* Only a failing read of the file has a reason of the host's; damaged
+       data are the message's own matter. */
+    int code = Z_OK;
+    if (count < 0)
+        file->DescribeError(&code);
+    RecordHostReason(code == Z_ERRNO ? errno : 0);
+    return count;
 }
 
 const char *gzerror(gzFile file, int *errnum)
@@ -34,5 +44,6 @@ int gzclose(gzFile file)
     if (file == nullptr)
         return Z_STREAM_ERROR;
     delete file;
+    CloseArchiveFile();
     return Z_OK;
 }

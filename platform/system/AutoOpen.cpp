@@ -2,9 +2,6 @@
 
 #include <cstdio>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 /* The library auto-open step: before main it opens gadtools, graphics and
    intuition with version 0 and fetches their interfaces; after main each
    library's destructor gives back exactly what this step took, whatever the
@@ -29,10 +26,10 @@ PrivateCopies graphicsCopies;
 PrivateCopies intuitionCopies;
 
 /* The step's messages go to the error stream, or to standard output when the
-   process has none. */
+   process was started without one. */
 std::FILE *MessageStream()
 {
-    return fcntl(STDERR_FILENO, F_GETFD) != -1 ? stderr : stdout;
+    return StartedWithErrorStream() ? stderr : stdout;
 }
 
 template <typename IFace>

@@ -1,18 +1,29 @@
 #include "../host/HostControls.h"
-#include "HostLibraries.h"
 #include "../presentation/Presentation.h"
+#include "../text/HostReason.h"
+#include "Beneath.h"
+#include "HostLibraries.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-/* dos.library on POSIX. Names are host paths and reach the file system
-   unchanged; a lock holds an O_PATH descriptor, so the object it names stays
-   the one that was locked. */
+#include <text/escape.h>
+
+/* dos.library on POSIX. Names are host paths. A lock holds an O_PATH
+   descriptor, so the object it names stays the one that was locked; a name
+   below a directory that is locked is resolved from that lock, never
+   through a symbolic link (Beneath.h), so that nothing the program creates
+   or looks at below its destination can lead out of it. */
 
 struct DOSIFace hostDosInterface;
 
@@ -20,10 +31,11 @@ namespace {
 
 struct FileLock {
     int descriptor;
+    std::string name;
 };
 
 LONG lastError;
-unsigned heldLocks;
+std::vector<FileLock *> heldLocks;
 
 LONG MapErrno(int error)
 {
@@ -33,6 +45,8 @@ LONG MapErrno(int error)
     case ENOENT:
         return ERROR_OBJECT_NOT_FOUND;
     case ENOTDIR:
+    case EISDIR:
+    case ENXIO:
         return ERROR_OBJECT_WRONG_TYPE;
     case EACCES:
     case EPERM:
@@ -43,6 +57,7 @@ LONG MapErrno(int error)
     case EDQUOT:
         return ERROR_DISK_FULL;
     case ENAMETOOLONG:
+    case EXDEV:
         return ERROR_INVALID_COMPONENT_NAME;
     case ELOOP:
         return ERROR_TOO_MANY_LEVELS;
@@ -55,29 +70,102 @@ LONG MapErrno(int error)
     }
 }
 
-BPTR MakeLock(int descriptor)
+/* A failed call: IoErr's code and the host's reason for the error line. */
+void Fail(int error)
 {
-    FileLock *lock = static_cast<FileLock *>(std::malloc(sizeof(FileLock)));
+    lastError = MapErrno(error);
+    RecordHostReason(error);
+}
+
+const char *const linkReason = "A symbolic link is in the way";
+
+/* A failure below a held lock. A symbolic link met there is
+   ERROR_IS_SOFT_LINK: the name cannot be used. */
+void FailBeneath(int error)
+{
+    if (error != ELOOP) {
+        Fail(error);
+        return;
+    }
+    lastError = ERROR_IS_SOFT_LINK;
+    RecordHostReasonText(linkReason);
+}
+
+BPTR MakeLock(int descriptor, CONST_STRPTR name)
+{
+    FileLock *lock = new (std::nothrow) FileLock{descriptor, name};
     if (lock == nullptr) {
         close(descriptor);
-        lastError = ERROR_NO_FREE_STORE;
+        Fail(ENOMEM);
         return 0;
     }
-    lock->descriptor = descriptor;
-    heldLocks++;
+    heldLocks.push_back(lock);
+    RecordHostReason(0);
     return reinterpret_cast<BPTR>(lock);
 }
 
 }  // namespace
 
+bool FindLockAbove(CONST_STRPTR name, int &directory, std::string &below)
+{
+    const FileLock *found = nullptr;
+    size_t foundLength = 0;
+    for (const FileLock *lock : heldLocks) {
+        const std::string &held = lock->name;
+        if (held.empty() || held.size() <= foundLength || std::strncmp(name, held.c_str(), held.size()) != 0)
+            continue;
+        const char *rest = name + held.size();
+        if (held.back() != '/' && *rest != '/')
+            continue;
+        found = lock;
+        foundLength = held.size();
+    }
+    if (found == nullptr)
+        return false;
+    const char *start = name + foundLength;
+    while (*start == '/')
+        start++;
+    const char *end = start + std::strlen(start);
+    while (end > start && end[-1] == '/')
+        end--;
+    if (end == start)
+        return false;
+    directory = found->descriptor;
+    below.assign(start, end);
+    return true;
+}
+
 BPTR DOSIFace::Lock(CONST_STRPTR name, LONG)
 {
+    int root;
+    std::string below;
+    if (FindLockAbove(name, root, below)) {
+        const char *last;
+        int parent = ResolveParentBeneath(root, below.c_str(), &last);
+        int descriptor = parent < 0 ? -1 : OpenLastBeneath(parent, last, O_PATH);
+        /* O_PATH with O_NOFOLLOW opens a link itself rather than failing. */
+        struct stat status;
+        if (descriptor >= 0 && fstat(descriptor, &status) == 0 && S_ISLNK(status.st_mode)) {
+            close(descriptor);
+            descriptor = -1;
+            errno = ELOOP;
+        }
+        if (descriptor < 0) {
+            FailBeneath(errno);
+            /* A lock asked for is the question whether a link is in the
+               way; the caller's answer to it says so itself. */
+            if (lastError == ERROR_IS_SOFT_LINK)
+                RecordHostReason(0);
+            return 0;
+        }
+        return MakeLock(descriptor, name);
+    }
     int descriptor = open(name, O_PATH | O_CLOEXEC);
     if (descriptor < 0) {
-        lastError = MapErrno(errno);
+        Fail(errno);
         return 0;
     }
-    return MakeLock(descriptor);
+    return MakeLock(descriptor, name);
 }
 
 void DOSIFace::UnLock(BPTR lock)
@@ -85,34 +173,57 @@ void DOSIFace::UnLock(BPTR lock)
     if (lock == 0)
         return;
     FileLock *fileLock = reinterpret_cast<FileLock *>(lock);
+    ForgetResolvedBeneath(fileLock->descriptor);
     close(fileLock->descriptor);
-    std::free(fileLock);
-    heldLocks--;
+    std::erase(heldLocks, fileLock);
+    delete fileLock;
 }
 
 BPTR DOSIFace::CreateDir(CONST_STRPTR name)
 {
+    int root;
+    std::string below;
+    if (FindLockAbove(name, root, below)) {
+        const char *last;
+        int parent = ResolveParentBeneath(root, below.c_str(), &last);
+        if (parent < 0 || mkdirat(parent, last, 0777) != 0) {
+            FailBeneath(errno);
+            return 0;
+        }
+        int descriptor = OpenLastBeneath(parent, last, O_PATH | O_DIRECTORY);
+        if (descriptor < 0) {
+            FailBeneath(errno);
+            return 0;
+        }
+        return MakeLock(descriptor, name);
+    }
     if (mkdir(name, 0777) != 0) {
-        lastError = MapErrno(errno);
+        Fail(errno);
         return 0;
     }
     int descriptor = open(name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0) {
-        lastError = MapErrno(errno);
+        Fail(errno);
         return 0;
     }
-    return MakeLock(descriptor);
+    return MakeLock(descriptor, name);
 }
 
 /* Only what the program asks of it: whether the object is a directory. */
 LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
 {
     struct stat status;
-    if (lock == 0 || fstat(reinterpret_cast<FileLock *>(lock)->descriptor, &status) != 0) {
-        lastError = lock == 0 ? ERROR_OBJECT_NOT_FOUND : MapErrno(errno);
+    if (lock == 0) {
+        lastError = ERROR_OBJECT_NOT_FOUND;
+        RecordHostReason(0);
+        return DOSFALSE;
+    }
+    if (fstat(reinterpret_cast<FileLock *>(lock)->descriptor, &status) != 0) {
+        Fail(errno);
         return DOSFALSE;
     }
     info->fib_DirEntryType = S_ISDIR(status.st_mode) ? ST_USERDIR : ST_FILE;
+    RecordHostReason(0);
     return DOSTRUE;
 }
 
@@ -121,11 +232,43 @@ LONG DOSIFace::IoErr()
     return lastError;
 }
 
+/* On the host, ':' is an ordinary character of a name: only a '/' ends a
+   path that a name can follow directly. */
+BOOL DOSIFace::AddPart(STRPTR dirname, CONST_STRPTR filename, ULONG size)
+{
+    size_t length = std::strlen(dirname);
+    bool separator = length > 0 && dirname[length - 1] != '/';
+    size_t needed = length + (separator ? 1 : 0) + std::strlen(filename) + 1;
+    if (needed > size)
+        return FALSE;
+    if (separator)
+        dirname[length++] = '/';
+    std::strcpy(dirname + length, filename);
+    return TRUE;
+}
+
 /* With a window open the pause is the presentation's, which keeps the
-   window alive and shows it to the person while the program waits. */
+   window alive and shows it to the person while the program waits. It
+   follows an error line: that line also reaches standard error, whole,
+   escaped and with the host's reason, so that a script's log says why the
+   run failed whatever the person saw. */
 void DOSIFace::Delay(LONG ticks)
 {
-    if (!GetOpenWindows().empty()) {
+    std::string text;
+    bool windowOpen;
+    {
+        std::lock_guard<std::recursive_mutex> guard(GetModelLock());
+        windowOpen = !GetOpenWindows().empty();
+        if (windowOpen)
+            text = GetOpenWindows().back()->laidOutText;
+    }
+    if (windowOpen) {
+        std::string line(text.size() * 4 + 1, '\0');
+        EscapeText(text.data(), text.size(), line.data(), line.size(), KEEP_BACKSLASH);
+        line.resize(std::strlen(line.c_str()));
+        if (const char *reason = TakeHostReason())
+            line.append(": ").append(reason);
+        GetPresentation().ReportErrorLine(line.c_str());
         GetPresentation().Pause(ticks);
         return;
     }
@@ -138,5 +281,5 @@ void DOSIFace::Delay(LONG ticks)
 
 unsigned CountHeldLocks()
 {
-    return heldLocks;
+    return unsigned(heldLocks.size());
 }

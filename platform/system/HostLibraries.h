@@ -2,6 +2,7 @@
 #define PLATFORM_HOST_LIBRARIES_H
 
 #include <cstdio>
+#include <string>
 
 #include <proto/dos.h>
 #include <proto/exec.h>
@@ -32,12 +33,21 @@ extern struct IntuitionIFace hostIntuitionInterface;
 extern struct GadToolsIFace hostGadToolsInterface;
 extern struct GraphicsIFace hostGraphicsInterface;
 
+/* Whether the process was started with a standard error stream; without
+   one, the start-up holds its place with /dev/null. */
+bool StartedWithErrorStream();
+
 /* Sets up the registry from the host controls; the start-up calls it first. */
 void PrepareHostLibraries();
 
 /* Writes the open and close counts of every library, and how many locks,
    screen locks, windows, gadgets and messages are still held. */
 void WriteBalanceReport(std::FILE *report);
+
+/* The held lock on a directory whose name starts the path name, with the
+   rest of the name below it (never empty, no '/' at either end); false when
+   the name lies below no held lock. The longest such name counts. */
+bool FindLockAbove(CONST_STRPTR name, int &directory, std::string &below);
 
 /* The number of DOS locks handed out and not yet released. */
 unsigned CountHeldLocks();

@@ -1,8 +1,13 @@
 #include "../host/HostControls.h"
 #include "HostLibraries.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 /* The program's start-up: before main it takes the Exec interface and opens
    the utility, runtime and DOS libraries; after main (or exit) it closes them
@@ -52,8 +57,37 @@ void CloseStartupLibrary(struct Library *&base, IFace *&iface)
     std::exit(alertReturnCode);
 }
 
+/* A standard descriptor that the caller closed would be the next file
+   opened (an unpacked file, the archive), and text meant for the person
+   would land in it: each is held by /dev/null instead, or, where there is
+   none, by a descriptor that takes no text at all. */
+bool errorStreamGiven = true;
+
+void HoldStandardDescriptors()
+{
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; descriptor++) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        if (descriptor == STDERR_FILENO)
+            errorStreamGiven = false;
+        int held = open("/dev/null", descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (held < 0)
+            held = open("/", O_PATH);
+        if (held >= 0 && held != descriptor) {
+            dup2(held, descriptor);
+            close(held);
+        }
+    }
+}
+
 __attribute__((constructor(101))) void StartProgram()
 {
+    HoldStandardDescriptors();
+    /* A file size limit makes a write fail, reported as a write error,
+       rather than end the process; a reader of standard output or error
+       that has gone makes a write fail rather than end the run. */
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
     ReadHostControls();
     PrepareHostLibraries();
     IExec = &hostExecInterface;
@@ -82,3 +116,8 @@ __attribute__((destructor(101))) void EndProgram()
 }
 
 }  // namespace
+
+bool StartedWithErrorStream()
+{
+    return errorStreamGiven;
+}

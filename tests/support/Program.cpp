@@ -59,7 +59,7 @@ bool IsBalanced(const std::string &report)
 
 BackgroundProgram::BackgroundProgram(const std::string &binary, const std::vector<std::string> &args,
                                      const RunOptions &options)
-    : closeStandardError_(options.closeStandardError)
+    : closeStandardError_(options.closeStandardError || options.closeStandardDescriptors)
 {
     std::string outPath = capture_ / "out", errPath = capture_ / "err";
     pid_ = fork();
@@ -67,17 +67,29 @@ BackgroundProgram::BackgroundProgram(const std::string &binary, const std::vecto
         throw std::runtime_error("fork failed");
     if (pid_ != 0)
         return;
+    /* What this test process ignores or blocks (SIGPIPE for a pipe's
+       writer, say) must not soften what the program meets. */
+    for (int number = 1; number < NSIG; number++)
+        signal(number, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     for (const auto &[name, value] : options.environment)
         setenv(name.c_str(), value.c_str(), 1);
     int input = open("/dev/null", O_RDONLY);
     dup2(input, STDIN_FILENO);
+    if (input > STDIN_FILENO)
+        close(input);
     RedirectTo(outPath, STDOUT_FILENO);
-    if (options.closeStandardError)
+    if (options.closeStandardError || options.closeStandardDescriptors)
         close(STDERR_FILENO);
     else
         RedirectTo(errPath, STDERR_FILENO);
+    if (options.closeStandardDescriptors) {
+        close(STDIN_FILENO);
+        close(STDOUT_FILENO);
+    }
     if (options.fileSizeLimit != 0) {
-        signal(SIGXFSZ, SIG_IGN);
         rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
@@ -138,7 +150,7 @@ RunResult RunProgram(const std::string &binary, const std::vector<std::string> &
 
 void AddVelorinControls(RunOptions &options, const std::string &reportPath)
 {
-    options.environment["VELORIN_HOST_CLOCK"] = "instant";
+    options.environment.emplace("VELORIN_HOST_CLOCK", "instant");
     options.environment.emplace("VELORIN_HOST_PRESENTATION", "headless");
     options.environment["VELORIN_HOST_BALANCE_REPORT"] = reportPath;
 }

@@ -12,9 +12,12 @@
 
 struct RunOptions {
     std::map<std::string, std::string> environment;
-    /* RLIMIT_FSIZE for the child, with SIGXFSZ ignored; 0 for none. */
+    /* RLIMIT_FSIZE for the child; 0 for none. */
     unsigned long long fileSizeLimit = 0;
     bool closeStandardError = false;
+    /* Standard input, output and error all closed, as a careless caller
+       may leave them. */
+    bool closeStandardDescriptors = false;
     /* Run as this user and group instead (only possible for root); -1 for
        neither. */
     int userId = -1;
@@ -29,7 +32,8 @@ struct RunResult {
 };
 
 /* A program running in the background, its standard input /dev/null and its
-   output captured. Killed if it is still running when the object goes. */
+   output captured, every signal as a freshly started program has it. Killed
+   if it is still running when the object goes. */
 class BackgroundProgram {
 public:
     BackgroundProgram(const std::string &binary, const std::vector<std::string> &args,
@@ -52,7 +56,8 @@ private:
 RunResult RunProgram(const std::string &binary, const std::vector<std::string> &args,
                      const RunOptions &options = {});
 
-/* The host controls that every test run of velorin has: an instant clock,
+/* The host controls that every test run of velorin has: an instant clock
+(unless the options set VELORIN_HOST_CLOCK),
    no presentation unless the options choose one ("" lets velorin choose as
    it would for a person), and a balance report written to reportPath. */
 void AddVelorinControls(RunOptions &options, const std::string &reportPath);

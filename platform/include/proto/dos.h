@@ -10,6 +10,10 @@ struct DOSIFace : Interface {
     BPTR CreateDir(CONST_STRPTR name);
     LONG Examine(BPTR lock, struct FileInfoBlock *info);
     LONG IoErr();
+    /* Appends filename to the path in dirname (size bytes), with the
+       separator the path needs; FALSE, leaving dirname as it was, when the
+       result would not fit. */
+    BOOL AddPart(STRPTR dirname, CONST_STRPTR filename, ULONG size);
     void Delay(LONG ticks);
 };
 

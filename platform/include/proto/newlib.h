@@ -1,13 +1,22 @@
 #ifndef PROTO_NEWLIB_H
 #define PROTO_NEWLIB_H
 
+#include <stdio.h>
+
 #include <exec/interfaces.h>
 
-/* The runtime library. Its stream, string and memory calls are the host C
-   library's own; only abort is the system's, so that an aborted program ends
-   with a return code instead of a signal. */
+/* The runtime library. Most of its stream, string and memory calls are the
+   host C library's own. These are the system's: abort, so that an aborted
+   program ends with a return code instead of a signal, and the calls that
+   create and write files, so that a file below a locked directory is
+   created as DOS creates its names (never through a symbolic link, never a
+   FIFO or device that is already there) and a failure keeps the host's
+   reason for the error line that reports it. */
 struct NewlibIFace : Interface {
     [[noreturn]] void abort();
+    FILE *fopen(const char *name, const char *mode);
+    size_t fwrite(const void *data, size_t size, size_t count, FILE *file);
+    int fclose(FILE *file);
 };
 
 extern struct Library *NewlibBase;
@@ -15,5 +24,13 @@ extern struct NewlibIFace *INewlib;
 
 /* The return code of the runtime's abort. */
 #define NEWLIB_ABORT_RETURN_CODE 20
+
+/* With __USE_INLINE__, a program calls the runtime's own calls by their
+   plain names, as the system's inline headers let it call any library. */
+#ifdef __USE_INLINE__
+#define fopen(name, mode) INewlib->fopen((name), (mode))
+#define fwrite(data, size, count, file) INewlib->fwrite((data), (size), (count), (file))
+#define fclose(file) INewlib->fclose((file))
+#endif
 
 #endif

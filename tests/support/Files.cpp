@@ -34,6 +34,8 @@ TreeSnapshot SnapshotTree(const std::string &root)
             snapshot[name] = "link:" + fs::read_symlink(entry.path()).native();
         else if (entry.is_directory())
             snapshot[name] = "dir";
+        else if (!entry.is_regular_file())
+            snapshot[name] = "other";
         else
             snapshot[name] = "file:" + ReadFile(entry.path());
     }

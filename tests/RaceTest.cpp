@@ -1,0 +1,140 @@
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/Archives.h"
+#include "support/Files.h"
+#include "support/Program.h"
+#include "support/TempDir.h"
+
+namespace {
+
+/* Another process changes the destination or the archive while velorin
+   runs, in a tight loop, round after round. The run may fail; nothing may
+   ever be written outside the destination, and a run that reports success
+   must have unpacked the one archive that it checked. */
+class Race : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mkdir((dir_ / "outside").c_str(), 0777);
+        WriteFile(dir_ / "outside/precious", "must stay as it is");
+    }
+
+    /* A directory d with a few hundred small files, and a subdirectory. */
+    static std::string ManyFiles(char content)
+    {
+        StreamBuilder builder;
+        builder.Directory("d").Directory("d/sub");
+        for (int i = 0; i < 300; i++) {
+            char name[32];
+            std::snprintf(name, sizeof name, i % 3 == 0 ? "d/sub/f%03d" : "d/f%03d", i);
+            builder.File(name, std::string(200 + i, content));
+        }
+        return builder.Bytes();
+    }
+
+    /* Runs velorin into a fresh destination while racer runs, the given
+       number of rounds, in both ways of resolving names. */
+    template <typename Racer>
+    void RaceRounds(int rounds, Racer racer)
+    {
+        WriteArchive(dir_ / "pkg.gz", ManyFiles('x'));
+        for (const char *resolution : {"", "openat2"}) {
+            for (int round = 0; round < rounds; round++) {
+                SCOPED_TRACE(std::string(resolution) + " round " + std::to_string(round));
+                std::string dest = dir_ / ("dest" + std::to_string(round) + resolution);
+                mkdir(dest.c_str(), 0777);
+                RunOptions options;
+                options.environment["VELORIN_HOST_FAIL"] = resolution;
+                std::atomic<bool> running = true;
+                std::thread thread([&] {
+                    while (running)
+                        racer(dest);
+                });
+                RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dest}, options);
+                running = false;
+                thread.join();
+                EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << result.err;
+                ASSERT_EQ(SnapshotTree(dir_ / "outside"),
+                          (TreeSnapshot{{"precious", "file:must stay as it is"}}))
+                    << "written outside the destination; velorin said: " << result.err;
+            }
+        }
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(Race, DirectorySwappedForALinkNeverLeadsOutside)
+{
+    /* d and a link to outside change places, atomically, again and again. */
+    RaceRounds(20, [this](const std::string &dest) {
+        std::string link = dest + "/link";
+        symlink((dir_ / "outside").c_str(), link.c_str());
+        renameat2(AT_FDCWD, (dest + "/d").c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+        renameat2(AT_FDCWD, (dest + "/d/sub").c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+    });
+}
+
+TEST_F(Race, LinksPutWhereFilesLandAreNeverWrittenThrough)
+{
+    /* Links to files outside appear where the next files are to come. */
+    int next = 0;
+    RaceRounds(10, [&](const std::string &dest) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/d/f%03d", next);
+        std::string target = dir_ / ("outside/victim" + std::to_string(next));
+        /* The target is never created: only a write through the link would. */
+        symlink(target.c_str(), (dest + name).c_str());
+        next = (next + 1) % 300;
+    });
+}
+
+TEST_F(Race, ArchiveReplacedDuringTheRunIsNeverMixed)
+{
+    /* pkg.gz is renamed over by a sound archive and a damaged one in turn.
+       The sizing pass checked one of them: the writing pass reads that one. */
+    WriteArchive(dir_ / "sound.gz", ManyFiles('s'));
+    std::string damaged = ManyFiles('d');
+    WriteArchive(dir_ / "damaged.gz", damaged.substr(0, damaged.size() / 2));
+    std::string soundDest = dir_ / "reference";
+    mkdir(soundDest.c_str(), 0777);
+    ASSERT_EQ(RunVelorin({"-archive", dir_ / "sound.gz", "-dest", soundDest}).exitCode, 1);
+    TreeSnapshot complete = SnapshotTree(soundDest);
+    int swaps = 0;
+    for (int round = 0; round < 80; round++) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::string dest = dir_ / ("dest" + std::to_string(round));
+        mkdir(dest.c_str(), 0777);
+        std::atomic<bool> running = true;
+        std::thread racer([&] {
+            for (int turn = 0; running; turn++) {
+                std::string next = dir_ / (turn % 2 == 0 ? "sound.gz" : "damaged.gz");
+                /* rename leaves both names when they are the same file. */
+                unlink((dir_ / "next.gz").c_str());
+                link(next.c_str(), (dir_ / "next.gz").c_str());
+                if (rename((dir_ / "next.gz").c_str(), (dir_ / "pkg.gz").c_str()) == 0)
+                    swaps++;
+            }
+        });
+        RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dest});
+        running = false;
+        racer.join();
+        TreeSnapshot made = SnapshotTree(dest);
+        if (result.exitCode == 1)
+            EXPECT_EQ(made, complete);
+        else
+            EXPECT_TRUE(made.empty()) << "a failed run left " << made.size() << " entries: " << result.err;
+    }
+    EXPECT_GT(swaps, 0);
+}
+
+}  // namespace

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <string>
 
 #include <sys/stat.h>
@@ -83,6 +84,20 @@ TEST_F(HeadlessRun, MissingDrawInfoIsNoFailure)
     RunOptions options;
     options.environment["VELORIN_HOST_FAIL"] = "GetScreenDrawInfo";
     EXPECT_EQ(Run(options).exitCode, 1);
+}
+
+TEST_F(HeadlessRun, ErrorPauseLastsOneHundredFiftyTicksOfTheRealClock)
+{
+    /* 150 ticks of 1/50 s: three seconds, once, before the run ends. */
+    RunOptions options;
+    options.environment["VELORIN_HOST_CLOCK"] = "";
+    auto start = std::chrono::steady_clock::now();
+    RunResult result = RunVelorin({"-archive", dir_ / "missing.gz", "-dest", dir_ / "out"}, options);
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "Unable to open archive " + dir_ / "missing.gz" + ": No such file or directory\n");
+    EXPECT_GE(took.count(), 3.0);
+    EXPECT_LT(took.count(), 6.0) << "longer than a second pause would take";
 }
 
 }  // namespace

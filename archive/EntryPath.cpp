@@ -11,7 +11,9 @@ int LeadsThroughLink(const char *prefix, const char *name, int includingLast)
     /* Without the last component, an entry at the top has nothing to check:
        its directory is the destination. */
     const char *lastSlash = strrchr(name, '/');
-    int length = includingLast ? (int)strlen(name) : lastSlash != NULL ? (int)(lastSlash - name) : 0;
+    int length = (int)strlen(name);
+    if (!includingLast)
+        length = lastSlash != NULL ? (int)(lastSlash - name) : 0;
     if (length == 0)
         return 0;
     if (snprintf(path, sizeof path, "%s%.*s", prefix, length, name) >= (int)sizeof path)

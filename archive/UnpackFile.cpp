@@ -107,10 +107,10 @@ int UnpackFile(gzFile stream)
     uint16_t type = ReadBigEndian16(entry.type);
     int touchesFiles = type == ENTRY_FILE || type == ENTRY_DIRECTORY;
     /* Other writers name a directory "docs/": that is the directory docs. */
-    size_t nameLength = strnlen(entry.name, sizeof entry.name);
-    if (type == ENTRY_DIRECTORY && nameLength > 1 && nameLength < sizeof entry.name &&
-        entry.name[nameLength - 1] == '/')
-        entry.name[nameLength - 1] = '\0';
+    const char *nameEnd = (const char *)memchr(entry.name, '\0', sizeof entry.name);
+    if (type == ENTRY_DIRECTORY && nameEnd != NULL && nameEnd - entry.name > 1 &&
+        nameEnd[-1] == '/')
+        entry.name[nameEnd - entry.name - 1] = '\0';
     /* A name that could reach outside the destination stops the run; in the
        sizing pass that is before anything has been created. An entry of
        another type never reaches the file system, whatever its name. */

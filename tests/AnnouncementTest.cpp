@@ -64,16 +64,16 @@ TEST_F(Announcement, SizingPassPreparesEveryEntryAndCreatesNothing)
 {
     EXPECT_EQ(RunPass(stream_, 1),
               (std::vector<std::string>{"Preparing docs", "Preparing docs/readme", "Preparing ",
-                                        "Preparing odd\x1b[2J", "Preparing " + std::string(256, 'n'),
-                                        "Preparing last"}));
+                                        "Preparing odd\x1b[2J",
+                                        "Preparing " + std::string(256, 'n'), "Preparing last"}));
     EXPECT_TRUE(SnapshotTree(dir_ / "out").empty());
 }
 
 TEST_F(Announcement, WritingPassNamesEveryEntryAndPassesOverTheOthers)
 {
     EXPECT_EQ(RunPass(stream_, 0),
-              (std::vector<std::string>{"docs", "docs/readme", "", "odd\x1b[2J", std::string(256, 'n'),
-                                        "last"}));
+              (std::vector<std::string>{"docs", "docs/readme", "", "odd\x1b[2J",
+                                        std::string(256, 'n'), "last"}));
     EXPECT_EQ(SnapshotTree(dir_ / "out"),
               (TreeSnapshot{{"docs", "dir"}, {"docs/readme", "file:hello"}, {"last", "file:"}}));
 }

@@ -92,10 +92,12 @@ TEST_F(HeadlessRun, ErrorPauseLastsOneHundredFiftyTicksOfTheRealClock)
     RunOptions options;
     options.environment["VELORIN_HOST_CLOCK"] = "";
     auto start = std::chrono::steady_clock::now();
-    RunResult result = RunVelorin({"-archive", dir_ / "missing.gz", "-dest", dir_ / "out"}, options);
+    RunResult result =
+        RunVelorin({"-archive", dir_ / "missing.gz", "-dest", dir_ / "out"}, options);
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.err, "Unable to open archive " + dir_ / "missing.gz" + ": No such file or directory\n");
+    EXPECT_EQ(result.err,
+              "Unable to open archive " + dir_ / "missing.gz" + ": No such file or directory\n");
     EXPECT_GE(took.count(), 3.0);
     EXPECT_LT(took.count(), 6.0) << "longer than a second pause would take";
 }

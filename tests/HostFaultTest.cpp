@@ -35,8 +35,11 @@ protected:
     }
 
     TempDir dir_;
-    std::string stream_ =
-        StreamBuilder().File("README.txt", "read me").Directory("docs").File("docs/readme", "hello").Bytes();
+    std::string stream_ = StreamBuilder()
+                              .File("README.txt", "read me")
+                              .Directory("docs")
+                              .File("docs/readme", "hello")
+                              .Bytes();
     const TreeSnapshot complete_ = {
         {"README.txt", "file:read me"}, {"docs", "dir"}, {"docs/readme", "file:hello"}};
 };
@@ -89,7 +92,8 @@ TEST_F(HostFault, ObjectsThatAreNotFilesAreRefusedWithoutWaiting)
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.err, "Unable to create file docs/readme: Not a regular file\n");
         EXPECT_EQ(SnapshotTree(dir_ / "out"),
-                  (TreeSnapshot{{"README.txt", "file:read me"}, {"docs", "dir"}, {"docs/readme", "other"}}));
+                  (TreeSnapshot{
+                      {"README.txt", "file:read me"}, {"docs", "dir"}, {"docs/readme", "other"}}));
         if (reader >= 0) {
             char byte;
             EXPECT_EQ(read(reader, &byte, 1), 0) << "data went into the FIFO";
@@ -121,7 +125,8 @@ TEST_F(HostFault, ClosedStandardDescriptorsNeverTakeTextIntoAFile)
 TEST_F(HostFault, ArchiveThatIsNotARegularFileIsRefusedBeforeReading)
 {
     /* The archive is read twice: a pipe, a FIFO or a directory cannot be. */
-    const std::string why = ": Not a regular file: the archive is read twice, so it must be a file\n";
+    const std::string why =
+        ": Not a regular file: the archive is read twice, so it must be a file\n";
     mkfifo((dir_ / "fifo.gz").c_str(), 0666);
     for (const std::string &archive : {dir_ / "fifo.gz", dir_ / "out"}) {
         SCOPED_TRACE(archive);
@@ -164,7 +169,8 @@ TEST_F(HostFault, ArchivesFromOtherWriters)
     EXPECT_EQ(result.exitCode, 1) << result.err;
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(SnapshotTree(dir_.Path()).count("outside"), 0u);
-    EXPECT_EQ(SnapshotTree(dir_ / "out"), (TreeSnapshot{{"docs", "dir"}, {"docs/readme", "file:hello"}}));
+    EXPECT_EQ(SnapshotTree(dir_ / "out"),
+              (TreeSnapshot{{"docs", "dir"}, {"docs/readme", "file:hello"}}));
     /* Only one '/' is taken off, and only a directory's. */
     const std::pair<StreamBuilder, std::string> unsafe[] = {
         {StreamBuilder().Directory("docs//"), "Unsafe entry name \"docs/\"\n"},

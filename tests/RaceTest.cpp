@@ -59,7 +59,8 @@ protected:
                     while (running)
                         racer(dest);
                 });
-                RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dest}, options);
+                RunResult result =
+                    RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dest}, options);
                 running = false;
                 thread.join();
                 EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << result.err;
@@ -132,7 +133,8 @@ TEST_F(Race, ArchiveReplacedDuringTheRunIsNeverMixed)
         if (result.exitCode == 1)
             EXPECT_EQ(made, complete);
         else
-            EXPECT_TRUE(made.empty()) << "a failed run left " << made.size() << " entries: " << result.err;
+            EXPECT_TRUE(made.empty())
+                << "a failed run left " << made.size() << " entries: " << result.err;
     }
     EXPECT_GT(swaps, 0);
 }

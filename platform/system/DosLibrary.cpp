@@ -77,8 +77,6 @@ void Fail(int error)
     RecordHostReason(error);
 }
 
-const char *const linkReason = "A symbolic link is in the way";
-
 /* A failure below a held lock. A symbolic link met there is
    ERROR_IS_SOFT_LINK: the name cannot be used. */
 void FailBeneath(int error)
@@ -88,7 +86,7 @@ void FailBeneath(int error)
         return;
     }
     lastError = ERROR_IS_SOFT_LINK;
-    RecordHostReasonText(linkReason);
+    RecordHostReasonText("A symbolic link is in the way");
 }
 
 BPTR MakeLock(int descriptor, CONST_STRPTR name)
@@ -112,7 +110,8 @@ bool FindLockAbove(CONST_STRPTR name, int &directory, std::string &below)
     size_t foundLength = 0;
     for (const FileLock *lock : heldLocks) {
         const std::string &held = lock->name;
-        if (held.empty() || held.size() <= foundLength || std::strncmp(name, held.c_str(), held.size()) != 0)
+        if (held.empty() || held.size() <= foundLength ||
+            std::strncmp(name, held.c_str(), held.size()) != 0)
             continue;
         const char *rest = name + held.size();
         if (held.back() != '/' && *rest != '/')

@@ -52,7 +52,8 @@ int OpenComponent(int current, const char *component)
     int descriptor = openat(current, component, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0 && errno == ENOTDIR) {
         struct stat status;
-        if (fstatat(current, component, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode))
+        if (fstatat(current, component, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(status.st_mode))
             errno = ELOOP;
         else
             errno = ENOTDIR;
@@ -126,7 +127,8 @@ int ResolveParentBeneath(int root, const char *below, const char **last)
     int base = root;
     std::string rest = path;
     if (resolved.root == root && path.size() > resolved.path.size() &&
-        path.compare(0, resolved.path.size(), resolved.path) == 0 && path[resolved.path.size()] == '/') {
+        path.compare(0, resolved.path.size(), resolved.path) == 0 &&
+        path[resolved.path.size()] == '/') {
         base = resolved.descriptor;
         rest = path.substr(resolved.path.size() + 1);
     }

@@ -143,7 +143,9 @@ TEST(ArchiveFormat, WritingPassErrorsShowTheEntryAndReturnZero)
     };
     const Case cases[] = {
         /* No directory entry came before the file. */
-        {StreamBuilder().File("nodir/readme", "x").Bytes(), "Unable to create file nodir/readme: No such file or directory\n", {}},
+        {StreamBuilder().File("nodir/readme", "x").Bytes(),
+         "Unable to create file nodir/readme: No such file or directory\n",
+         {}},
         /* The directory's name is taken by a file: the directory counts as
            done, the file inside it cannot be created. */
         {StreamBuilder().File("docs", "plain").Directory("docs").File("docs/readme", "x").Bytes(),

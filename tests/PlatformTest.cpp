@@ -8,7 +8,9 @@
 
 #include <proto/dos.h>
 #include <proto/exec.h>
+#include <proto/newlib.h>
 
+#include "../platform/host/HostControls.h"
 #include "../platform/system/HostLibraries.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
@@ -56,6 +58,71 @@ TEST(Dos, LockFindsOnlyExistingObjects)
     }
     EXPECT_EQ(IDOS->Lock((dir / "absent").c_str(), SHARED_LOCK), 0);
     EXPECT_EQ(IDOS->IoErr(), ERROR_OBJECT_NOT_FOUND);
+}
+
+TEST(Dos, NamesBelowAHeldLockNeverPassThroughALink)
+{
+    /* With openat2, and a component at a time as without it. */
+    for (const char *resolution : {"", "openat2"}) {
+        SCOPED_TRACE(resolution);
+        GetHostControls().failingCalls = resolution;
+        TempDir dir;
+        mkdir((dir / "dest").c_str(), 0777);
+        mkdir((dir / "dest/real").c_str(), 0777);
+        mkdir((dir / "outside").c_str(), 0777);
+        ASSERT_EQ(symlink("../outside", (dir / "dest/link").c_str()), 0);
+        ASSERT_EQ(symlink("../outside/file", (dir / "dest/filelink").c_str()), 0);
+        BPTR destination = IDOS->Lock((dir / "dest").c_str(), SHARED_LOCK);
+        ASSERT_NE(destination, 0);
+        const std::pair<const char *, LONG> names[] = {{"link", ERROR_IS_SOFT_LINK},
+                                                       {"link/x", ERROR_IS_SOFT_LINK},
+                                                       {"filelink", ERROR_IS_SOFT_LINK},
+                                                       {"real/../link/x", ERROR_INVALID_COMPONENT_NAME}};
+        for (const auto &[name, error] : names) {
+            SCOPED_TRACE(name);
+            std::string path = dir / "dest/" + name;
+            EXPECT_EQ(IDOS->Lock(path.c_str(), SHARED_LOCK), 0);
+            EXPECT_EQ(IDOS->IoErr(), error);
+            EXPECT_EQ(INewlib->fopen(path.c_str(), "w"), nullptr);
+        }
+        EXPECT_EQ(IDOS->CreateDir((dir / "dest/link/new").c_str()), 0);
+        EXPECT_EQ(IDOS->IoErr(), ERROR_IS_SOFT_LINK);
+        /* The same names are followed where no lock is held above them. */
+        IDOS->UnLock(destination);
+        BPTR followed = IDOS->Lock((dir / "dest/link").c_str(), SHARED_LOCK);
+        EXPECT_NE(followed, 0);
+        IDOS->UnLock(followed);
+        EXPECT_TRUE(SnapshotTree(dir / "outside").empty());
+    }
+    GetHostControls().failingCalls = nullptr;
+}
+
+TEST(Dos, ExistingFileBelowAHeldLockKeepsItsPermissions)
+{
+    TempDir dir;
+    WriteFile(dir / "file", "a longer earlier content");
+    chmod((dir / "file").c_str(), 0640);
+    BPTR destination = IDOS->Lock(dir.Path().c_str(), SHARED_LOCK);
+    FILE *file = INewlib->fopen((dir / "file").c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(INewlib->fwrite("new", 3, 1, file), 1u);
+    EXPECT_EQ(INewlib->fclose(file), 0);
+    IDOS->UnLock(destination);
+    struct stat status;
+    ASSERT_EQ(stat((dir / "file").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+    EXPECT_EQ(ReadFile(dir / "file"), "new");
+}
+
+TEST(Dos, AddPartTakesTheHostsSeparator)
+{
+    char path[16] = "c/inst:";
+    EXPECT_TRUE(IDOS->AddPart(path, "", sizeof path));
+    EXPECT_STREQ(path, "c/inst:/");
+    EXPECT_TRUE(IDOS->AddPart(path, "f", sizeof path));
+    EXPECT_STREQ(path, "c/inst:/f");
+    EXPECT_FALSE(IDOS->AddPart(path, "much-too-long", sizeof path));
+    EXPECT_STREQ(path, "c/inst:/f");
 }
 
 TEST(Exec, OpenLibraryHonoursNameAndVersionAndCounts)

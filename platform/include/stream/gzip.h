@@ -5,7 +5,10 @@
    by the platform so that the host decides how the file is opened and which
    inflater reads it:
    - gzopen(name, "r") opens the file by name; a file that does not begin
-     with the gzip magic bytes is delivered unchanged.
+     with the gzip magic bytes is delivered unchanged. The file must be a
+     regular one, since an archive is read twice; opened again by the same
+     name after its stream was closed, it is the file of that earlier
+     opening, from its start, unless it has changed since.
    - gzread returns the number of bytes delivered, 0 at the end of the
      stream, a negative value on an error (damaged data, a checksum or
      length that does not match, a gzip stream that breaks off); fewer bytes

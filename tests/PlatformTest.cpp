@@ -114,17 +114,6 @@ TEST(Dos, ExistingFileBelowAHeldLockKeepsItsPermissions)
     EXPECT_EQ(ReadFile(dir / "file"), "new");
 }
 
-TEST(Dos, AddPartTakesTheHostsSeparator)
-{
-    char path[16] = "c/inst:";
-    EXPECT_TRUE(IDOS->AddPart(path, "", sizeof path));
-    EXPECT_STREQ(path, "c/inst:/");
-    EXPECT_TRUE(IDOS->AddPart(path, "f", sizeof path));
-    EXPECT_STREQ(path, "c/inst:/f");
-    EXPECT_FALSE(IDOS->AddPart(path, "much-too-long", sizeof path));
-    EXPECT_STREQ(path, "c/inst:/f");
-}
-
 TEST(Exec, OpenLibraryHonoursNameAndVersionAndCounts)
 {
     EXPECT_EQ(IExec->OpenLibrary("nonexistent.library", 0), nullptr);

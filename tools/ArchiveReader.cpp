@@ -47,11 +47,18 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
         if (count != int(sizeof entryHeader))
             return Stop(reading, ArchiveFault::ShortEntryHeader, offset);
         ArchiveEntryInfo entry;
-        entry.name.assign(entryHeader.name, strnlen(entryHeader.name, sizeof entryHeader.name));
         entry.size = ReadBigEndian32(entryHeader.size);
         entry.type = ReadBigEndian16(entryHeader.type);
         entry.offset = offset;
-        if (!IsSafeEntryName(entryHeader.name, sizeof entryHeader.name))
+        /* As Velorin reads them: a directory named "docs/" is docs, and only
+           files and directories must have safe names. */
+        size_t length = strnlen(entryHeader.name, sizeof entryHeader.name);
+        if (entry.type == ENTRY_DIRECTORY && length > 1 && length < sizeof entryHeader.name &&
+            entryHeader.name[length - 1] == '/')
+            entryHeader.name[--length] = '\0';
+        entry.name.assign(entryHeader.name, length);
+        bool touchesFiles = entry.type == ENTRY_FILE || entry.type == ENTRY_DIRECTORY;
+        if (touchesFiles && !IsSafeEntryName(entryHeader.name, sizeof entryHeader.name))
             return Stop(reading, ArchiveFault::UnsafeName, offset, entry.name);
         offset += sizeof entryHeader;
         reading.entries++;

@@ -91,6 +91,8 @@ int OpenArchiveFile(const char *name)
         close(descriptor);
         return -1;
     }
+    /* A file system in user space may take O_NONBLOCK at its word. */
+    fcntl(descriptor, F_SETFL, 0);
     /* The descriptor that is read and the kept one share the file offset;
        only one of them is read at a time. */
     kept.descriptor = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);

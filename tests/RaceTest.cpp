@@ -1,4 +1,5 @@
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -89,7 +90,7 @@ TEST_F(Race, LinksPutWhereFilesLandAreNeverWrittenThrough)
 {
     /* Links to files outside appear where the next files are to come. */
     int next = 0;
-    RaceRounds(10, [&](const std::string &dest) {
+    RaceRounds(20, [&](const std::string &dest) {
         char name[64];
         std::snprintf(name, sizeof name, "/d/f%03d", next);
         std::string target = dir_ / ("outside/victim" + std::to_string(next));
@@ -124,6 +125,9 @@ TEST_F(Race, ArchiveReplacedDuringTheRunIsNeverMixed)
                 link(next.c_str(), (dir_ / "next.gz").c_str());
                 if (rename((dir_ / "next.gz").c_str(), (dir_ / "pkg.gz").c_str()) == 0)
                     swaps++;
+                /* A pause between moves, so that on a busy machine velorin
+                   still gets to run beside it. */
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
             }
         });
         RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dest});

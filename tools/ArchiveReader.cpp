@@ -36,6 +36,7 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
         return Stop(reading, ArchiveFault::ShortHeader, 0);
     if (ReadBigEndian16(archiveHeader.version) != ARCHIVE_VERSION)
         return Stop(reading, ArchiveFault::WrongVersion, 0);
+    reading.entryFlags = HasEntryFlags(&archiveHeader);
 
     std::vector<char> buffer(BUFFER_SIZE);
     uint64_t offset = sizeof archiveHeader;
@@ -50,6 +51,7 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
         entry.name.assign(entryHeader.name, strnlen(entryHeader.name, sizeof entryHeader.name));
         entry.size = ReadBigEndian32(entryHeader.size);
         entry.type = ReadBigEndian16(entryHeader.type);
+        entry.flags = reading.entryFlags ? ReadBigEndian16(entryHeader.flags) : 0;
         entry.offset = offset;
         if (!IsSafeEntryName(entryHeader.name, sizeof entryHeader.name))
             return Stop(reading, ArchiveFault::UnsafeName, offset, entry.name);

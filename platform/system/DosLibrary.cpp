@@ -1,5 +1,6 @@
 #include "../host/HostControls.h"
 #include "HostLibraries.h"
+#include "HostProtection.h"
 #include "../presentation/Presentation.h"
 
 #include <cerrno>
@@ -113,6 +114,16 @@ LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
         return DOSFALSE;
     }
     info->fib_DirEntryType = S_ISDIR(status.st_mode) ? ST_USERDIR : ST_FILE;
+    return DOSTRUE;
+}
+
+LONG DOSIFace::SetProtection(CONST_STRPTR name, ULONG protect)
+{
+    int error = ApplyProtection(name, protect);
+    if (error != 0) {
+        lastError = MapErrno(error);
+        return DOSFALSE;
+    }
     return DOSTRUE;
 }
 

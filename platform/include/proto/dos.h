@@ -10,6 +10,9 @@ struct DOSIFace : Interface {
     BPTR CreateDir(CONST_STRPTR name);
     LONG Examine(BPTR lock, struct FileInfoBlock *info);
     LONG IoErr();
+    /* Sets the protection bits (FIBF_*) of the named object; DOSFALSE and
+       IoErr() on failure. */
+    LONG SetProtection(CONST_STRPTR name, ULONG protect);
     void Delay(LONG ticks);
 };
 

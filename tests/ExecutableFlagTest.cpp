@@ -123,6 +123,27 @@ TEST_F(ExecutableFlag, AFileOverwrittenInPlaceGainsOnlyExecuteOrKeepsItsMode)
     EXPECT_EQ(ModeOf(dir_ / "out/tool"), 0750u);
 }
 
+TEST_F(ExecutableFlag, AProgramThatCannotBeMadeExecutableIsAFailure)
+{
+    /* Another user's file that anyone may write: it is overwritten, but only
+       its owner may change its mode. */
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as another user";
+    chmod(dir_.Path().c_str(), 0755);
+    chmod((dir_ / "out").c_str(), 0777);
+    WriteFile(dir_ / "out/run", "old");
+    chmod((dir_ / "out/run").c_str(), 0666);
+    WriteArchive(dir_ / "pkg.gz", StreamWith(signature, {{"run", executableFlag}}));
+    RunOptions options;
+    options.userId = 65534;
+    options.groupId = 65534;
+    RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"}, options);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err.rfind("Unable to make run executable", 0), 0u) << result.err;
+    EXPECT_EQ(ReadFile(dir_ / "out/run"), "#!/bin/sh\n");
+    EXPECT_EQ(ModeOf(dir_ / "out/run"), 0666u);
+}
+
 TEST_F(ExecutableFlag, WithoutTheSignatureTheEntriesLastBytesMeanNothing)
 {
     UmaskScope mask(022);

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../tools/ProgressLine.h"
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/Program.h"
@@ -146,6 +147,19 @@ TEST(PackTool, ShowsOneProgressLineOnATerminalAndNoneElsewhere)
     EXPECT_EQ(shown.substr(last), "\r" + std::string(shown.size() - last - 2, ' ') + "\r");
     EXPECT_EQ(shown.find('\n'), std::string::npos);
     EXPECT_EQ(ReadFile(outPath), "Packed 0 directories and 2 files (300001 bytes) into " + (dir / "tty.gz") + "\n");
+}
+
+TEST(PackTool, TheProgressLineGivesUpDetailRatherThanWrap)
+{
+    const uint64_t mebibyte = 1024 * 1024;
+    PackProgress progress{3811, 12 * mebibyte, 57364, 721 * mebibyte};
+    EXPECT_EQ(FormatProgress(progress, 2.0, 200),
+              "Packing 3811/57364 files, 12.0 MiB of 721.0 MiB, 6.0 MiB/s, 1:58 left");
+    EXPECT_EQ(FormatProgress(progress, 2.0, 60), "3811/57364 files, 12.0 MiB of 721.0 MiB, 1:58 left");
+    EXPECT_EQ(FormatProgress(progress, 2.0, 40), "3811/57364 files, 1:58 left");
+    EXPECT_EQ(FormatProgress(progress, 2.0, 10), "3811/5736");
+    /* No rate and no estimate before there is anything to base them on. */
+    EXPECT_EQ(FormatProgress({0, 0, 2, 5}, 0.1, 80), "Packing 0/2 files, 0 B of 5 B");
 }
 
 TEST(PackTool, SymbolicLinksAndSpecialFilesAreSkippedWithAWarning)

@@ -50,21 +50,31 @@ size_t TerminalWidth(int descriptor)
 
 std::string FormatProgress(const PackProgress &progress, double seconds, size_t width)
 {
-    std::string text = "Packing " + std::to_string(progress.files) + "/" +
-                       std::to_string(progress.totalFiles) + " files, " +
-                       FormatBytes(progress.bytes) + " of " + FormatBytes(progress.totalBytes);
+    std::string files = std::to_string(progress.files) + "/" + std::to_string(progress.totalFiles) +
+                        " files";
+    std::string bytes = FormatBytes(progress.bytes) + " of " + FormatBytes(progress.totalBytes);
+    std::string rate, left;
     /* The rate means something only after a moment of work. */
     if (seconds >= 0.5 && progress.bytes > 0) {
-        double rate = double(progress.bytes) / seconds;
-        text += ", " + FormatBytes(uint64_t(rate)) + "/s";
+        double perSecond = double(progress.bytes) / seconds;
+        rate = ", " + FormatBytes(uint64_t(perSecond)) + "/s";
         /* The tree may have grown since it was counted. */
-        uint64_t left = progress.totalBytes > progress.bytes ? progress.totalBytes - progress.bytes : 0;
-        text += ", " + FormatDuration(double(left) / rate) + " left";
+        uint64_t rest = progress.totalBytes > progress.bytes ? progress.totalBytes - progress.bytes : 0;
+        left = ", " + FormatDuration(double(rest) / perSecond) + " left";
     }
-    /* The last column stays free: writing there makes some terminals wrap. */
-    if (width > 0 && text.size() > width - 1)
-        text.resize(width - 1);
-    return text;
+    /* The fullest form that fits; the last column stays free, since writing
+       there makes some terminals wrap. */
+    const std::string forms[] = {
+        "Packing " + files + ", " + bytes + rate + left,
+        files + ", " + bytes + left,
+        files + left,
+    };
+    size_t room = width > 0 ? width - 1 : 0;
+    for (const std::string &form : forms) {
+        if (form.size() <= room)
+            return form;
+    }
+    return forms[2].substr(0, room);
 }
 
 ProgressLine::ProgressLine(int descriptor)

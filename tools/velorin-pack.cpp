@@ -8,6 +8,7 @@
 #include "PackTree.h"
 #include "ProgressLine.h"
 #include "ShownName.h"
+#include "StandardDescriptors.h"
 
 /* velorin-pack SOURCE_DIR ARCHIVE [-level 0-9]
    velorin-pack -list ARCHIVE
@@ -89,6 +90,8 @@ int VerifyArchive(const std::string &path)
 
 int main(int argc, char **argv)
 {
+    if (!OpenStandardDescriptors())
+        return 1;
     if (argc == 3 && std::strcmp(argv[1], "-list") == 0)
         return ListArchive(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "-verify") == 0)

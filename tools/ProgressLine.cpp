@@ -89,9 +89,12 @@ void ProgressLine::Update(const PackProgress &progress)
         return;
     auto now = std::chrono::steady_clock::now();
     bool finished = progress.files == progress.totalFiles && progress.bytes >= progress.totalBytes;
-    if (drawn_ && !finished && now - lastDrawn_ < std::chrono::milliseconds(100))
+    if (looked_ && !finished && now - lastLooked_ < std::chrono::milliseconds(100))
         return;
-    lastDrawn_ = now;
+    looked_ = true;
+    lastLooked_ = now;
+    if (!InForeground())
+        return;
     drawn_ = true;
     double seconds = std::chrono::duration<double>(now - start_).count();
     std::string text = FormatProgress(progress, seconds, TerminalWidth(descriptor_));
@@ -106,7 +109,7 @@ void ProgressLine::Update(const PackProgress &progress)
 
 void ProgressLine::Clear()
 {
-    if (!terminal_ || !drawn_)
+    if (!terminal_ || !drawn_ || !InForeground())
         return;
     std::string blank(shownLength_ + 2, ' ');
     blank.front() = '\r';
@@ -114,6 +117,14 @@ void ProgressLine::Clear()
     Write(blank);
     shownLength_ = 0;
     drawn_ = false;
+}
+
+/* A job in the background leaves the terminal to the one in front; a
+   terminal that is not the controlling one has no foreground to respect. */
+bool ProgressLine::InForeground() const
+{
+    pid_t foreground = tcgetpgrp(descriptor_);
+    return foreground == -1 || foreground == getpgrp();
 }
 
 void ProgressLine::Write(const std::string &text)

@@ -9,8 +9,8 @@
 
 /* One line of progress on a terminal, rewritten in place: files and bytes
    done of the totals, the rate, and the time left. It uses no escape
-   sequences, so it works on any terminal, and is cut to the terminal's
-   width so that it never wraps. */
+   sequences, so it works on any terminal, fits the terminal's width so that
+   it never wraps, and is drawn only while the program is in the foreground. */
 class ProgressLine {
 public:
     /* Shows nothing unless descriptor is a terminal. */
@@ -23,12 +23,14 @@ public:
     void Clear();
 
 private:
+    bool InForeground() const;
     void Write(const std::string &text);
 
     int descriptor_;
     bool terminal_;
     std::chrono::steady_clock::time_point start_;
-    std::chrono::steady_clock::time_point lastDrawn_;
+    std::chrono::steady_clock::time_point lastLooked_;
+    bool looked_ = false;
     bool drawn_ = false;
     size_t shownLength_ = 0;
 };

@@ -12,6 +12,12 @@
 #include "EntryPath.h"
 #include "Percentages.h"
 
+/* A program file may be read, written, executed and deleted by everyone,
+   as far as the file system lets a new file be. */
+#define PROGRAM_PROTECTION                                                                     \
+    (FIBF_GRP_READ | FIBF_GRP_WRITE | FIBF_GRP_EXECUTE | FIBF_GRP_DELETE | FIBF_OTR_READ |      \
+     FIBF_OTR_WRITE | FIBF_OTR_EXECUTE | FIBF_OTR_DELETE)
+
 static void ShowEntryError(const char *format, const char *name)
 {
     snprintf(printbuffer, sizeof printbuffer, format, name);
@@ -88,6 +94,12 @@ static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const c
        failed write. */
     if (fclose(output) != 0) {
         ShowEntryError("Error writing to %s", entry->name);
+        return RUN_FAILED;
+    }
+    /* Only an archive that carries entry flags says which files are programs. */
+    if (HasEntryFlags(&header) && (ReadBigEndian16(entry->flags) & ENTRY_FLAG_EXECUTABLE) &&
+        IDOS->SetProtection(path, PROGRAM_PROTECTION) == DOSFALSE) {
+        ShowEntryError("Unable to make %s executable", entry->name);
         return RUN_FAILED;
     }
     return ENTRY_DONE;

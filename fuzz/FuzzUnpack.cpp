@@ -162,7 +162,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::string stream(reinterpret_cast<const char *>(data), size);
-    CheckArchiveFile(stream, 0);
+    CheckArchiveFile(stream, PLAIN_STREAM);
     CheckArchiveFile(stream, 1);
     return 0;
 }

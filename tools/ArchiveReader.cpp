@@ -36,6 +36,7 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
         return Stop(reading, ArchiveFault::ShortHeader, 0);
     if (ReadBigEndian16(archiveHeader.version) != ARCHIVE_VERSION)
         return Stop(reading, ArchiveFault::WrongVersion, 0);
+    reading.entryFlags = HasEntryFlags(&archiveHeader);
 
     std::vector<char> buffer(BUFFER_SIZE);
     uint64_t offset = sizeof archiveHeader;
@@ -49,6 +50,7 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
         ArchiveEntryInfo entry;
         entry.size = ReadBigEndian32(entryHeader.size);
         entry.type = ReadBigEndian16(entryHeader.type);
+        entry.flags = reading.entryFlags ? ReadBigEndian16(entryHeader.flags) : 0;
         entry.offset = offset;
         /* As Velorin reads them: a directory named "docs/" is docs, and only
            files and directories must have safe names. */

@@ -23,6 +23,7 @@ struct ArchiveEntryInfo {
     std::string name; /* up to the NUL, or the whole field when it has none */
     uint32_t size;
     uint16_t type;
+    uint16_t flags;  /* ENTRY_FLAG_*; 0 in an archive that carries no entry flags */
     uint64_t offset; /* where its header begins in the archive stream */
 };
 
@@ -30,6 +31,7 @@ struct ArchiveReading {
     ArchiveFault fault = ArchiveFault::None;
     uint64_t faultOffset = 0; /* stream offset of the read that failed */
     std::string faultEntry;   /* the entry being read at the fault, if any */
+    bool entryFlags = false;  /* the header says that entries carry flags */
     uint64_t entries = 0;
     uint64_t directories = 0;
     uint64_t files = 0;

@@ -5,19 +5,22 @@
 
 #include <zlib.h>
 
-ArchiveHeader EncodeArchiveHeader()
+ArchiveHeader EncodeArchiveHeader(bool entryFlags)
 {
     ArchiveHeader header = {};
     WriteBigEndian16(header.version, ARCHIVE_VERSION);
+    if (entryFlags)
+        std::memcpy(header.signature, ENTRY_FLAGS_SIGNATURE, sizeof header.signature);
     return header;
 }
 
-FileHeader EncodeFileHeader(const std::string &name, uint32_t size, uint16_t type)
+FileHeader EncodeFileHeader(const std::string &name, uint32_t size, uint16_t type, uint16_t flags)
 {
     FileHeader entry = {};
     std::memcpy(entry.name, name.data(), std::min(name.size(), sizeof entry.name));
     WriteBigEndian32(entry.size, size);
     WriteBigEndian16(entry.type, type);
+    WriteBigEndian16(entry.flags, flags);
     return entry;
 }
 
@@ -39,7 +42,7 @@ bool ArchiveWriter::Fail(const std::string &what)
 bool ArchiveWriter::Open(const std::string &path, int level)
 {
     path_ = path;
-    if (level == 0) {
+    if (level == PLAIN_STREAM) {
         plain_ = std::fopen(path.c_str(), "wb");
         if (plain_ == nullptr)
             return Fail("cannot create " + path + ": " + std::strerror(errno));
@@ -78,9 +81,10 @@ bool ArchiveWriter::WriteBytes(const void *data, size_t length)
     return true;
 }
 
-bool ArchiveWriter::WriteEntryHeader(const std::string &name, uint32_t size, uint16_t type)
+bool ArchiveWriter::WriteEntryHeader(const std::string &name, uint32_t size, uint16_t type,
+                                     uint16_t flags)
 {
-    FileHeader entry = EncodeFileHeader(name, size, type);
+    FileHeader entry = EncodeFileHeader(name, size, type, flags);
     return WriteBytes(&entry, sizeof entry);
 }
 

@@ -10,11 +10,18 @@
 
 struct gzFile_s;
 
-ArchiveHeader EncodeArchiveHeader();
-FileHeader EncodeFileHeader(const std::string &name, uint32_t size, uint16_t type);
+/* With entryFlags, the header carries the signature that says each entry
+   holds flags. */
+ArchiveHeader EncodeArchiveHeader(bool entryFlags = false);
+FileHeader EncodeFileHeader(const std::string &name, uint32_t size, uint16_t type,
+                            uint16_t flags = 0);
 
-/* Writes an archive stream to a file: gzip-compressed at levels 1 to 9, or
-   stored as a plain stream at level 0 (Velorin reads both). */
+/* The level that writes the archive stream bare, without gzip's framing. */
+constexpr int PLAIN_STREAM = -1;
+
+/* Writes an archive stream to a file: in gzip's format at levels 0 to 9
+   (0 stores the data uncompressed, still with gzip's CRC-32 and length, so
+   that a cut copy is found), or bare at PLAIN_STREAM. Velorin reads all. */
 class ArchiveWriter {
 public:
     ArchiveWriter() = default;
@@ -24,7 +31,8 @@ public:
 
     bool Open(const std::string &path, int level);
     bool WriteBytes(const void *data, size_t length);
-    bool WriteEntryHeader(const std::string &name, uint32_t size, uint16_t type);
+    bool WriteEntryHeader(const std::string &name, uint32_t size, uint16_t type,
+                          uint16_t flags = 0);
     /* Closes the file; false when anything written could not reach it. */
     bool Close();
     const std::string &Error() const { return error_; }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -13,15 +14,76 @@
 
 #include "../archive/EntryName.h"
 #include "ArchiveWriter.h"
+#include "RemoveOnSignal.h"
 #include "ShownName.h"
 
 namespace {
 
+/* A file of the host, by device and inode. */
+struct FileIdentity {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileIdentity &) const = default;
+};
+
+FileIdentity IdentityOf(const struct stat &info)
+{
+    return {info.st_dev, info.st_ino};
+}
+
+/* The names below hostPath in byte order, without "." and "..". */
+bool ListDirectory(const std::string &hostPath, std::vector<std::string> &names, std::string &error)
+{
+    DIR *directory = opendir(hostPath.c_str());
+    if (directory == nullptr) {
+        error = "cannot read directory " + hostPath + ": " + std::strerror(errno);
+        return false;
+    }
+    errno = 0;
+    while (dirent *item = readdir(directory)) {
+        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+            names.emplace_back(item->d_name);
+    }
+    int readError = errno;
+    closedir(directory);
+    if (readError != 0) {
+        error = "cannot read directory " + hostPath + ": " + std::strerror(readError);
+        return false;
+    }
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
+/* Adds up the files and bytes that packing will meet, for the progress
+   line. Anything it cannot read is left for the packing walk to report. */
+void CountTree(const std::string &hostPath, const std::vector<FileIdentity> &archives,
+               PackProgress &totals)
+{
+    std::vector<std::string> names;
+    std::string ignored;
+    if (!ListDirectory(hostPath, names, ignored))
+        return;
+    for (const std::string &leaf : names) {
+        std::string childPath = hostPath + "/" + leaf;
+        struct stat info;
+        if (lstat(childPath.c_str(), &info) != 0 ||
+            std::find(archives.begin(), archives.end(), IdentityOf(info)) != archives.end())
+            continue;
+        if (S_ISDIR(info.st_mode)) {
+            CountTree(childPath, archives, totals);
+        } else if (S_ISREG(info.st_mode)) {
+            totals.totalFiles++;
+            totals.totalBytes += uint64_t(info.st_size);
+        }
+    }
+}
+
 class TreePacker {
 public:
-    TreePacker(ArchiveWriter &writer, const std::function<void(const std::string &)> &warn,
-               PackSummary &summary, const struct stat &output)
-        : writer_(writer), warn_(warn), summary_(summary), output_(output)
+    TreePacker(ArchiveWriter &writer, const PackReporting &reporting, PackSummary &summary,
+               std::vector<FileIdentity> archives, const PackProgress &totals)
+        : writer_(writer), reporting_(reporting), summary_(summary),
+          archives_(std::move(archives)), progress_(totals)
     {
     }
 
@@ -37,11 +99,23 @@ private:
     }
     bool CheckName(const std::string &name);
     bool PackFile(const std::string &hostPath, const std::string &name, const struct stat &info);
+    void Skip(const std::string &what)
+    {
+        reporting_.warn(what);
+        summary_.skipped++;
+    }
+    void ReportProgress()
+    {
+        if (reporting_.progress)
+            reporting_.progress(progress_);
+    }
 
     ArchiveWriter &writer_;
-    const std::function<void(const std::string &)> &warn_;
+    const PackReporting &reporting_;
     PackSummary &summary_;
-    struct stat output_;
+    /* The archive being written and the one it replaces. */
+    std::vector<FileIdentity> archives_;
+    PackProgress progress_;
     std::string error_;
     std::vector<char> buffer_ = std::vector<char>(1 << 20);
 };
@@ -61,20 +135,10 @@ bool TreePacker::CheckName(const std::string &name)
 
 bool TreePacker::PackDirectory(const std::string &hostPath, const std::string &prefix)
 {
-    DIR *directory = opendir(hostPath.c_str());
-    if (directory == nullptr)
-        return Fail("cannot read directory " + hostPath + ": " + std::strerror(errno));
     std::vector<std::string> names;
-    errno = 0;
-    while (dirent *item = readdir(directory)) {
-        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
-            names.emplace_back(item->d_name);
-    }
-    int readError = errno;
-    closedir(directory);
-    if (readError != 0)
-        return Fail("cannot read directory " + hostPath + ": " + std::strerror(readError));
-    std::sort(names.begin(), names.end());
+    std::string listError;
+    if (!ListDirectory(hostPath, names, listError))
+        return Fail(listError);
 
     for (const std::string &leaf : names) {
         std::string childPath = hostPath + "/" + leaf;
@@ -82,11 +146,10 @@ bool TreePacker::PackDirectory(const std::string &hostPath, const std::string &p
         struct stat info;
         if (lstat(childPath.c_str(), &info) != 0)
             return Fail("cannot examine " + childPath + ": " + std::strerror(errno));
-        if (info.st_dev == output_.st_dev && info.st_ino == output_.st_ino)
-            continue;
-        if (S_ISLNK(info.st_mode)) {
-            warn_("skipping symbolic link " + ShowName(name));
-            summary_.skipped++;
+        if (std::find(archives_.begin(), archives_.end(), IdentityOf(info)) != archives_.end()) {
+            Skip("skipping the archive being written, " + ShowName(name));
+        } else if (S_ISLNK(info.st_mode)) {
+            Skip("skipping symbolic link " + ShowName(name));
         } else if (S_ISDIR(info.st_mode)) {
             if (!CheckName(name) || !writer_.WriteEntryHeader(name, 0, ENTRY_DIRECTORY))
                 return Fail(writer_.Error());
@@ -97,8 +160,7 @@ bool TreePacker::PackDirectory(const std::string &hostPath, const std::string &p
             if (!CheckName(name) || !PackFile(childPath, name, info))
                 return false;
         } else {
-            warn_("skipping special file " + ShowName(name));
-            summary_.skipped++;
+            Skip("skipping special file " + ShowName(name));
         }
     }
     return true;
@@ -113,7 +175,8 @@ bool TreePacker::PackFile(const std::string &hostPath, const std::string &name,
     if (descriptor < 0)
         return Fail("cannot open " + hostPath + ": " + std::strerror(errno));
     uint32_t size = uint32_t(info.st_size);
-    bool ok = writer_.WriteEntryHeader(name, size, ENTRY_FILE) || Fail(writer_.Error());
+    uint16_t flags = (info.st_mode & S_IXUSR) != 0 ? ENTRY_FLAG_EXECUTABLE : 0;
+    bool ok = writer_.WriteEntryHeader(name, size, ENTRY_FILE, flags) || Fail(writer_.Error());
     uint64_t left = size;
     while (ok && left > 0) {
         size_t want = size_t(std::min<uint64_t>(left, buffer_.size()));
@@ -126,8 +189,11 @@ bool TreePacker::PackFile(const std::string &hostPath, const std::string &name,
             ok = Fail(hostPath + " became shorter while it was being packed");
         else if (!writer_.WriteBytes(buffer_.data(), size_t(got)))
             ok = Fail(writer_.Error());
-        else
+        else {
             left -= uint64_t(got);
+            progress_.bytes += uint64_t(got);
+            ReportProgress();
+        }
     }
     char extra;
     if (ok && read(descriptor, &extra, 1) > 0)
@@ -136,6 +202,8 @@ bool TreePacker::PackFile(const std::string &hostPath, const std::string &name,
     if (ok) {
         summary_.files++;
         summary_.bytes += size;
+        progress_.files++;
+        ReportProgress();
     }
     return ok;
 }
@@ -143,40 +211,54 @@ bool TreePacker::PackFile(const std::string &hostPath, const std::string &name,
 }  // namespace
 
 bool PackTree(const std::string &sourceDir, const std::string &archivePath, int level,
-              const std::function<void(const std::string &)> &warn, PackSummary &summary,
-              std::string &error)
+              const PackReporting &reporting, PackSummary &summary, std::string &error)
 {
     struct stat source;
     if (stat(sourceDir.c_str(), &source) != 0 || !S_ISDIR(source.st_mode)) {
         error = sourceDir + " is not a directory";
         return false;
     }
+    std::vector<FileIdentity> archives;
+    struct stat replaced;
+    if (stat(archivePath.c_str(), &replaced) == 0)
+        archives.push_back(IdentityOf(replaced));
+
     std::string partial = archivePath + ".partial";
+    RemoveOnSignal(partial);
     ArchiveWriter writer;
-    ArchiveHeader header = EncodeArchiveHeader();
+    ArchiveHeader header = EncodeArchiveHeader(true);
     struct stat output;
     if (!writer.Open(partial, level) || stat(partial.c_str(), &output) != 0 ||
         !writer.WriteBytes(&header, sizeof header)) {
         error = writer.Error().empty() ? "cannot create " + partial : writer.Error();
         writer.Close();
         std::remove(partial.c_str());
+        KeepOnSignal();
         return false;
     }
-    TreePacker packer(writer, warn, summary, output);
+    archives.push_back(IdentityOf(output));
+
     std::string root = sourceDir;
     while (root.size() > 1 && root.back() == '/')
         root.pop_back();
+    PackProgress totals;
+    if (reporting.progress)
+        CountTree(root, archives, totals);
+    TreePacker packer(writer, reporting, summary, archives, totals);
     bool packed = packer.PackDirectory(root, "");
     bool closed = writer.Close();
     if (!packed || !closed) {
         error = !packed ? packer.Error() : writer.Error();
         std::remove(partial.c_str());
+        KeepOnSignal();
         return false;
     }
     if (std::rename(partial.c_str(), archivePath.c_str()) != 0) {
         error = "cannot rename " + partial + " to " + archivePath + ": " + std::strerror(errno);
         std::remove(partial.c_str());
+        KeepOnSignal();
         return false;
     }
+    KeepOnSignal();
     return true;
 }

@@ -6,7 +6,9 @@
 
 #include "ArchiveReader.h"
 #include "PackTree.h"
+#include "ProgressLine.h"
 #include "ShownName.h"
+#include "StandardDescriptors.h"
 
 /* velorin-pack SOURCE_DIR ARCHIVE [-level 0-9]
    velorin-pack -list ARCHIVE
@@ -24,17 +26,20 @@ int PrintUsage()
                  "       velorin-pack -verify ARCHIVE\n"
                  "  Packs the tree below SOURCE_DIR into ARCHIVE for Velorin.\n"
                  "  -level: gzip level, 1 (fast) to 9 (small), default 6; 0 stores\n"
-                 "          the archive uncompressed.\n"
-                 "  -list: one line per entry (type, size, name), then the totals.\n"
+                 "          the data uncompressed, still checked by gzip's CRC-32.\n"
+                 "  Files that their owner may execute are marked as programs, and\n"
+                 "  Velorin makes them executable again when it unpacks them.\n"
+                 "  -list: one line per entry (type, size, name; file+x for a\n"
+                 "         program), then the totals.\n"
                  "  -verify: reads the whole archive as Velorin's first pass does and\n"
                  "           prints OK with the totals, or the first fault.\n");
     return 2;
 }
 
-std::string TypeOf(uint16_t type)
+std::string TypeOf(uint16_t type, uint16_t flags)
 {
     if (type == ENTRY_FILE)
-        return "file";
+        return flags & ENTRY_FLAG_EXECUTABLE ? "file+x" : "file";
     if (type == ENTRY_DIRECTORY)
         return "dir";
     return "type " + std::to_string(type);
@@ -61,7 +66,7 @@ int ListArchive(const std::string &path)
     visitor.entry = [](const ArchiveEntryInfo &entry) {
         /* The size of anything but a file is not part of the archive's content. */
         uint32_t size = entry.type == ENTRY_FILE ? entry.size : 0;
-        std::printf("%-8s %10" PRIu32 "  %s\n", TypeOf(entry.type).c_str(), size,
+        std::printf("%-8s %10" PRIu32 "  %s\n", TypeOf(entry.type, entry.flags).c_str(), size,
                     ShowName(entry.name).c_str());
     };
     ArchiveReading reading = ReadArchiveFile(path, visitor);
@@ -85,6 +90,8 @@ int VerifyArchive(const std::string &path)
 
 int main(int argc, char **argv)
 {
+    if (!OpenStandardDescriptors())
+        return 1;
     if (argc == 3 && std::strcmp(argv[1], "-list") == 0)
         return ListArchive(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "-verify") == 0)
@@ -101,10 +108,19 @@ int main(int argc, char **argv)
     }
     PackSummary summary;
     std::string error;
-    auto warn = [](const std::string &text) {
+    ProgressLine progressLine(2);
+    PackReporting reporting;
+    /* A warning takes the progress line's place; the next update draws it
+       again below. */
+    reporting.warn = [&](const std::string &text) {
+        progressLine.Clear();
         std::fprintf(stderr, "velorin-pack: warning: %s\n", text.c_str());
     };
-    if (!PackTree(argv[1], argv[2], level, warn, summary, error)) {
+    if (progressLine.Shown())
+        reporting.progress = [&](const PackProgress &progress) { progressLine.Update(progress); };
+    bool packed = PackTree(argv[1], argv[2], level, reporting, summary, error);
+    progressLine.Clear();
+    if (!packed) {
         std::fprintf(stderr, "velorin-pack: %s\n", error.c_str());
         return 1;
     }

@@ -3,6 +3,7 @@
 #include "../text/HostReason.h"
 #include "Beneath.h"
 #include "HostLibraries.h"
+#include "HostProtection.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -222,6 +223,48 @@ LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
         return DOSFALSE;
     }
     info->fib_DirEntryType = S_ISDIR(status.st_mode) ? ST_USERDIR : ST_FILE;
+    RecordHostReason(0);
+    return DOSTRUE;
+}
+
+namespace {
+
+/* Opens the object whose mode is to change, without blocking on a FIFO or a
+   device and below a held lock as every other name is; for writing when it
+   may not be read, since its owner may change its mode whatever it grants. */
+int OpenForProtection(CONST_STRPTR name)
+{
+    int flags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int root;
+    std::string below;
+    if (FindLockAbove(name, root, below)) {
+        const char *last;
+        int parent = ResolveParentBeneath(root, below.c_str(), &last);
+        if (parent < 0)
+            return -1;
+        int descriptor = OpenLastBeneath(parent, last, O_RDONLY | flags);
+        if (descriptor < 0 && errno == EACCES)
+            descriptor = OpenLastBeneath(parent, last, O_WRONLY | flags);
+        return descriptor;
+    }
+    int descriptor = open(name, O_RDONLY | O_NOFOLLOW | flags);
+    if (descriptor < 0 && errno == EACCES)
+        descriptor = open(name, O_WRONLY | O_NOFOLLOW | flags);
+    return descriptor;
+}
+
+}  // namespace
+
+LONG DOSIFace::SetProtection(CONST_STRPTR name, ULONG protect)
+{
+    int descriptor = OpenForProtection(name);
+    int error = descriptor < 0 ? errno : ApplyProtection(descriptor, protect);
+    if (descriptor >= 0)
+        close(descriptor);
+    if (error != 0) {
+        FailBeneath(error);
+        return DOSFALSE;
+    }
     RecordHostReason(0);
     return DOSTRUE;
 }

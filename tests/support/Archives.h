@@ -25,7 +25,8 @@ private:
     std::vector<size_t> boundaries_;
 };
 
-/* Writes a stream to path: gzip-compressed, or plain at level 0. */
+/* Writes a stream to path: in gzip's format at levels 0 to 9, or bare at
+   PLAIN_STREAM (-1). */
 void WriteArchive(const std::string &path, const std::string &stream, int level = 6);
 
 /* The names of an archive's entries, in stream order, read with zlib. */

@@ -22,6 +22,41 @@ struct FileInfoBlock {
     LONG fib_DirEntryType;
 };
 
+/* Protection bits, as SetProtection takes them. The owner's read, write,
+   execute and delete bits deny when set; the group's and other users' allow
+   when set. */
+#define FIBB_DELETE 0
+#define FIBB_EXECUTE 1
+#define FIBB_WRITE 2
+#define FIBB_READ 3
+#define FIBB_ARCHIVE 4
+#define FIBB_PURE 5
+#define FIBB_SCRIPT 6
+#define FIBB_GRP_DELETE 8
+#define FIBB_GRP_EXECUTE 9
+#define FIBB_GRP_WRITE 10
+#define FIBB_GRP_READ 11
+#define FIBB_OTR_DELETE 12
+#define FIBB_OTR_EXECUTE 13
+#define FIBB_OTR_WRITE 14
+#define FIBB_OTR_READ 15
+
+#define FIBF_DELETE (1L << FIBB_DELETE)
+#define FIBF_EXECUTE (1L << FIBB_EXECUTE)
+#define FIBF_WRITE (1L << FIBB_WRITE)
+#define FIBF_READ (1L << FIBB_READ)
+#define FIBF_ARCHIVE (1L << FIBB_ARCHIVE)
+#define FIBF_PURE (1L << FIBB_PURE)
+#define FIBF_SCRIPT (1L << FIBB_SCRIPT)
+#define FIBF_GRP_DELETE (1L << FIBB_GRP_DELETE)
+#define FIBF_GRP_EXECUTE (1L << FIBB_GRP_EXECUTE)
+#define FIBF_GRP_WRITE (1L << FIBB_GRP_WRITE)
+#define FIBF_GRP_READ (1L << FIBB_GRP_READ)
+#define FIBF_OTR_DELETE (1L << FIBB_OTR_DELETE)
+#define FIBF_OTR_EXECUTE (1L << FIBB_OTR_EXECUTE)
+#define FIBF_OTR_WRITE (1L << FIBB_OTR_WRITE)
+#define FIBF_OTR_READ (1L << FIBB_OTR_READ)
+
 #define ST_FILE (-3)
 #define ST_USERDIR 2
 

@@ -14,6 +14,9 @@ struct DOSIFace : Interface {
        separator the path needs; FALSE, leaving dirname as it was, when the
        result would not fit. */
     BOOL AddPart(STRPTR dirname, CONST_STRPTR filename, ULONG size);
+    /* Sets the protection bits (FIBF_*) of the named object; DOSFALSE and
+       IoErr() on failure. */
+    LONG SetProtection(CONST_STRPTR name, ULONG protect);
     void Delay(LONG ticks);
 };
 

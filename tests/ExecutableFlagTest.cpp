@@ -1,0 +1,176 @@
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <dos/dos.h>
+
+#include "../platform/system/HostProtection.h"
+#include "support/Archives.h"
+#include "support/Files.h"
+#include "support/Program.h"
+#include "support/TempDir.h"
+
+namespace {
+
+/* The signature and flag as the format documents them, spelled out here so
+   that archives already written keep their meaning. */
+const std::string signature = "\x56\x6C\x46\x58\xB1\xE7";
+const std::string executableFlag = std::string("\0\1", 2);
+
+/* The process's umask for the duration of a test; the programs started
+   inherit it. */
+class UmaskScope {
+public:
+    explicit UmaskScope(mode_t mask) : previous_(umask(mask)) {}
+    ~UmaskScope() { umask(previous_); }
+
+private:
+    mode_t previous_;
+};
+
+mode_t ModeOf(const std::string &path)
+{
+    struct stat info = {};
+    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+/* A stream whose header's bytes 2 to 7 are headerTail, holding file entries
+   whose bytes 262 and 263 are the given pairs. */
+std::string StreamWith(const std::string &headerTail,
+                       const std::vector<std::pair<std::string, std::string>> &files)
+{
+    std::string stream = StreamBuilder().Bytes().substr(0, 2) + headerTail;
+    for (const auto &[name, entryTail] : files) {
+        std::string entry = StreamBuilder().File(name, "#!/bin/sh\n").Bytes().substr(8);
+        entry.replace(262, 2, entryTail);
+        stream += entry;
+    }
+    return stream;
+}
+
+class ExecutableFlag : public ::testing::Test {
+protected:
+    void SetUp() override { mkdir((dir_ / "out").c_str(), 0777); }
+
+    void Unpack(const std::string &stream)
+    {
+        WriteArchive(dir_ / "pkg.gz", stream);
+        RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"});
+        EXPECT_EQ(result.exitCode, 1) << result.err;
+        EXPECT_EQ(result.err, "");
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(ExecutableFlag, PackedProgramsComeBackExecutableAndOtherFilesDoNot)
+{
+    UmaskScope mask(022);
+    std::string src = dir_ / "src";
+    mkdir(src.c_str(), 0755);
+    WriteFile(src + "/run", "#!/bin/sh\n");
+    WriteFile(src + "/data", "d");
+    WriteFile(src + "/private", "p");
+    chmod((src + "/run").c_str(), 0755);
+    chmod((src + "/data").c_str(), 0644);
+    chmod((src + "/private").c_str(), 0700);
+    RunResult pack = RunPack({src, dir_ / "pkg.gz"});
+    ASSERT_EQ(pack.exitCode, 0) << pack.err;
+    EXPECT_EQ(RunPack({"-list", dir_ / "pkg.gz"}).out,
+              "file              1  data\n"
+              "file+x            1  private\n"
+              "file+x           10  run\n"
+              "3 entries (0 directories, 3 files), 12 bytes in files\n");
+
+    RunResult unpack = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"});
+    ASSERT_EQ(unpack.exitCode, 1) << unpack.err;
+    /* Only the owner's execute bit travels; the rest is the umask's. */
+    EXPECT_EQ(ModeOf(dir_ / "out/run"), 0755u);
+    EXPECT_EQ(ModeOf(dir_ / "out/private"), 0755u);
+    EXPECT_EQ(ModeOf(dir_ / "out/data"), 0644u);
+}
+
+TEST_F(ExecutableFlag, UnpackedUnderAStrictUmaskAProgramIsTheOwnersAlone)
+{
+    UmaskScope mask(077);
+    Unpack(StreamWith(signature, {{"run", executableFlag}, {"data", std::string(2, '\0')}}));
+    EXPECT_EQ(ModeOf(dir_ / "out/run"), 0700u);
+    EXPECT_EQ(ModeOf(dir_ / "out/data"), 0600u);
+}
+
+TEST_F(ExecutableFlag, AFileOverwrittenInPlaceGainsOnlyExecuteOrKeepsItsMode)
+{
+    UmaskScope mask(022);
+    WriteFile(dir_ / "out/run", "old");
+    WriteFile(dir_ / "out/data", "old");
+    WriteFile(dir_ / "out/tool", "old");
+    chmod((dir_ / "out/run").c_str(), 0640);
+    chmod((dir_ / "out/data").c_str(), 0751);
+    chmod((dir_ / "out/tool").c_str(), 04750);
+    Unpack(StreamWith(signature, {{"run", executableFlag},
+                                  {"data", std::string(2, '\0')},
+                                  {"tool", executableFlag}}));
+    /* Others, who may not read it, get no execute permission either. */
+    EXPECT_EQ(ModeOf(dir_ / "out/run"), 0750u);
+    EXPECT_EQ(ModeOf(dir_ / "out/data"), 0751u);
+    /* A program replaced by an archive's file is no longer set-user-ID. */
+    EXPECT_EQ(ModeOf(dir_ / "out/tool"), 0750u);
+}
+
+TEST_F(ExecutableFlag, AProgramThatCannotBeMadeExecutableIsAFailure)
+{
+    /* Another user's file that anyone may write: it is overwritten, but only
+       its owner may change its mode. */
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as another user";
+    chmod(dir_.Path().c_str(), 0755);
+    chmod((dir_ / "out").c_str(), 0777);
+    WriteFile(dir_ / "out/run", "old");
+    chmod((dir_ / "out/run").c_str(), 0666);
+    WriteArchive(dir_ / "pkg.gz", StreamWith(signature, {{"run", executableFlag}}));
+    RunOptions options;
+    options.userId = 65534;
+    options.groupId = 65534;
+    RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"}, options);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err.rfind("Unable to make run executable", 0), 0u) << result.err;
+    EXPECT_EQ(ReadFile(dir_ / "out/run"), "#!/bin/sh\n");
+    EXPECT_EQ(ModeOf(dir_ / "out/run"), 0666u);
+}
+
+TEST_F(ExecutableFlag, WithoutTheSignatureTheEntriesLastBytesMeanNothing)
+{
+    UmaskScope mask(022);
+    /* Other writers' headers: zeros, text, and the signature with one byte
+       wrong; their entries' last bytes: every bit set, and random values. */
+    const std::string headers[] = {std::string(6, '\0'), "VELORI", signature.substr(0, 5) + "\xE6",
+                                   "\xFF\xFF\xFF\xFF\xFF\xFF"};
+    for (const std::string &headerTail : headers) {
+        mkdir((dir_ / "out").c_str(), 0777);
+        Unpack(StreamWith(headerTail, {{"a", "\xFF\xFF"}, {"b", "\x5B\x01"}, {"c", executableFlag}}));
+        for (const char *name : {"a", "b", "c"})
+            EXPECT_EQ(ModeOf(dir_ / "out/" + name), 0644u) << name;
+        std::system(("rm -rf '" + (dir_ / "out") + "'").c_str());
+    }
+}
+
+TEST(ProtectionMode, NarrowsAnythingAndWidensOnlyExecuteForReaders)
+{
+    const ULONG everything = FIBF_GRP_READ | FIBF_GRP_WRITE | FIBF_GRP_EXECUTE | FIBF_OTR_READ |
+                             FIBF_OTR_WRITE | FIBF_OTR_EXECUTE;
+    EXPECT_EQ(ModeForProtection(0644, everything, 022), 0755u);
+    EXPECT_EQ(ModeForProtection(0664, everything, 002), 0775u);
+    EXPECT_EQ(ModeForProtection(0600, everything, 077), 0700u);
+    /* A write-only file cannot be run by anyone, so it gains nothing. */
+    EXPECT_EQ(ModeForProtection(0200, everything, 0), 0200u);
+    /* Denied bits go, whatever the file had: the owner's deny when set. */
+    EXPECT_EQ(ModeForProtection(0777, FIBF_WRITE | FIBF_EXECUTE | FIBF_GRP_READ, 0), 0440u);
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+#include "RemoveOnSignal.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace {
+
+/* Read by the handler, so set before it is installed and never freed while
+   it may run. */
+char *volatile removedPath = nullptr;
+const int endingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void RemoveAndEnd(int signalNumber)
+{
+    if (char *path = removedPath)
+        unlink(path);
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+sigset_t EndingSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signalNumber : endingSignals)
+        sigaddset(&set, signalNumber);
+    return set;
+}
+
+}  // namespace
+
+void RemoveOnSignal(const std::string &path)
+{
+    KeepOnSignal();
+    removedPath = strdup(path.c_str());
+    for (int signalNumber : endingSignals) {
+        /* A signal that the caller ignores (nohup, a shell's background job)
+           stays ignored: it would not have ended the program. */
+        struct sigaction current;
+        sigaction(signalNumber, nullptr, &current);
+        if (current.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action = {};
+        action.sa_handler = RemoveAndEnd;
+        action.sa_mask = EndingSignals();
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+void KeepOnSignal()
+{
+    /* The handler must never see a path being freed. */
+    sigset_t set = EndingSignals(), previous;
+    sigprocmask(SIG_BLOCK, &set, &previous);
+    char *path = removedPath;
+    removedPath = nullptr;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    std::free(path);
+}

@@ -1,0 +1,22 @@
+#include "StandardDescriptors.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+bool OpenStandardDescriptors()
+{
+    for (int descriptor = 0; descriptor <= 2; descriptor++) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        /* The lowest free descriptor is the one that is closed. */
+        int opened = open("/dev/null", O_RDWR);
+        if (opened != descriptor) {
+            if (opened >= 0)
+                close(opened);
+            return false;
+        }
+    }
+    return true;
+}

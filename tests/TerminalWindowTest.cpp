@@ -453,4 +453,25 @@ TEST_F(TerminalWindow, DumbTerminalGetsPlainLines)
     EXPECT_EQ(output.find('\x1b'), std::string::npos) << output;
 }
 
+TEST_F(TerminalWindow, ErrorLinesComeWholeUnderTheBox)
+{
+    const std::string line = "Unable to create file docs/readme: Permission denied, a line wider than the box";
+    Tmux({"new-session", "-d", "-x", "100", "-y", "30",
+          Quote(ERROR_LINE_PROBE) + " " + Quote(line) + " " + Quote(dir_ / "go") + "; sleep 600"});
+    std::string screen = WaitForScreen("[a] Abort");
+    EXPECT_EQ(screen.find("Permission denied"), std::string::npos) << "not in the box's way:\n" << screen;
+    WriteFile(dir_ / "go", "");
+    screen = WaitForScreen("Permission denied");
+    std::vector<std::string> lines = SplitLines(screen);
+    size_t bottom = 0, reported = 0;
+    for (size_t i = 0; i < lines.size(); i++) {
+        if (lines[i].find("\u2514") != std::string::npos)
+            bottom = i;
+        if (lines[i] == line)
+            reported = i;
+    }
+    EXPECT_GT(reported, bottom) << screen;
+    EXPECT_EQ(CountOccurrences(screen, "Permission denied"), 1u) << screen;
+}
+
 }  // namespace

@@ -13,6 +13,15 @@ const char blockCharacter[] = "\u2588";
 const char edgeCharacter[] = "\u2502";
 
 struct Cell {
+    /* Shows blank, in the colours it had. */
+    void Clear()
+    {
+        text.assign(1, ' ');
+        width = 1;
+        edge = false;
+        foreground = -1;
+    }
+
     std::string text = " ";
     int width = 1; /* 0 for the second column of a wide character */
     int foreground = -1;
@@ -74,6 +83,8 @@ Cell ReadCell(const HostWindow &window, LONG left, LONG top, LONG right, LONG bo
     for (int pen = 0; pen < 256; pen++)
         if (pen != cell.dominant && counts[pen] > 0 && (cell.second < 0 || counts[pen] > counts[cell.second]))
             cell.second = pen;
+    cell.background = cell.dominant;
+    cell.foreground = cell.second;
     UBYTE ground = UBYTE(window.screen->pens[BACKGROUNDPEN]);
     if (cell.dominant != ground) {
         cell.text = blockCharacter;
@@ -114,7 +125,7 @@ void PlaceText(std::vector<Cell> &row, const CellColumns &columns, const TextRun
     size_t end = std::max(size_t(start) + MeasureDisplayText(characters), size_t(std::max<LONG>(glyphsEnd, 0)));
     for (size_t c = size_t(std::max<LONG>(columns.Holding(run.x), 0)); c < std::min(end, row.size()); c++)
         if (row[c].edge)
-            row[c] = Cell();
+            row[c].Clear();
     /* Blanks between a text's characters read as blanks, painted in what
        lies beneath; blanks at its ends leave what lies beneath. */
     size_t first = 0, last = characters.size();
@@ -130,16 +141,16 @@ void PlaceText(std::vector<Cell> &row, const CellColumns &columns, const TextRun
         if (i >= first && i < last) {
             /* Over a character that took two columns, that one goes. */
             if (row[column].width == 0 && column > 0)
-                row[column - 1] = Cell();
+                row[column - 1].Clear();
             if (column + 1 < row.size() && row[column + 1].width == 0)
-                row[column + 1] = Cell();
+                row[column + 1].Clear();
             Cell &cell = row[column];
             cell.text = character.bytes;
             cell.width = character.width;
-            cell.background = cell.filled ? cell.dominant : -1;
+            cell.edge = false;
             cell.foreground = cell.second;
             if (character.width == 2) {
-                row[column + 1] = Cell();
+                row[column + 1].Clear();
                 row[column + 1].width = 0;
                 row[column + 1].text.clear();
             }
@@ -210,7 +221,7 @@ private:
            cell of it shows as nothing, as more than half shows as a block. */
         for (Cell &cell : row)
             if (cell.edge && fillPens[cell.foreground & 0xff])
-                cell = Cell();
+                cell.Clear();
         HostWindow &model = const_cast<HostWindow &>(window);
         for (const TextRun &run : window.texts)
             if (IsRunInBand(window, run, top, bottom) &&

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <thread>
@@ -12,14 +13,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "terminal/BoxRendering.h"
 #include "terminal/DisplayText.h"
 #include "terminal/KeyInput.h"
 #include "terminal/TerminalCapabilities.h"
+#include "terminal/TerminalScreen.h"
 #include "terminal/TerminalSignals.h"
 
 /* The windows drawn as text on the terminal of standard error, kept there
@@ -173,7 +173,7 @@ private:
         if (!signals_.Start())
             return;
         keys_ = open("/dev/tty", O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        control_ = keys_ >= 0 ? keys_ : STDERR_FILENO;
+        screen_.SetControl(keys_ >= 0 ? keys_ : STDERR_FILENO);
         wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         {
             std::lock_guard<std::mutex> state(mutex_);
@@ -202,9 +202,9 @@ private:
         std::vector<std::string> lines;
         {
             std::lock_guard<std::mutex> output(outputMutex_);
-            if (taken_)
+            if (screen_.IsTaken())
                 DrawLocked(true);
-            GiveBack();
+            screen_.GiveBack();
             std::lock_guard<std::mutex> state(mutex_);
             entered_ = false;
             lines.swap(heldLines_);
@@ -261,13 +261,13 @@ private:
             break;
         case SIGWINCH: {
             std::lock_guard<std::mutex> output(outputMutex_);
-            resized_ = true;
+            screen_.NoteResize();
             break;
         }
         case SIGTSTP: {
             {
                 std::lock_guard<std::mutex> output(outputMutex_);
-                GiveBack();
+                screen_.GiveBack();
             }
             TerminalSignals::StopProcess();
             break;
@@ -276,15 +276,15 @@ private:
             /* Continued after a stop that was not ours to see: the shell
                may have changed the modes meanwhile. */
             std::lock_guard<std::mutex> output(outputMutex_);
-            if (taken_)
-                ApplyModes();
+            if (screen_.IsTaken())
+                screen_.ApplyModes();
             break;
         }
         default: {
             std::vector<std::string> lines;
             {
                 std::lock_guard<std::mutex> output(outputMutex_);
-                GiveBack();
+                screen_.GiveBack();
                 std::lock_guard<std::mutex> state(mutex_);
                 lines.swap(heldLines_);
             }
@@ -365,7 +365,7 @@ private:
         std::vector<std::string> lines;
         {
             std::lock_guard<std::mutex> output(outputMutex_);
-            GiveBack();
+            screen_.GiveBack();
             std::lock_guard<std::mutex> state(mutex_);
             lines.swap(heldLines_);
         }
@@ -426,54 +426,18 @@ private:
        background it is left alone, and nothing is drawn. */
     void FollowForeground()
     {
-        pid_t group = tcgetpgrp(control_);
-        bool foreground = group < 0 || group == getpgrp();
         std::lock_guard<std::mutex> output(outputMutex_);
-        if (foreground && !taken_)
-            Take();
-        else if (!foreground && taken_)
-            taken_ = false;
+        if (screen_.IsTaken() || !screen_.IsForeground())
+            return;
+        screen_.Take();
+        std::lock_guard<std::mutex> state(mutex_);
+        forceDraw_ = true;
     }
 
     bool IsTaken()
     {
         std::lock_guard<std::mutex> output(outputMutex_);
-        return taken_;
-    }
-
-    /* Call with outputMutex_ held. */
-    void Take()
-    {
-        if (tcgetattr(control_, &saved_) != 0)
-            return;
-        taken_ = true;
-        ApplyModes();
-        Write(terminal_.hideCursor);
-        drawnLines_ = 0;
-        std::lock_guard<std::mutex> state(mutex_);
-        forceDraw_ = true;
-    }
-
-    /* Keys one at a time, without echo; Ctrl-C and Ctrl-Z still signal. */
-    void ApplyModes()
-    {
-        struct termios raw = saved_;
-        raw.c_lflag &= ~tcflag_t(ICANON | ECHO);
-        raw.c_cc[VMIN] = 0;
-        raw.c_cc[VTIME] = 0;
-        tcsetattr(control_, TCSANOW, &raw);
-    }
-
-    /* Call with outputMutex_ held. The cursor goes under the drawing, shown,
-       and the modes are as they were. */
-    void GiveBack()
-    {
-        if (!taken_)
-            return;
-        Write(terminal_.plain + (drawnLines_ > 0 ? "\r\n" : "") + terminal_.showCursor);
-        tcsetattr(control_, TCSANOW, &saved_);
-        taken_ = false;
-        drawnLines_ = 0;
+        return screen_.IsTaken();
     }
 
     void RequestDraw()
@@ -500,7 +464,7 @@ private:
     bool Draw(bool force)
     {
         std::lock_guard<std::mutex> output(outputMutex_);
-        if (!taken_)
+        if (!screen_.IsTaken())
             return true;
         return DrawLocked(force);
     }
@@ -508,15 +472,14 @@ private:
     /* Call with outputMutex_ held. */
     bool DrawLocked(bool force)
     {
-        struct winsize size = {};
-        bool sized = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0;
-        TerminalScene scene = {sized ? size.ws_col : 80, sized ? size.ws_row : 24, "", nullptr};
+        TerminalScene scene = {80, 24, "", nullptr};
+        screen_.GetSize(scene.width, scene.rows);
         std::vector<std::string> lines;
         {
             std::unique_lock<std::recursive_mutex> model(GetModelLock(), std::try_to_lock);
             if (!model)
                 return false;
-            bool dirty = force || resized_;
+            bool dirty = force || screen_.IsResized();
             for (HostWindow *window : GetOpenWindows())
                 dirty |= window->dirty;
             if (!dirty)
@@ -530,45 +493,14 @@ private:
             for (HostWindow *window : GetOpenWindows())
                 window->dirty = false;
         }
-
-        std::string output;
-        if (resized_) {
-            /* The terminal may have rewrapped or moved what was drawn:
-               clear the screen line by line (clearing it whole can push it
-               into the scrollback) and draw again from the top. */
-            for (int row = 0; row < scene.rows; row++)
-                output += terminal_.MoveTo(row, 0) + terminal_.clearLine;
-            output += terminal_.MoveTo(0, 0);
-            resized_ = false;
-        } else if (drawnLines_ > 0) {
-            output += '\r';
-            output += terminal_.Up(int(drawnLines_) - 1);
-        }
-        for (size_t i = 0; i < lines.size(); i++)
-            output += terminal_.clearLine + lines[i] + (i + 1 < lines.size() ? "\r\n" : "");
-        output += terminal_.clearBelow;
-        Write(output);
-        drawnLines_ = lines.size();
+        screen_.Show(lines, scene.rows);
         return true;
-    }
-
-    void Write(const std::string &text) const
-    {
-        for (size_t done = 0; done < text.size();) {
-            ssize_t written = write(STDERR_FILENO, text.data() + done, text.size() - done);
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                return;
-            done += size_t(written);
-        }
     }
 
     const TerminalCapabilities terminal_;
     TerminalSignals signals_;
     std::thread thread_;
     int keys_ = -1;
-    int control_ = STDERR_FILENO;
     int wake_ = -1;
     bool entered_ = false;
 
@@ -593,10 +525,7 @@ private:
 
     /* The terminal, drawn on by one thread at a time. */
     std::mutex outputMutex_;
-    bool taken_ = false;
-    bool resized_ = false;
-    struct termios saved_ = {};
-    size_t drawnLines_ = 0;
+    TerminalScreen screen_{terminal_};
 
     /* The keys, read by either thread. */
     std::mutex keyMutex_;

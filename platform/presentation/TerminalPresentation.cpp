@@ -182,6 +182,9 @@ private:
             entered_ = true;
             stopping_ = false;
         }
+        /* Taken at once, so that even a run too short for the thread to
+           look shows its last state. */
+        FollowForeground();
         thread_ = std::thread(&TerminalPresentation::Run, this);
     }
 
@@ -225,8 +228,11 @@ private:
         for (;;) {
             struct pollfd watched[3] = {{signals_.GetDescriptor(), POLLIN, 0},
                                         {wake_, POLLIN, 0},
-                                        {IsTaken() ? keys_ : -1, POLLIN, 0}};
+                                        {IsTaken() && !keysLost_ ? keys_ : -1, POLLIN, 0}};
             poll(watched, 3, drawPeriod);
+            /* A terminal that hung up stays readable for ever. */
+            if (watched[2].revents & (POLLHUP | POLLERR | POLLNVAL))
+                keysLost_ = true;
             uint64_t count;
             while (read(wake_, &count, sizeof count) > 0) {
             }
@@ -493,7 +499,7 @@ private:
             for (HostWindow *window : GetOpenWindows())
                 window->dirty = false;
         }
-        screen_.Show(lines, scene.rows);
+        screen_.Show(lines, scene.width, scene.rows);
         return true;
     }
 
@@ -501,6 +507,7 @@ private:
     TerminalSignals signals_;
     std::thread thread_;
     int keys_ = -1;
+    bool keysLost_ = false;
     int wake_ = -1;
     bool entered_ = false;
 

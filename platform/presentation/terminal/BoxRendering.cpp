@@ -172,7 +172,7 @@ public:
         for (const HostWindow *window : GetOpenWindows())
             if (window->request == nullptr)
                 windows.push_back(window);
-        size_t room = size_t(std::max(scene_.width - 1, 1));
+        size_t room = size_t(std::max(scene_.width - (terminal_.lastColumnUsable ? 0 : 1), 1));
         std::vector<std::string> prompt = WrapText(scene_.prompt, room);
 
         std::vector<std::string> lines;

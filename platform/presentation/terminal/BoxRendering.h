@@ -26,8 +26,9 @@ struct TerminalScene {
    or blank. When the box does not fit the terminal, each window is drawn
    compact instead: one line for each line of text, squeezed to the
    terminal's width, then its keys. The lines are never wider than the
-   terminal less one column and never more than its rows, so that drawing
-   them neither wraps nor scrolls; the request's question and keys come
+   terminal (less its last column where writing there moves the cursor on)
+   and never more than its rows, so that drawing them neither wraps nor
+   scrolls; the request's question and keys come
    last and are kept when lines must go. Call with the model locked. */
 std::vector<std::string> RenderScene(const TerminalCapabilities &terminal, const TerminalScene &scene);
 

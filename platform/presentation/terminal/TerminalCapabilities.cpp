@@ -35,6 +35,11 @@ bool TerminalCapabilities::Read(int descriptor)
     plain = GetCapability("sgr0");
     foreground_ = GetCapability("setaf");
     background_ = GetCapability("setab");
+    stopWrapping = GetCapability("rmam");
+    startWrapping = GetCapability("smam");
+    if (stopWrapping.empty() || startWrapping.empty())
+        stopWrapping = startWrapping = "";
+    lastColumnUsable = tigetflag("am") <= 0 || tigetflag("xenl") > 0 || !stopWrapping.empty();
     int count = tigetnum("colors");
     if (std::getenv("NO_COLOR") == nullptr && !plain.empty() && !foreground_.empty() &&
         !background_.empty())

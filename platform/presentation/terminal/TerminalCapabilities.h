@@ -23,9 +23,16 @@ public:
     std::string clearBelow;  /* from the cursor to the end of the screen */
     std::string hideCursor;
     std::string showCursor;
+    /* Lines too long for the terminal cut at its edge, instead of wrapping
+       onto the next line, and back to wrapping. */
+    std::string stopWrapping;
+    std::string startWrapping;
     std::string plain;       /* all attributes off */
     /* How many colours there are to paint with: 256, 8, or 0 for none. */
     int colours = 0;
+    /* Whether a line may fill the last column without the cursor moving on
+       to the next line. */
+    bool lastColumnUsable = false;
 
 private:
     std::string up_, upLines_, moveTo_, foreground_, background_;

@@ -18,7 +18,10 @@ void TerminalScreen::Take()
         return;
     taken_ = true;
     ApplyModes();
-    Write(terminal_.hideCursor);
+    /* A terminal whose size changes under a drawing (a multiplexer may
+       tell the new size late) cuts its lines rather than wrapping them,
+       so that the cursor stays where the drawing expects it. */
+    Write(terminal_.hideCursor + terminal_.stopWrapping);
     drawnLines_ = 0;
 }
 
@@ -36,7 +39,8 @@ void TerminalScreen::GiveBack()
 {
     if (!taken_)
         return;
-    Write(terminal_.plain + (drawnLines_ > 0 ? "\r\n" : "") + terminal_.showCursor);
+    Write(terminal_.plain + terminal_.startWrapping + (drawnLines_ > 0 ? "\r\n" : "") +
+          terminal_.showCursor);
     tcsetattr(control_, TCSANOW, &saved_);
     taken_ = false;
     drawnLines_ = 0;
@@ -50,25 +54,43 @@ void TerminalScreen::GetSize(int &width, int &rows) const
     rows = known ? size.ws_row : 24;
 }
 
-void TerminalScreen::Show(const std::vector<std::string> &lines, int rows)
+void TerminalScreen::Show(const std::vector<std::string> &lines, int width, int rows)
 {
+    /* A size that changed since the last drawing counts as a resize even
+       before its signal arrives. */
+    if (drawnLines_ > 0 && (width != drawnWidth_ || rows != drawnRows_))
+        resized_ = true;
+    drawnWidth_ = width;
+    drawnRows_ = rows;
     std::string output;
+    size_t previous = drawnLines_;
     if (resized_) {
         /* The terminal may have rewrapped or moved what was drawn: clear
-           the screen line by line (clearing it whole can push it into the
-           scrollback) and draw again from the top. */
+           the screen line by line and draw again from the top. */
         for (int row = 0; row < rows; row++)
             output += terminal_.MoveTo(row, 0) + terminal_.clearLine;
         output += terminal_.MoveTo(0, 0);
         resized_ = false;
-    } else if (drawnLines_ > 0) {
+        previous = 0;
+    } else if (previous > 0) {
         /* The cursor stays at the end of the last line drawn. */
         output += '\r';
-        output += terminal_.Up(int(drawnLines_) - 1);
+        output += terminal_.Up(int(previous) - 1);
     }
-    for (size_t i = 0; i < lines.size(); i++)
-        output += terminal_.clearLine + lines[i] + (i + 1 < lines.size() ? "\r\n" : "");
-    output += terminal_.clearBelow;
+    /* Each line clears its own; lines of a longer drawing below are
+       cleared from the start of the last line (clearing from the top
+       corner would push the screen into some terminals' scrollback, and
+       clearing from the end of a line that fills the last column would
+       take its last character). */
+    for (size_t i = 0; i < lines.size(); i++) {
+        bool last = i + 1 == lines.size();
+        output += last && lines.size() < previous ? terminal_.clearBelow : terminal_.clearLine;
+        output += lines[i];
+        if (!last)
+            output += "\r\n";
+    }
+    if (lines.empty() && previous > 0)
+        output += terminal_.clearBelow;
     Write(output);
     drawnLines_ = lines.size();
 }

@@ -36,7 +36,7 @@ public:
     /* The terminal's columns and rows. */
     void GetSize(int &width, int &rows) const;
     /* Replaces the last drawing with lines, which fit the size. */
-    void Show(const std::vector<std::string> &lines, int rows);
+    void Show(const std::vector<std::string> &lines, int width, int rows);
 
 private:
     void Write(const std::string &text) const;
@@ -47,6 +47,8 @@ private:
     bool resized_ = false;
     struct termios saved_ = {};
     size_t drawnLines_ = 0;
+    int drawnWidth_ = 0;
+    int drawnRows_ = 0;
 };
 
 #endif

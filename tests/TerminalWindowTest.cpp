@@ -336,7 +336,7 @@ TEST_F(TerminalWindow, FollowsTheTerminalsSize)
     Tmux({"resize-window", "-x", "30", "-y", "12"});
     std::string screen = WaitForScreenWhere(
         [](const std::string &text) {
-            return text.find("\u250c") == std::string::npos && text.find("[a] Abort") != std::string::npos;
+            return text.find("\u250c") == std::string::npos && text.find("\n[a] Abort") != std::string::npos;
         },
         "the compact form");
     for (const std::string &line : SplitLines(screen))

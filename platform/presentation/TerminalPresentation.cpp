@@ -59,6 +59,7 @@ public:
     {
         if (window.request == nullptr && !entered_)
             Enter(window);
+        Publish(nullptr);
         RequestDraw();
     }
 
@@ -69,22 +70,30 @@ public:
         bool othersOpen = false;
         for (HostWindow *open : GetOpenWindows())
             othersOpen |= open != &window && open->request == nullptr;
-        if (othersOpen)
-            RequestDraw();
-        else
+        if (othersOpen) {
+            Publish(&window);
+            /* A drawing under way may still read the closing window. */
+            std::lock_guard<std::mutex> output(outputMutex_);
+            std::lock_guard<std::mutex> state(mutex_);
+            forceDraw_ = true;
+        } else {
             Leave();
+        }
     }
 
     void Refresh(HostWindow &, bool now) override
     {
         SeeEndRequest();
+        Publish(nullptr);
         if (now)
             RequestDraw();
     }
 
-    /* The thread takes the keys as they come; the program takes those
-       already waiting when it looks, at most once a millisecond, so that a
-       key typed before a progress update is seen at that update. */
+    /* The thread takes the keys as they come and shows a press at once;
+       the program hands the presses to the window when it looks for
+       messages, and takes the keys still waiting, at most once a
+       millisecond, so that a key typed before a progress update is seen at
+       that update. */
     void CheckInput() override
     {
         SeeEndRequest();
@@ -92,11 +101,16 @@ public:
         if (now != lastKeys_) {
             lastKeys_ = now;
             ReadKeys();
-            PressButtons();
         }
+        if (pressesWaiting_.load())
+            PressButtons();
     }
 
-    void Drawn() override { SeeEndRequest(); }
+    void Drawn() override
+    {
+        SeeEndRequest();
+        Publish(nullptr);
+    }
 
     void Pause(LONG ticks) override
     {
@@ -202,6 +216,7 @@ private:
         Wake();
         if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
             thread_.join();
+        Publish(nullptr);
         std::vector<std::string> lines;
         {
             std::lock_guard<std::mutex> output(outputMutex_);
@@ -245,7 +260,6 @@ private:
                 TakeSignal(signalNumber);
             FollowForeground();
             ReadKeys();
-            PressButtons();
             bool force;
             {
                 std::lock_guard<std::mutex> state(mutex_);
@@ -330,6 +344,7 @@ private:
     void Press(HostGadget *button)
     {
         pendingPresses_.push_back(button);
+        pressesWaiting_ = true;
         pressed_ = button;
         typeAhead_.clear();
         forceDraw_ = true;
@@ -415,17 +430,16 @@ private:
             typeAhead_ += key;
     }
 
-    /* Hands the presses to the window, when the program does not hold the
-       model; they wait otherwise. */
+    /* Hands the presses to the window. Call from the program's thread, which
+       alone changes the model. */
     void PressButtons()
     {
-        std::unique_lock<std::recursive_mutex> model(GetModelLock(), std::try_to_lock);
-        if (!model)
-            return;
+        std::lock_guard<std::recursive_mutex> model(GetModelLock());
         std::lock_guard<std::mutex> state(mutex_);
         for (HostGadget *button : pendingPresses_)
             ReleaseGadget(*window_, *button);
         pendingPresses_.clear();
+        pressesWaiting_ = false;
     }
 
     /* Takes the terminal while the program is in the foreground; in the
@@ -444,6 +458,21 @@ private:
     {
         std::lock_guard<std::mutex> output(outputMutex_);
         return screen_.IsTaken();
+    }
+
+    /* Hands the thread the windows as the program has just drawn them,
+       all but one about to close. Call from the program's thread. */
+    void Publish(const HostWindow *closing)
+    {
+        if (!entered_)
+            return;
+        std::vector<ShownWindow> windows;
+        for (const HostWindow *window : GetOpenWindows())
+            if (window->request == nullptr && window != closing)
+                windows.push_back({window, window->texts});
+        std::lock_guard<std::mutex> state(mutex_);
+        shown_.swap(windows);
+        generation_++;
     }
 
     void RequestDraw()
@@ -478,28 +507,27 @@ private:
     /* Call with outputMutex_ held. */
     bool DrawLocked(bool force)
     {
-        TerminalScene scene = {80, 24, "", nullptr};
+        TerminalScene scene = {{}, 80, 24, "", nullptr};
         screen_.GetSize(scene.width, scene.rows);
+        unsigned long generation;
+        {
+            std::lock_guard<std::mutex> state(mutex_);
+            if (!force && !screen_.IsResized() && generation_ == drawnGeneration_)
+                return true;
+            generation = generation_;
+            scene.windows = shown_;
+            scene.prompt = prompt_;
+            scene.pressed = pressed_;
+        }
         std::vector<std::string> lines;
         {
             std::unique_lock<std::recursive_mutex> model(GetModelLock(), std::try_to_lock);
             if (!model)
                 return false;
-            bool dirty = force || screen_.IsResized();
-            for (HostWindow *window : GetOpenWindows())
-                dirty |= window->dirty;
-            if (!dirty)
-                return true;
-            {
-                std::lock_guard<std::mutex> state(mutex_);
-                scene.prompt = prompt_;
-                scene.pressed = pressed_;
-            }
             lines = RenderScene(terminal_, scene);
-            for (HostWindow *window : GetOpenWindows())
-                window->dirty = false;
         }
         screen_.Show(lines, scene.width, scene.rows);
+        drawnGeneration_ = generation;
         return true;
     }
 
@@ -519,6 +547,7 @@ private:
     HostWindow *window_ = nullptr;
     std::vector<HostGadget *> buttons_;
     std::vector<HostGadget *> pendingPresses_;
+    std::atomic<bool> pressesWaiting_{false};
     const HostGadget *pressed_ = nullptr;
     std::string typeAhead_;
     std::vector<HostGadget *> requestButtons_;
@@ -529,10 +558,13 @@ private:
     std::atomic<unsigned long long> endRequestedAt_{0};
     bool endTaken_ = false;
     std::vector<std::string> heldLines_;
+    std::vector<ShownWindow> shown_;
+    unsigned long generation_ = 0;
 
     /* The terminal, drawn on by one thread at a time. */
     std::mutex outputMutex_;
     TerminalScreen screen_{terminal_};
+    unsigned long drawnGeneration_ = 0;
 
     /* The keys, read by either thread. */
     std::mutex keyMutex_;

@@ -168,24 +168,20 @@ public:
 
     std::vector<std::string> Render() const
     {
-        std::vector<const HostWindow *> windows;
-        for (const HostWindow *window : GetOpenWindows())
-            if (window->request == nullptr)
-                windows.push_back(window);
         size_t room = size_t(std::max(scene_.width - (terminal_.lastColumnUsable ? 0 : 1), 1));
         std::vector<std::string> prompt = WrapText(scene_.prompt, room);
 
         std::vector<std::string> lines;
         bool fits = true;
-        for (const HostWindow *window : windows) {
-            fits &= GetInnerCells(*window) + 2 <= room;
+        for (const ShownWindow &shown : scene_.windows) {
+            fits &= GetInnerCells(*shown.window) + 2 <= room;
             if (fits)
-                RenderBox(*window, lines);
+                RenderBox(shown, lines);
         }
         if (!fits || lines.size() + prompt.size() > size_t(std::max(scene_.rows, 1))) {
             lines.clear();
-            for (const HostWindow *window : windows)
-                RenderCompact(*window, std::min(GetInnerCells(*window), room), lines);
+            for (const ShownWindow &shown : scene_.windows)
+                RenderCompact(shown, std::min(GetInnerCells(*shown.window), room), lines);
         }
         lines.insert(lines.end(), prompt.begin(), prompt.end());
         size_t rows = size_t(std::max(scene_.rows, 1));
@@ -207,9 +203,10 @@ private:
         return {window.BorderLeft, innerWidth, count, count != GetInnerCells(window)};
     }
 
-    std::vector<Cell> RenderBand(const HostWindow &window, const CellColumns &columns, LONG top,
+    std::vector<Cell> RenderBand(const ShownWindow &shown, const CellColumns &columns, LONG top,
                                  LONG bottom, bool skipButtons) const
     {
+        const HostWindow &window = *shown.window;
         std::vector<Cell> row(columns.count);
         bool fillPens[256] = {};
         for (size_t c = 0; c < columns.count; c++) {
@@ -223,7 +220,7 @@ private:
             if (cell.edge && fillPens[cell.foreground & 0xff])
                 cell.Clear();
         HostWindow &model = const_cast<HostWindow &>(window);
-        for (const TextRun &run : window.texts)
+        for (const TextRun &run : shown.texts)
             if (IsRunInBand(window, run, top, bottom) &&
                 !(skipButtons && FindGadgetAt(model, run.x, run.baseline - 1) != nullptr))
                 PlaceText(row, columns, run);
@@ -270,8 +267,9 @@ private:
         return keys;
     }
 
-    void RenderBox(const HostWindow &window, std::vector<std::string> &lines) const
+    void RenderBox(const ShownWindow &shown, std::vector<std::string> &lines) const
     {
+        const HostWindow &window = *shown.window;
         size_t count = GetInnerCells(window);
         CellColumns columns = GetColumns(window, count);
         lines.push_back(RenderEdge("\u250c", " " + window.title + " ", count, "\u2510"));
@@ -279,7 +277,7 @@ private:
         LONG innerBottom = window.Height - window.BorderBottom - 1;
         LONG cellHeight = window.rastPort.TxHeight;
         for (LONG top = innerTop; top + cellHeight - 1 <= innerBottom; top += cellHeight) {
-            std::vector<Cell> row = RenderBand(window, columns, top, top + cellHeight - 1, false);
+            std::vector<Cell> row = RenderBand(shown, columns, top, top + cellHeight - 1, false);
             bool worthShowing = std::any_of(row.begin(), row.end(), [](const Cell &cell) {
                 return cell.filled || (cell.text != " " && !cell.edge);
             });
@@ -289,18 +287,19 @@ private:
         lines.push_back(RenderEdge("\u2514", GetKeys(window), count, "\u2518"));
     }
 
-    void RenderCompact(const HostWindow &window, size_t count, std::vector<std::string> &lines) const
+    void RenderCompact(const ShownWindow &shown, size_t count, std::vector<std::string> &lines) const
     {
+        const HostWindow &window = *shown.window;
         CellColumns columns = GetColumns(window, count);
         std::map<LONG, bool> baselines;
         HostWindow &model = const_cast<HostWindow &>(window);
-        for (const TextRun &run : window.texts)
+        for (const TextRun &run : shown.texts)
             if (run.baseline > window.BorderTop && FindGadgetAt(model, run.x, run.baseline - 1) == nullptr)
                 baselines[run.baseline] = true;
         for (const auto &[baseline, unused] : baselines) {
             (void)unused;
             LONG top = baseline - window.rastPort.TxBaseline;
-            std::vector<Cell> row = RenderBand(window, columns, top, top + window.rastPort.TxHeight - 1, true);
+            std::vector<Cell> row = RenderBand(shown, columns, top, top + window.rastPort.TxHeight - 1, true);
             lines.push_back(JoinCells(row, window.screen->palette));
         }
         std::string keys = GetKeys(window);

@@ -7,8 +7,17 @@
 #include "../../window/HostModel.h"
 #include "TerminalCapabilities.h"
 
-/* What the terminal is to show besides the windows themselves. */
+/* A window to show, with its texts as they were when the program last
+   drew: copied by the program's own thread, so that a drawing in progress
+   never changes them under the renderer. Pixels are read as they are. */
+struct ShownWindow {
+    const HostWindow *window;
+    std::vector<TextRun> texts;
+};
+
+/* What the terminal is to show. */
 struct TerminalScene {
+    std::vector<ShownWindow> windows;
     int width;  /* the terminal's columns and rows */
     int rows;
     /* A request's question with its keys, shown under the windows; empty
@@ -29,7 +38,7 @@ struct TerminalScene {
    terminal (less its last column where writing there moves the cursor on)
    and never more than its rows, so that drawing them neither wraps nor
    scrolls; the request's question and keys come
-   last and are kept when lines must go. Call with the model locked. */
+   last and are kept when lines must go. */
 std::vector<std::string> RenderScene(const TerminalCapabilities &terminal, const TerminalScene &scene);
 
 /* The key that presses a button: the first letter of its label. */

@@ -1,5 +1,8 @@
 #include <chrono>
+#include <cctype>
+#include <cmath>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -23,6 +26,49 @@ std::string Quote(const std::string &text)
     for (char c : text)
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
+}
+
+/* The characters of a UTF-8 line, one string each. */
+std::vector<std::string> SplitCharacters(const std::string &line)
+{
+    std::vector<std::string> characters;
+    for (size_t at = 0; at < line.size();) {
+        size_t length = 1;
+        while (at + length < line.size() && (line[at + length] & 0xC0) == 0x80)
+            length++;
+        characters.push_back(line.substr(at, length));
+        at += length;
+    }
+    return characters;
+}
+
+/* Columns a line takes: the ideographs used here take two. */
+size_t CountColumns(const std::string &line)
+{
+    size_t columns = 0;
+    for (const std::string &character : SplitCharacters(line))
+        columns += character.size() == 3 && static_cast<unsigned char>(character[0]) >= 0xe4 &&
+                           static_cast<unsigned char>(character[0]) <= 0xe9
+                       ? 2
+                       : 1;
+    return columns;
+}
+
+std::vector<std::string> SplitLines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+size_t CountOccurrences(const std::string &text, const std::string &part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        count++;
+    return count;
 }
 
 /* Velorin in a terminal of tmux, 100 columns by 30 lines, without a display,
@@ -59,22 +105,62 @@ protected:
         return RunTool(args);
     }
 
-    /* Starts velorin in the terminal; the shell records its process number,
-       its return code and the terminal's settings after it. */
-    void Start(const std::string &archive)
+    /* The shell words that start velorin, after recording its process
+       number; environment holds extra VAR=value words. */
+    std::string VelorinCommand(const std::string &archive, const std::string &environment)
     {
         std::string velorin = "echo $$ > " + Quote(dir_ / "pid") +
                               "; exec env -u DISPLAY -u WAYLAND_DISPLAY VELORIN_HOST_CLOCK=instant "
                               "VELORIN_HOST_BALANCE_REPORT=" + Quote(dir_ / "balance") + " " +
-                              Quote(VELORIN_BINARY) + " -archive " + Quote(archive) +
-                              " -dest " + Quote(dir_ / "out");
-        std::string command = "sh -c " + Quote(velorin) + "; echo $? > " + Quote(dir_ / "rc.tmp") +
-                              "; stty -a > " + Quote(dir_ / "stty") + "; mv " +
-                              Quote(dir_ / "rc.tmp") + " " + Quote(dir_ / "rc") + "; sleep 600";
-        Tmux({"new-session", "-d", "-x", "100", "-y", "30", command});
+                              environment + " " + Quote(VELORIN_BINARY) + " -archive " +
+                              Quote(archive) + " -dest " + Quote(dir_ / "out");
+        return "sh -c " + Quote(velorin) + "; echo $? > " + Quote(dir_ / "rc.tmp") + "; stty -a > " +
+               Quote(dir_ / "stty") + "; mv " + Quote(dir_ / "rc.tmp") + " " + Quote(dir_ / "rc");
+    }
+
+    /* Starts velorin in a terminal of width by height; the shell records
+       its process number, its return code and the terminal's settings
+       after it. */
+    void Start(const std::string &archive, int width = 100, int height = 30,
+               const std::string &environment = "")
+    {
+        Tmux({"new-session", "-d", "-x", std::to_string(width), "-y", std::to_string(height),
+              VelorinCommand(archive, environment) + "; sleep 600"});
     }
 
     std::string Screen() { return Tmux({"capture-pane", "-p"}); }
+
+    /* Waits up to 30 s for the terminal to satisfy a condition. */
+    template <typename Condition> std::string WaitForScreenWhere(Condition condition, const char *what)
+    {
+        std::string screen;
+        for (int i = 0; i < 300; i++) {
+            screen = Screen();
+            if (condition(screen))
+                return screen;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ADD_FAILURE() << "the terminal never showed " << what << ":\n" << screen;
+        return screen;
+    }
+
+    /* Presses Abort before the archive is read, so that the request comes
+       at the first progress update, with the gauges where it left them. */
+    std::string AbortAtFirstUpdate(const std::string &keys = "a")
+    {
+        WaitForScreen("[a] Abort");
+        Tmux({"send-keys", keys});
+        archive_->Feed(VelorinPid());
+        return WaitForScreen("[y/n]");
+    }
+
+    void UseArchive(const StreamBuilder &builder)
+    {
+        WriteArchive(dir_ / "pkg.gz", builder.Bytes());
+        archive_.reset();
+        unlink((dir_ / "pipe.gz").c_str());
+        archive_ = std::make_unique<PipedArchive>(dir_ / "pipe.gz", ReadFile(dir_ / "pkg.gz"));
+    }
 
     /* Waits up to 30 s for the terminal to show text. */
     std::string WaitForScreen(const std::string &text)
@@ -106,13 +192,14 @@ protected:
 
     /* The terminal as velorin found it: lines read whole with echo, and a
        visible cursor. */
-    void ExpectTerminalRestored()
+    void ExpectTerminalRestored(bool balanced = true)
     {
         std::string settings = ReadFile(dir_ / "stty");
         EXPECT_EQ(settings.find("-icanon"), std::string::npos) << settings;
         EXPECT_EQ(settings.find(" -echo "), std::string::npos) << settings;
         EXPECT_EQ(Tmux({"display-message", "-p", "#{cursor_flag}"}), "1\n");
-        ExpectBalanced(ReadFile(dir_ / "balance"));
+        if (balanced)
+            ExpectBalanced(ReadFile(dir_ / "balance"));
     }
 
     TempDir dir_;
@@ -173,6 +260,219 @@ TEST_F(TerminalWindow, NamesCannotDriveTheTerminal)
     EXPECT_NE(screen.find("Unable to create file x/\\x1b]2;pwned"), std::string::npos) << screen;
     EXPECT_EQ(Tmux({"display-message", "-p", "#{pane_title}"}).find("pwned"), std::string::npos);
     ExpectTerminalRestored();
+}
+
+/* Each gauge row of the box: its cells between the box's edges. */
+std::vector<std::vector<std::string>> FindGaugeRows(const std::string &screen)
+{
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string &line : SplitLines(screen)) {
+        std::vector<std::string> cells = SplitCharacters(line);
+        if (line.find('%') == std::string::npos || cells.size() < 3 || cells.front() != "\u2502")
+            continue;
+        rows.emplace_back(cells.begin() + 1, cells.end() - 1);
+    }
+    return rows;
+}
+
+TEST_F(TerminalWindow, GaugesFillAsManyCellsAsTheirLabelsSay)
+{
+    /* One piece of 65535 bytes of a file of 65535 * 100 / p bytes: the
+       request comes with both gauges near p. The bar ends left of the
+       label, under it, right of it, and at the end. */
+    for (int percentage : {7, 30, 50, 77, 100}) {
+        SCOPED_TRACE(percentage);
+        UseArchive(StreamBuilder().Directory("data").File("data/big.bin", MakeData(6553500 / percentage, 3)));
+        Start(dir_ / "pipe.gz");
+        std::string screen = AbortAtFirstUpdate();
+        std::vector<std::vector<std::string>> rows = FindGaugeRows(screen);
+        ASSERT_EQ(rows.size(), 2u) << screen;
+        for (const std::vector<std::string> &row : rows) {
+            std::string text;
+            for (const std::string &cell : row)
+                text += cell;
+            std::smatch label;
+            ASSERT_TRUE(std::regex_search(text, label, std::regex("([0-9]+) %"))) << text;
+            int shown = std::stoi(label[1]);
+            EXPECT_GE(shown, percentage - 1) << text;
+            /* Filled cells run from the left without a gap: the blanks
+               around the label leave the bar under them. */
+            size_t filled = 0;
+            for (size_t c = 0; c < row.size(); c++)
+                if (row[c] == "\u2588")
+                    filled = c + 1;
+            for (size_t c = 0; c < filled; c++)
+                EXPECT_TRUE(row[c] == "\u2588" || std::isdigit(static_cast<unsigned char>(row[c][0])) ||
+                            row[c] == "%" || (row[c] == " " && c + 1 < row.size() && row[c + 1] == "%"))
+                    << "cell " << c << " of " << text;
+            /* Where the bar ends under the label, the label's cells are
+               filled too (their colour says so); the text cannot tell. */
+            size_t labelStart = 0, labelEnd = 0;
+            for (size_t c = 0; c < row.size(); c++)
+                if (row[c] == "%" || std::isdigit(static_cast<unsigned char>(row[c][0]))) {
+                    labelStart = labelStart == 0 ? c : labelStart;
+                    labelEnd = c + 1;
+                }
+            double expected = shown * double(row.size()) / 100.0;
+            if (expected < double(labelStart) - 1 || expected > double(labelEnd) + 1)
+                EXPECT_LE(std::abs(double(filled) - expected), 1.0) << text;
+            else
+                EXPECT_GE(filled + 1, labelStart) << text;
+        }
+        Tmux({"send-keys", "y"});
+        EXPECT_EQ(WaitForReturnCode(), 2);
+        ExpectTerminalRestored();
+        Tmux({"kill-server"});
+        unlink((dir_ / "rc").c_str());
+    }
+}
+
+TEST_F(TerminalWindow, FollowsTheTerminalsSize)
+{
+    Start(dir_ / "pipe.gz");
+    WaitForScreen("\u250c\u2500 Unpacking...");
+
+    /* Smaller than the box: the message line, a line for each gauge and
+       the keys, never wider than the terminal. */
+    Tmux({"resize-window", "-x", "30", "-y", "12"});
+    std::string screen = WaitForScreenWhere(
+        [](const std::string &text) {
+            return text.find("\u250c") == std::string::npos && text.find("\n[a] Abort") != std::string::npos;
+        },
+        "the compact form");
+    for (const std::string &line : SplitLines(screen))
+        EXPECT_LE(CountColumns(line), 30u) << screen;
+    EXPECT_EQ(CountOccurrences(screen, " 0 %"), 2u) << screen;
+
+    Tmux({"resize-window", "-x", "100", "-y", "30"});
+    WaitForScreen("\u250c\u2500 Unpacking...");
+    screen = AbortAtFirstUpdate();
+    std::string history = Tmux({"capture-pane", "-p", "-S", "-"});
+    EXPECT_EQ(CountOccurrences(history, "Unpacking..."), 1u) << history;
+    EXPECT_EQ(CountOccurrences(history, "[a] Abort"), 1u) << history;
+    Tmux({"send-keys", "y"});
+    EXPECT_EQ(WaitForReturnCode(), 2);
+    ExpectTerminalRestored();
+}
+
+TEST_F(TerminalWindow, RequestFitsFortyColumns)
+{
+    Start(dir_ / "pipe.gz", 40, 30);
+    std::string screen = AbortAtFirstUpdate();
+    EXPECT_NE(screen.find("Are you sure"), std::string::npos) << screen;
+    for (const std::string &line : SplitLines(screen))
+        EXPECT_LE(CountColumns(line), 40u) << screen;
+    Tmux({"send-keys", "y"});
+    EXPECT_EQ(WaitForReturnCode(), 2);
+    ExpectTerminalRestored();
+}
+
+TEST_F(TerminalWindow, CtrlZGivesTheTerminalBackAndFgTakesItAgain)
+{
+    Tmux({"new-session", "-d", "-x", "100", "-y", "30", "env PS1='$ ' bash --norc --noprofile -i"});
+    WaitForScreen("$");
+    Tmux({"send-keys", "-l", "( " + VelorinCommand(dir_ / "pipe.gz", "") + " )"});
+    Tmux({"send-keys", "Enter"});
+    WaitForScreen("[a] Abort");
+
+    Tmux({"send-keys", "C-z"});
+    WaitForScreen("Stopped");
+    EXPECT_EQ(Tmux({"display-message", "-p", "#{cursor_flag}"}), "1\n");
+
+    Tmux({"send-keys", "-l", "fg"});
+    Tmux({"send-keys", "Enter"});
+    /* Taken again: a single key, without Enter, presses Abort. */
+    WaitForScreenWhere([](const std::string &text) { return CountOccurrences(text, "[a] Abort") == 2; },
+                       "the box drawn again");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    AbortAtFirstUpdate();
+    Tmux({"send-keys", "y"});
+    EXPECT_EQ(WaitForReturnCode(), 2);
+}
+
+TEST_F(TerminalWindow, TypedAheadKeysAnswerTheRequest)
+{
+    Start(dir_ / "pipe.gz");
+    WaitForScreen("[a] Abort");
+    Tmux({"send-keys", "ay"});
+    archive_->Feed(VelorinPid());
+    EXPECT_EQ(WaitForReturnCode(), 2);
+    EXPECT_EQ(ReadFile(dir_ / "out/data/big.bin").size(), 65535u);
+    ExpectTerminalRestored();
+}
+
+TEST_F(TerminalWindow, SecondInterruptEndsTheRunAtOnce)
+{
+    /* Velorin waits at the archive's opening, busy as in a long read: the
+       first Ctrl-C shows at once, the second ends the run there. */
+    Start(dir_ / "pipe.gz");
+    WaitForScreen("[a] Abort");
+    Tmux({"send-keys", "C-c"});
+    WaitForScreen("[a] Abort (pressed)");
+    Tmux({"send-keys", "C-c"});
+    EXPECT_EQ(WaitForReturnCode(), 2);
+    EXPECT_EQ(access((dir_ / "out/data").c_str(), F_OK), -1);
+    ExpectTerminalRestored(false);
+}
+
+TEST_F(TerminalWindow, Utf8NamesShowWholeInAnEvenBox)
+{
+    const std::string name = "data/\u00fcn\u00ef\u540d\u524d.bin";
+    UseArchive(StreamBuilder().Directory("data").File(name, data_));
+    Start(dir_ / "pipe.gz", 100, 30, "LC_ALL=C.UTF-8");
+    std::string screen = AbortAtFirstUpdate();
+    EXPECT_NE(screen.find("\u2502" + name + " "), std::string::npos) << screen;
+    size_t width = 0;
+    for (const std::string &line : SplitLines(screen)) {
+        std::vector<std::string> cells = SplitCharacters(line);
+        if (cells.empty() || (cells[0] != "\u2502" && cells[0] != "\u250c" && cells[0] != "\u2514"))
+            continue;
+        if (width == 0)
+            width = CountColumns(line);
+        EXPECT_EQ(CountColumns(line), width) << screen;
+        if (line.find(name) != std::string::npos) {
+            EXPECT_EQ(CountOccurrences(line, "\u2502"), 2u) << line;
+        }
+    }
+    Tmux({"send-keys", "y"});
+    EXPECT_EQ(WaitForReturnCode(), 2);
+    ExpectTerminalRestored();
+}
+
+TEST_F(TerminalWindow, DumbTerminalGetsPlainLines)
+{
+    WriteArchive(dir_ / "fails.gz", StreamBuilder().File("x/y", "data").Bytes());
+    /* The pane's output is recorded from before velorin starts. */
+    std::string gate = "while [ ! -e " + Quote(dir_ / "go") + " ]; do sleep 0.05; done; ";
+    Tmux({"new-session", "-d", "-x", "100", "-y", "30",
+          gate + VelorinCommand(dir_ / "fails.gz", "TERM=dumb") + "; sleep 600"});
+    Tmux({"pipe-pane", "-o", "cat > " + Quote(dir_ / "output")});
+    WriteFile(dir_ / "go", "");
+    EXPECT_EQ(WaitForReturnCode(), 0);
+    std::string output = ReadFile(dir_ / "output");
+    EXPECT_NE(output.find("Unable to create file x/y"), std::string::npos) << output;
+    EXPECT_EQ(output.find('\x1b'), std::string::npos) << output;
+}
+
+TEST_F(TerminalWindow, ErrorLinesComeWholeUnderTheBox)
+{
+    const std::string line = "Unable to create file docs/readme: Permission denied, a line wider than the box";
+    Tmux({"new-session", "-d", "-x", "100", "-y", "30",
+          Quote(ERROR_LINE_PROBE) + " " + Quote(line) + " " + Quote(dir_ / "go") + "; sleep 600"});
+    std::string screen = WaitForScreen("[a] Abort");
+    EXPECT_EQ(screen.find("Permission denied"), std::string::npos) << "not in the box's way:\n" << screen;
+    WriteFile(dir_ / "go", "");
+    screen = WaitForScreen("Permission denied");
+    std::vector<std::string> lines = SplitLines(screen);
+    size_t bottom = 0, reported = 0;
+    for (size_t i = 0; i < lines.size(); i++) {
+        if (lines[i].find("\u2514") != std::string::npos)
+            bottom = i;
+        if (lines[i] == line)
+            reported = i;
+    }
+    EXPECT_GT(reported, bottom) << screen;
+    EXPECT_EQ(CountOccurrences(screen, "Permission denied"), 1u) << screen;
 }
 
 }  // namespace

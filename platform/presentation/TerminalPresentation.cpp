@@ -1,423 +1,575 @@
-#include "../window/Font.h"
-#include "../host/HostControls.h"
 #include "Presentation.h"
 
-#include <algorithm>
-#include <cctype>
+#include <atomic>
 #include <cerrno>
-#include <csignal>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <text/escape.h>
+#include "terminal/BoxRendering.h"
+#include "terminal/DisplayText.h"
+#include "terminal/KeyInput.h"
+#include "terminal/TerminalCapabilities.h"
+#include "terminal/TerminalScreen.h"
+#include "terminal/TerminalSignals.h"
 
-/* The windows drawn as text on the terminal of standard error. Each window
-   becomes a box: its title, then one line for every band of the inner area
-   (one font height tall) that holds text or a filled area. A cell of the
-   line stands for 8 by font-height pixels: the text drawn there, a block in
-   the colour that fills most of it, a bar for a vertical edge, or blank.
-   Buttons are pressed with the first letter of their label, the first one
-   also with Ctrl-C; a request is asked on the line under the box. */
+/* The windows drawn as text on the terminal of standard error, kept there
+   by a thread of the presentation while the program works: it redraws what
+   changed within 50 ms, also while the program waits in a long read or
+   write, follows the terminal's size, gives the terminal back on Ctrl-Z and
+   takes it again on continue, draws only while the program is in the
+   foreground, and takes the person's keys at all times. Buttons are pressed
+   with the first letter of their label, the first one also with Ctrl-C;
+   a request is asked under the windows. Keys typed before a request that
+   the window has no use for wait for it, so that "ay" typed quickly
+   aborts. A second Ctrl-C while a press waits for its request ends the run
+   as a confirmed abort at once. */
 
 namespace {
 
-struct Cell {
-    std::string text = " ";
-    int foreground = -1; /* a pen, or -1 for the terminal's own colour */
-    int background = -1;
-};
+/* How often the thread looks for changes to show, and the longest a
+   drawing waits to be seen. */
+const int drawPeriod = 40;
 
-volatile sig_atomic_t interrupted;
-struct termios savedTerminal;
-int terminalDescriptor = -1;
-bool terminalChanged;
+/* After a second Ctrl-C, how long the program has to come to its request
+   (which then answers yes), and how long to come into the platform at all,
+   before the run is ended from the presentation's thread. */
+const unsigned long long requestGrace = 50;
+const unsigned long long endGrace = 150;
 
-const char restoreSequence[] = "\033[0m\033[?25h";
-
-/* A terminal is redrawn at most ten times a second. */
-const unsigned long long drawPeriod = 100;
-
-void RestoreTerminal()
-{
-    if (terminalChanged)
-        tcsetattr(terminalDescriptor, TCSANOW, &savedTerminal);
-    terminalChanged = false;
-}
-
-void NoteInterrupt(int)
-{
-    interrupted = 1;
-}
-
-/* Killed while drawing: leave the terminal usable, then die of the signal. */
-void LeaveOnSignal(int signalNumber)
-{
-    RestoreTerminal();
-    ssize_t written = write(STDERR_FILENO, restoreSequence, sizeof restoreSequence - 1);
-    (void)written;
-    signal(signalNumber, SIG_DFL);
-    raise(signalNumber);
-}
-
-/* The characters of text as the terminal shows them, one per cell. */
-std::vector<std::string> SplitDisplayText(const std::string &bytes)
-{
-    std::string escaped(bytes.size() * 4 + 1, '\0');
-    EscapeText(bytes.data(), bytes.size(), escaped.data(), escaped.size(), KEEP_BACKSLASH);
-    std::vector<std::string> characters;
-    for (const char *c = escaped.c_str(); *c != '\0';) {
-        size_t length = 1;
-        while ((c[length] & 0xC0) == 0x80)
-            length++;
-        characters.emplace_back(c, length);
-        c += length;
-    }
-    return characters;
-}
-
-int ToTerminalColour(const Colour &colour)
-{
-    auto level = [](UBYTE value) { return value < 48 ? 0 : value < 115 ? 1 : (value - 35) / 40; };
-    return 16 + 36 * level(colour.red) + 6 * level(colour.green) + level(colour.blue);
-}
+/* The return code of a run whose abort was confirmed. */
+const int abortedRun = 2;
 
 class TerminalPresentation : public Presentation {
 public:
+    explicit TerminalPresentation(const TerminalCapabilities &terminal) : terminal_(terminal) {}
+
     ~TerminalPresentation() override { Leave(); }
 
     void ShowWindow(HostWindow &window) override
     {
         if (window.request == nullptr && !entered_)
-            Enter();
-        Draw();
+            Enter(window);
+        Publish(nullptr);
+        RequestDraw();
     }
 
     void HideWindow(HostWindow &window) override
     {
-        if (window.request != nullptr)
+        if (window.request != nullptr || !entered_)
             return;
-        Draw();
         bool othersOpen = false;
         for (HostWindow *open : GetOpenWindows())
             othersOpen |= open != &window && open->request == nullptr;
-        if (!othersOpen)
+        if (othersOpen) {
+            Publish(&window);
+            /* A drawing under way may still read the closing window. */
+            std::lock_guard<std::mutex> output(outputMutex_);
+            std::lock_guard<std::mutex> state(mutex_);
+            forceDraw_ = true;
+        } else {
             Leave();
+        }
     }
 
     void Refresh(HostWindow &, bool now) override
     {
+        SeeEndRequest();
+        Publish(nullptr);
         if (now)
-            Draw();
+            RequestDraw();
     }
 
+    /* The thread takes the keys as they come and shows a press at once;
+       the program hands the presses to the window when it looks for
+       messages, and takes the keys still waiting, at most once a
+       millisecond, so that a key typed before a progress update is seen at
+       that update. */
     void CheckInput() override
     {
-        /* Keys are read once a millisecond at most, not after every piece. */
+        SeeEndRequest();
         unsigned long long now = GetMilliseconds();
         if (now != lastKeys_) {
             lastKeys_ = now;
             ReadKeys();
         }
-        bool dirty = false;
-        for (HostWindow *window : GetOpenWindows())
-            dirty |= window->dirty;
-        if (dirty && now - lastDraw_ >= drawPeriod)
-            Draw();
+        if (pressesWaiting_.load())
+            PressButtons();
     }
 
     void Drawn() override
     {
-        if (entered_ && GetMilliseconds() - lastDraw_ >= drawPeriod)
-            CheckInput();
+        SeeEndRequest();
+        Publish(nullptr);
     }
 
     void Pause(LONG ticks) override
     {
-        Draw();
-        unsigned long long end = GetMilliseconds() + GetPauseMilliseconds(ticks);
-        for (unsigned long long now = GetMilliseconds(); now < end; now = GetMilliseconds()) {
-            WaitForKey(int(end - now));
-            ReadKeys();
+        SeeEndRequest();
+        RequestDraw();
+        unsigned long long milliseconds = GetPauseMilliseconds(ticks);
+        timespec wait = {time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
+        while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
         }
     }
 
     UWORD Ask(HostWindow &request) override
     {
         std::vector<HostGadget *> buttons = ListButtons(request);
+        if (buttons.empty())
+            return 0;
         std::string keys;
         for (HostGadget *button : buttons)
-            keys += std::string(keys.empty() ? "" : "/") + KeyOf(*button);
-        prompt_ = request.request->title + ": " + request.request->body + " [" + keys + "] ";
-        Draw();
-        UWORD answer = 0;
-        for (bool answered = keys_ < 0; !answered;) {
-            WaitForKey(-1);
-            if (interrupted) {
-                interrupted = 0;
-                answer = buttons.front()->GadgetID;
-                break;
-            }
-            char key;
-            while (!answered && read(keys_, &key, 1) == 1)
-                for (HostGadget *button : buttons)
-                    if (std::tolower(static_cast<unsigned char>(key)) == KeyOf(*button)) {
-                        answer = button->GadgetID;
-                        answered = true;
-                    }
+            keys += std::string(keys.empty() ? "" : "/") + GetButtonKey(*button);
+
+        std::unique_lock<std::mutex> state(mutex_);
+        if (endRequested_) {
+            endTaken_ = true;
+            changed_.notify_all();
+            return buttons.front()->GadgetID;
         }
+        pressed_ = nullptr;
+        HostGadget *typed = nullptr;
+        while (typed == nullptr && !typeAhead_.empty()) {
+            for (HostGadget *button : buttons)
+                if (typeAhead_[0] == GetButtonKey(*button))
+                    typed = button;
+            typeAhead_.erase(0, 1);
+        }
+        if (typed != nullptr || keys_ < 0) {
+            interruptWaiting_ = false;
+            return typed != nullptr ? typed->GadgetID : 0;
+        }
+        requestButtons_ = buttons;
+        answer_ = nullptr;
+        prompt_ = request.request->title + ": " + request.request->body + " [" + keys + "] ";
+        state.unlock();
+        /* Drawn here too, in case the program holds the model while it waits. */
+        Draw(true);
+        state.lock();
+        changed_.wait(state, [&] { return answer_ != nullptr || endRequested_; });
+        UWORD answer = answer_ != nullptr ? answer_->GadgetID : buttons.front()->GadgetID;
+        endTaken_ = endRequested_;
+        requestButtons_.clear();
         prompt_.clear();
-        Draw();
+        interruptWaiting_ = false;
+        forceDraw_ = true;
+        state.unlock();
+        Wake();
         return answer;
     }
 
-private:
-    static char KeyOf(const HostGadget &button)
+    void ReportErrorLine(const char *line) override
     {
-        return button.label.empty() ? '\0' : char(std::tolower(static_cast<unsigned char>(button.label[0])));
-    }
-
-    void Enter()
-    {
-        entered_ = true;
-        const char *term = std::getenv("TERM");
-        colour_ = std::getenv("NO_COLOR") == nullptr && term != nullptr && std::strcmp(term, "dumb") != 0;
-        keys_ = open("/dev/tty", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (keys_ >= 0 && tcgetattr(keys_, &savedTerminal) == 0) {
-            struct termios raw = savedTerminal;
-            raw.c_lflag &= ~tcflag_t(ICANON | ECHO);
-            raw.c_cc[VMIN] = 0;
-            raw.c_cc[VTIME] = 0;
-            terminalDescriptor = keys_;
-            terminalChanged = tcsetattr(keys_, TCSANOW, &raw) == 0;
+        {
+            std::lock_guard<std::mutex> state(mutex_);
+            if (entered_) {
+                heldLines_.push_back(line);
+                return;
+            }
         }
-        /* Ctrl-C presses the first button; a call it interrupts (the
-           opening of an archive that is a pipe, say) goes on as before. */
-        struct sigaction action = {};
-        action.sa_handler = NoteInterrupt;
-        action.sa_flags = SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &savedInterrupt_);
-        action.sa_handler = LeaveOnSignal;
-        for (int i = 0; i < 3; i++)
-            sigaction(fatalSignals_[i], &action, &savedFatal_[i]);
-        Write("\033[?25l");
+        Presentation::ReportErrorLine(line);
     }
 
+private:
+    void Enter(HostWindow &window)
+    {
+        InitDisplayText();
+        if (!signals_.Start())
+            return;
+        keys_ = open("/dev/tty", O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        screen_.SetControl(keys_ >= 0 ? keys_ : STDERR_FILENO);
+        wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        {
+            std::lock_guard<std::mutex> state(mutex_);
+            window_ = &window;
+            buttons_ = ListButtons(window);
+            entered_ = true;
+            stopping_ = false;
+        }
+        /* Taken at once, so that even a run too short for the thread to
+           look shows its last state. */
+        FollowForeground();
+        thread_ = std::thread(&TerminalPresentation::Run, this);
+    }
+
+    /* Shows the windows' last state and gives the terminal back, with the
+       error lines kept meanwhile under it. */
     void Leave()
     {
         if (!entered_)
             return;
-        entered_ = false;
-        RestoreTerminal();
-        Write(restoreSequence);
-        sigaction(SIGINT, &savedInterrupt_, nullptr);
-        for (int i = 0; i < 3; i++)
-            sigaction(fatalSignals_[i], &savedFatal_[i], nullptr);
+        {
+            std::lock_guard<std::mutex> state(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        Wake();
+        if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+            thread_.join();
+        Publish(nullptr);
+        std::vector<std::string> lines;
+        {
+            std::lock_guard<std::mutex> output(outputMutex_);
+            if (screen_.IsTaken())
+                DrawLocked(true);
+            screen_.GiveBack();
+            std::lock_guard<std::mutex> state(mutex_);
+            entered_ = false;
+            lines.swap(heldLines_);
+        }
+        for (const std::string &line : lines)
+            Presentation::ReportErrorLine(line.c_str());
         if (keys_ >= 0)
             close(keys_);
-        keys_ = -1;
-        terminalDescriptor = -1;
+        if (wake_ >= 0)
+            close(wake_);
+        keys_ = wake_ = -1;
+        signals_.Stop();
     }
 
-    void WaitForKey(int milliseconds)
+    /* The presentation's thread. */
+    void Run()
     {
-        struct pollfd descriptor = {keys_, POLLIN, 0};
-        if (keys_ >= 0)
-            poll(&descriptor, 1, milliseconds);
-        else if (milliseconds != 0)
-            poll(nullptr, 0, milliseconds < 0 ? 100 : milliseconds);
+        for (;;) {
+            struct pollfd watched[3] = {{signals_.GetDescriptor(), POLLIN, 0},
+                                        {wake_, POLLIN, 0},
+                                        {IsTaken() && !keysLost_ ? keys_ : -1, POLLIN, 0}};
+            poll(watched, 3, drawPeriod);
+            /* A terminal that hung up stays readable for ever. */
+            if (watched[2].revents & (POLLHUP | POLLERR | POLLNVAL))
+                keysLost_ = true;
+            uint64_t count;
+            while (read(wake_, &count, sizeof count) > 0) {
+            }
+            {
+                std::lock_guard<std::mutex> state(mutex_);
+                if (stopping_)
+                    return;
+            }
+            for (int signalNumber = signals_.Next(); signalNumber != 0; signalNumber = signals_.Next())
+                TakeSignal(signalNumber);
+            FollowForeground();
+            ReadKeys();
+            bool force;
+            {
+                std::lock_guard<std::mutex> state(mutex_);
+                force = forceDraw_;
+                forceDraw_ = false;
+            }
+            if (!Draw(force) && force) {
+                std::lock_guard<std::mutex> state(mutex_);
+                forceDraw_ = true;
+            }
+        }
+    }
+
+    void TakeSignal(int signalNumber)
+    {
+        switch (signalNumber) {
+        case SIGINT:
+            Interrupt();
+            break;
+        case SIGWINCH: {
+            std::lock_guard<std::mutex> output(outputMutex_);
+            screen_.NoteResize();
+            break;
+        }
+        case SIGTSTP: {
+            {
+                std::lock_guard<std::mutex> output(outputMutex_);
+                screen_.GiveBack();
+            }
+            TerminalSignals::StopProcess();
+            break;
+        }
+        case SIGCONT: {
+            /* Continued after a stop that was not ours to see: the shell
+               may have changed the modes meanwhile. */
+            std::lock_guard<std::mutex> output(outputMutex_);
+            if (screen_.IsTaken())
+                screen_.ApplyModes();
+            break;
+        }
+        default: {
+            std::vector<std::string> lines;
+            {
+                std::lock_guard<std::mutex> output(outputMutex_);
+                screen_.GiveBack();
+                std::lock_guard<std::mutex> state(mutex_);
+                lines.swap(heldLines_);
+            }
+            for (const std::string &line : lines)
+                Presentation::ReportErrorLine(line.c_str());
+            TerminalSignals::EndProcess(signalNumber);
+        }
+        }
+    }
+
+    /* Ctrl-C answers a request with its first button, and otherwise
+       presses the window's first button; a second one before that press
+       is answered ends the run. */
+    void Interrupt()
+    {
+        {
+            std::lock_guard<std::mutex> state(mutex_);
+            if (!requestButtons_.empty()) {
+                answer_ = requestButtons_.front();
+                changed_.notify_all();
+                return;
+            }
+            if (!interruptWaiting_) {
+                interruptWaiting_ = true;
+                if (!buttons_.empty())
+                    Press(buttons_.front());
+                return;
+            }
+            endRequestedAt_ = GetMilliseconds();
+            endRequested_ = true;
+            changed_.notify_all();
+        }
+        EndFromThread();
+    }
+
+    /* Call with mutex_ held. */
+    void Press(HostGadget *button)
+    {
+        pendingPresses_.push_back(button);
+        pressesWaiting_ = true;
+        pressed_ = button;
+        typeAhead_.clear();
+        forceDraw_ = true;
+    }
+
+    /* Gives the program the time to end by itself; otherwise ends the
+       process here, with the terminal given back, as a confirmed abort. */
+    void EndFromThread()
+    {
+        {
+            std::unique_lock<std::mutex> state(mutex_);
+            if (changed_.wait_for(state, std::chrono::milliseconds(endGrace),
+                                  [&] { return endTaken_ || stopping_; }))
+                return;
+            endTaken_ = true;
+        }
+        EndRun();
+    }
+
+    /* The program, at its next call here, ends the run itself if it did
+       not come to its request in time. */
+    void SeeEndRequest()
+    {
+        if (!endRequested_.load() ||
+            GetMilliseconds() - endRequestedAt_ < requestGrace)
+            return;
+        {
+            std::lock_guard<std::mutex> state(mutex_);
+            if (endTaken_)
+                return;
+            endTaken_ = true;
+        }
+        Leave();
+        std::exit(abortedRun);
+    }
+
+    [[noreturn]] void EndRun()
+    {
+        std::vector<std::string> lines;
+        {
+            std::lock_guard<std::mutex> output(outputMutex_);
+            screen_.GiveBack();
+            std::lock_guard<std::mutex> state(mutex_);
+            lines.swap(heldLines_);
+        }
+        for (const std::string &line : lines)
+            Presentation::ReportErrorLine(line.c_str());
+        _exit(abortedRun);
     }
 
     void ReadKeys()
     {
-        HostWindow *window = nullptr;
-        for (HostWindow *open : GetOpenWindows())
-            if (open->request == nullptr)
-                window = open;
-        if (window == nullptr)
+        if (!IsTaken() || keys_ < 0)
             return;
-        std::vector<HostGadget *> buttons = ListButtons(*window);
-        if (buttons.empty())
-            return;
-        if (interrupted) {
-            interrupted = 0;
-            ReleaseGadget(*window, *buttons.front());
+        std::lock_guard<std::mutex> reading(keyMutex_);
+        char bytes[64];
+        ssize_t got;
+        while ((got = read(keys_, bytes, sizeof bytes)) > 0) {
+            std::string keys = keyInput_.Decode(bytes, size_t(got));
+            std::lock_guard<std::mutex> state(mutex_);
+            for (char key : keys)
+                TakeKey(key);
         }
-        char key;
-        while (keys_ >= 0 && read(keys_, &key, 1) == 1)
-            for (HostGadget *button : buttons)
-                if (std::tolower(static_cast<unsigned char>(key)) == KeyOf(*button))
-                    ReleaseGadget(*window, *button);
     }
 
-    std::string Paint(int foreground, int background, const Colour *palette) const
+    /* Call with mutex_ held. */
+    void TakeKey(char key)
     {
-        if (!colour_ || (foreground < 0 && background < 0))
-            return "";
-        std::string sequence = "\033[0";
-        if (foreground >= 0)
-            sequence += ";38;5;" + std::to_string(ToTerminalColour(palette[foreground & 7]));
-        if (background >= 0)
-            sequence += ";48;5;" + std::to_string(ToTerminalColour(palette[background & 7]));
-        return sequence + "m";
-    }
-
-    /* One cell for 8 by font-height pixels of the inner area. */
-    Cell ReadCell(const HostWindow &window, LONG left, LONG top, LONG right, LONG bottom) const
-    {
-        unsigned counts[256] = {};
-        for (LONG y = top; y <= bottom; y++)
-            for (LONG x = left; x <= right; x++)
-                counts[GetPixel(window, x, y)]++;
-        int dominant = int(std::max_element(counts, counts + 256) - counts);
-        int second = -1;
-        for (int pen = 0; pen < 256; pen++)
-            if (pen != dominant && counts[pen] > 0 && (second < 0 || counts[pen] > counts[second]))
-                second = pen;
-        Cell cell;
-        cell.background = dominant;
-        cell.foreground = second;
-        UBYTE ground = UBYTE(window.screen->pens[BACKGROUNDPEN]);
-        if (dominant != ground) {
-            cell.text = "\u2588";
-            cell.foreground = dominant;
-            return cell;
-        }
-        for (LONG x = left; x <= right; x++) {
-            LONG marked = 0;
-            for (LONG y = top; y <= bottom; y++)
-                marked += GetPixel(window, x, y) != ground;
-            if (2 * marked >= bottom - top + 1) {
-                cell.text = "\u2502";
-                cell.foreground = GetPixel(window, x, top + (bottom - top) / 2);
-                break;
-            }
-        }
-        return cell;
-    }
-
-    void RenderWindow(const HostWindow &window, size_t width, std::vector<std::string> &lines) const
-    {
-        const Colour *palette = window.screen->palette;
-        LONG innerLeft = window.BorderLeft, innerTop = window.BorderTop;
-        LONG innerRight = window.Width - window.BorderRight - 1;
-        LONG innerBottom = window.Height - window.BorderBottom - 1;
-        LONG cellHeight = window.rastPort.TxHeight;
-        size_t columns = size_t(innerRight - innerLeft + FONT_WIDTH) / FONT_WIDTH;
-        columns = std::min(columns, width > 2 ? width - 2 : 0);
-
-        lines.push_back(RenderEdge("\u250c", " " + window.title + " ", columns, "\u2510"));
-
-        for (LONG rowTop = innerTop; rowTop + cellHeight - 1 <= innerBottom; rowTop += cellHeight) {
-            std::vector<Cell> row(columns);
-            bool worthShowing = false;
-            for (size_t c = 0; c < columns; c++) {
-                LONG left = innerLeft + LONG(c) * FONT_WIDTH;
-                row[c] = ReadCell(window, left, rowTop, std::min(left + FONT_WIDTH - 1, innerRight),
-                                  rowTop + cellHeight - 1);
-                worthShowing |= row[c].text == "\u2588";
-            }
-            for (const TextRun &run : window.texts) {
-                LONG middle = run.baseline - window.rastPort.TxBaseline + cellHeight / 2;
-                if (middle < rowTop || middle >= rowTop + cellHeight || run.baseline <= innerTop)
-                    continue;
-                LONG column = (run.x - innerLeft + FONT_WIDTH / 2) / FONT_WIDTH;
-                for (const std::string &character : SplitDisplayText(run.bytes)) {
-                    if (column >= 0 && size_t(column) < columns) {
-                        row[column].text = character;
-                        worthShowing = true;
-                    }
-                    column++;
+        if (!requestButtons_.empty()) {
+            for (HostGadget *button : requestButtons_)
+                if (answer_ == nullptr && key == GetButtonKey(*button)) {
+                    answer_ = button;
+                    changed_.notify_all();
                 }
-            }
-            if (!worthShowing)
-                continue;
-            std::string line = "\u2502";
-            for (const Cell &cell : row)
-                line += Paint(cell.foreground, cell.background, palette) + cell.text;
-            lines.push_back(line + (colour_ ? "\033[0m" : "") + "\u2502");
+            return;
         }
-
-        std::string hints;
-        for (HostGadget *button : ListButtons(const_cast<HostWindow &>(window)))
-            hints += std::string(" [") + KeyOf(*button) + "] " + button->label + " ";
-        lines.push_back(RenderEdge("\u2514", hints, columns, "\u2518"));
-    }
-
-    /* A box's top or bottom edge, columns wide between its corners, with
-       text set into it one cell in from the left. */
-    static std::string RenderEdge(const char *leftCorner, const std::string &text, size_t columns,
-                                  const char *rightCorner)
-    {
-        std::string edge = std::string(leftCorner) + "\u2500";
-        size_t used = 1;
-        for (const std::string &character : SplitDisplayText(text))
-            if (used < columns) {
-                edge += character;
-                used++;
+        for (HostGadget *button : buttons_)
+            if (key == GetButtonKey(*button)) {
+                Press(button);
+                return;
             }
-        for (; used < columns; used++)
-            edge += "\u2500";
-        return edge + rightCorner;
+        if (typeAhead_.size() < 16)
+            typeAhead_ += key;
     }
 
-    void Draw()
+    /* Hands the presses to the window. Call from the program's thread, which
+       alone changes the model. */
+    void PressButtons()
+    {
+        std::lock_guard<std::recursive_mutex> model(GetModelLock());
+        std::lock_guard<std::mutex> state(mutex_);
+        for (HostGadget *button : pendingPresses_)
+            ReleaseGadget(*window_, *button);
+        pendingPresses_.clear();
+        pressesWaiting_ = false;
+    }
+
+    /* Takes the terminal while the program is in the foreground; in the
+       background it is left alone, and nothing is drawn. */
+    void FollowForeground()
+    {
+        std::lock_guard<std::mutex> output(outputMutex_);
+        if (screen_.IsTaken() || !screen_.IsForeground())
+            return;
+        screen_.Take();
+        std::lock_guard<std::mutex> state(mutex_);
+        forceDraw_ = true;
+    }
+
+    bool IsTaken()
+    {
+        std::lock_guard<std::mutex> output(outputMutex_);
+        return screen_.IsTaken();
+    }
+
+    /* Hands the thread the windows as the program has just drawn them,
+       all but one about to close. Call from the program's thread. */
+    void Publish(const HostWindow *closing)
     {
         if (!entered_)
             return;
-        struct winsize size = {};
-        size_t width = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
-        std::vector<std::string> lines;
-        for (HostWindow *window : GetOpenWindows()) {
-            if (window->request == nullptr)
-                RenderWindow(*window, width, lines);
-            window->dirty = false;
-        }
-        std::string output;
-        if (drawnLines_ > 0)
-            output += "\r\033[" + std::to_string(drawnLines_) + "A";
-        for (const std::string &line : lines)
-            output += "\033[2K" + line + "\n";
-        output += "\033[J";
-        if (!prompt_.empty()) {
-            std::vector<std::string> characters = SplitDisplayText(prompt_);
-            characters.resize(std::min(characters.size(), width - 1));
-            for (const std::string &character : characters)
-                output += character;
-        }
-        Write(output);
-        drawnLines_ = lines.size();
-        lastDraw_ = GetMilliseconds();
+        std::vector<ShownWindow> windows;
+        for (const HostWindow *window : GetOpenWindows())
+            if (window->request == nullptr && window != closing)
+                windows.push_back({window, window->texts});
+        std::lock_guard<std::mutex> state(mutex_);
+        shown_.swap(windows);
+        generation_++;
     }
 
-    void Write(const std::string &text) const
+    void RequestDraw()
     {
-        for (size_t done = 0; done < text.size();) {
-            ssize_t written = write(STDERR_FILENO, text.data() + done, text.size() - done);
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                return;
-            done += size_t(written);
+        if (!entered_)
+            return;
+        {
+            std::lock_guard<std::mutex> state(mutex_);
+            forceDraw_ = true;
+        }
+        Wake();
+    }
+
+    void Wake()
+    {
+        uint64_t one = 1;
+        if (wake_ >= 0 && write(wake_, &one, sizeof one) < 0) {
+            /* The counter is full: the thread is being woken already. */
         }
     }
 
-    const int fatalSignals_[3] = {SIGTERM, SIGHUP, SIGQUIT};
-    struct sigaction savedInterrupt_ = {};
-    struct sigaction savedFatal_[3] = {};
-    bool entered_ = false;
-    bool colour_ = false;
+    /* Draws when something changed, or always when forced; false when the
+       model was busy. */
+    bool Draw(bool force)
+    {
+        std::lock_guard<std::mutex> output(outputMutex_);
+        if (!screen_.IsTaken())
+            return true;
+        return DrawLocked(force);
+    }
+
+    /* Call with outputMutex_ held. */
+    bool DrawLocked(bool force)
+    {
+        TerminalScene scene = {{}, 80, 24, "", nullptr};
+        screen_.GetSize(scene.width, scene.rows);
+        unsigned long generation;
+        {
+            std::lock_guard<std::mutex> state(mutex_);
+            if (!force && !screen_.IsResized() && generation_ == drawnGeneration_)
+                return true;
+            generation = generation_;
+            scene.windows = shown_;
+            scene.prompt = prompt_;
+            scene.pressed = pressed_;
+        }
+        std::vector<std::string> lines;
+        {
+            std::unique_lock<std::recursive_mutex> model(GetModelLock(), std::try_to_lock);
+            if (!model)
+                return false;
+            lines = RenderScene(terminal_, scene);
+        }
+        screen_.Show(lines, scene.width, scene.rows);
+        drawnGeneration_ = generation;
+        return true;
+    }
+
+    const TerminalCapabilities terminal_;
+    TerminalSignals signals_;
+    std::thread thread_;
     int keys_ = -1;
-    size_t drawnLines_ = 0;
-    unsigned long long lastDraw_ = 0;
-    unsigned long long lastKeys_ = 0;
+    bool keysLost_ = false;
+    int wake_ = -1;
+    bool entered_ = false;
+
+    /* The person's input and the program's requests, shared by both threads. */
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stopping_ = false;
+    bool forceDraw_ = false;
+    HostWindow *window_ = nullptr;
+    std::vector<HostGadget *> buttons_;
+    std::vector<HostGadget *> pendingPresses_;
+    std::atomic<bool> pressesWaiting_{false};
+    const HostGadget *pressed_ = nullptr;
+    std::string typeAhead_;
+    std::vector<HostGadget *> requestButtons_;
+    HostGadget *answer_ = nullptr;
     std::string prompt_;
+    bool interruptWaiting_ = false;
+    std::atomic<bool> endRequested_{false};
+    std::atomic<unsigned long long> endRequestedAt_{0};
+    bool endTaken_ = false;
+    std::vector<std::string> heldLines_;
+    std::vector<ShownWindow> shown_;
+    unsigned long generation_ = 0;
+
+    /* The terminal, drawn on by one thread at a time. */
+    std::mutex outputMutex_;
+    TerminalScreen screen_{terminal_};
+    unsigned long drawnGeneration_ = 0;
+
+    /* The keys, read by either thread. */
+    std::mutex keyMutex_;
+    KeyInput keyInput_;
+    unsigned long long lastKeys_ = 0;
 };
 
 }  // namespace
@@ -426,5 +578,8 @@ Presentation *StartTerminalPresentation()
 {
     if (!isatty(STDERR_FILENO))
         return nullptr;
-    return new TerminalPresentation;
+    TerminalCapabilities terminal;
+    if (!terminal.Read(STDERR_FILENO))
+        return nullptr;
+    return new TerminalPresentation(terminal);
 }

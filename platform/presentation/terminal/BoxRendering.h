@@ -1,0 +1,47 @@
+#ifndef PLATFORM_TERMINAL_BOX_RENDERING_H
+#define PLATFORM_TERMINAL_BOX_RENDERING_H
+
+#include <string>
+#include <vector>
+
+#include "../../window/HostModel.h"
+#include "TerminalCapabilities.h"
+
+/* A window to show, with its texts as they were when the program last
+   drew: copied by the program's own thread, so that a drawing in progress
+   never changes them under the renderer. Pixels are read as they are. */
+struct ShownWindow {
+    const HostWindow *window;
+    std::vector<TextRun> texts;
+};
+
+/* What the terminal is to show. */
+struct TerminalScene {
+    std::vector<ShownWindow> windows;
+    int width;  /* the terminal's columns and rows */
+    int rows;
+    /* A request's question with its keys, shown under the windows; empty
+       when nothing is asked. */
+    std::string prompt;
+    /* A button pressed by the person whose window has not yet answered. */
+    const HostGadget *pressed;
+};
+
+/* The model's windows drawn as text. Each window other than a request
+   becomes a box: its title, then one line for every band of the inner area
+   (one font height tall) that holds text or a filled area, then its keys. A
+   cell of a line stands for 8 by font-height pixels: the text drawn there,
+   a block in the colour that fills most of it, a bar for a vertical edge,
+   or blank. When the box does not fit the terminal, each window is drawn
+   compact instead: one line for each line of text, squeezed to the
+   terminal's width, then its keys. The lines are never wider than the
+   terminal (less its last column where writing there moves the cursor on)
+   and never more than its rows, so that drawing them neither wraps nor
+   scrolls; the request's question and keys come
+   last and are kept when lines must go. */
+std::vector<std::string> RenderScene(const TerminalCapabilities &terminal, const TerminalScene &scene);
+
+/* The key that presses a button: the first letter of its label. */
+char GetButtonKey(const HostGadget &button);
+
+#endif

@@ -1,0 +1,41 @@
+#ifndef PLATFORM_TERMINAL_CAPABILITIES_H
+#define PLATFORM_TERMINAL_CAPABILITIES_H
+
+#include <string>
+
+/* What the terminal understands, from its terminfo description: the
+   sequences that move the cursor, clear, hide the cursor and set colours.
+   Read once; the sequences built from parameters are made while drawing,
+   which only one thread does at a time. */
+class TerminalCapabilities {
+public:
+    /* Reads the description of $TERM for the terminal on descriptor; false
+       when there is none, or when it cannot address the cursor (a dumb
+       terminal), so that the windows cannot be drawn in place. */
+    bool Read(int descriptor);
+
+    std::string Up(int count) const;
+    std::string MoveTo(int row, int column) const;
+    std::string Foreground(int colour) const;
+    std::string Background(int colour) const;
+
+    std::string clearLine;   /* from the cursor to the end of its line */
+    std::string clearBelow;  /* from the cursor to the end of the screen */
+    std::string hideCursor;
+    std::string showCursor;
+    /* Lines too long for the terminal cut at its edge, instead of wrapping
+       onto the next line, and back to wrapping. */
+    std::string stopWrapping;
+    std::string startWrapping;
+    std::string plain;       /* all attributes off */
+    /* How many colours there are to paint with: 256, 8, or 0 for none. */
+    int colours = 0;
+    /* Whether a line may fill the last column without the cursor moving on
+       to the next line. */
+    bool lastColumnUsable = false;
+
+private:
+    std::string up_, upLines_, moveTo_, foreground_, background_;
+};
+
+#endif

@@ -150,7 +150,7 @@ protected:
     {
         WaitForScreen("[a] Abort");
         Tmux({"send-keys", keys});
-        archive_->Feed(VelorinPid());
+        archive_->Release();
         return WaitForScreen("[y/n]");
     }
 
@@ -158,8 +158,8 @@ protected:
     {
         WriteArchive(dir_ / "pkg.gz", builder.Bytes());
         archive_.reset();
-        unlink((dir_ / "pipe.gz").c_str());
-        archive_ = std::make_unique<PipedArchive>(dir_ / "pipe.gz", ReadFile(dir_ / "pkg.gz"));
+        unlink((dir_ / "held.gz").c_str());
+        archive_ = std::make_unique<HeldArchive>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"));
     }
 
     /* Waits up to 30 s for the terminal to show text. */
@@ -283,7 +283,7 @@ TEST_F(TerminalWindow, GaugesFillAsManyCellsAsTheirLabelsSay)
     for (int percentage : {7, 30, 50, 77, 100}) {
         SCOPED_TRACE(percentage);
         UseArchive(StreamBuilder().Directory("data").File("data/big.bin", MakeData(6553500 / percentage, 3)));
-        Start(dir_ / "pipe.gz");
+        Start(dir_ / "held.gz");
         std::string screen = AbortAtFirstUpdate();
         std::vector<std::vector<std::string>> rows = FindGaugeRows(screen);
         ASSERT_EQ(rows.size(), 2u) << screen;
@@ -329,7 +329,7 @@ TEST_F(TerminalWindow, GaugesFillAsManyCellsAsTheirLabelsSay)
 
 TEST_F(TerminalWindow, FollowsTheTerminalsSize)
 {
-    Start(dir_ / "pipe.gz");
+    Start(dir_ / "held.gz");
     WaitForScreen("\u250c\u2500 Unpacking...");
 
     /* Smaller than the box: the message line, a line for each gauge and
@@ -357,7 +357,7 @@ TEST_F(TerminalWindow, FollowsTheTerminalsSize)
 
 TEST_F(TerminalWindow, RequestFitsFortyColumns)
 {
-    Start(dir_ / "pipe.gz", 40, 30);
+    Start(dir_ / "held.gz", 40, 30);
     std::string screen = AbortAtFirstUpdate();
     EXPECT_NE(screen.find("Are you sure"), std::string::npos) << screen;
     for (const std::string &line : SplitLines(screen))
@@ -371,7 +371,7 @@ TEST_F(TerminalWindow, CtrlZGivesTheTerminalBackAndFgTakesItAgain)
 {
     Tmux({"new-session", "-d", "-x", "100", "-y", "30", "env PS1='$ ' bash --norc --noprofile -i"});
     WaitForScreen("$");
-    Tmux({"send-keys", "-l", "( " + VelorinCommand(dir_ / "pipe.gz", "") + " )"});
+    Tmux({"send-keys", "-l", "( " + VelorinCommand(dir_ / "held.gz", "") + " )"});
     Tmux({"send-keys", "Enter"});
     WaitForScreen("[a] Abort");
 
@@ -392,10 +392,10 @@ TEST_F(TerminalWindow, CtrlZGivesTheTerminalBackAndFgTakesItAgain)
 
 TEST_F(TerminalWindow, TypedAheadKeysAnswerTheRequest)
 {
-    Start(dir_ / "pipe.gz");
+    Start(dir_ / "held.gz");
     WaitForScreen("[a] Abort");
     Tmux({"send-keys", "ay"});
-    archive_->Feed(VelorinPid());
+    archive_->Release();
     EXPECT_EQ(WaitForReturnCode(), 2);
     EXPECT_EQ(ReadFile(dir_ / "out/data/big.bin").size(), 65535u);
     ExpectTerminalRestored();
@@ -405,7 +405,7 @@ TEST_F(TerminalWindow, SecondInterruptEndsTheRunAtOnce)
 {
     /* Velorin waits at the archive's opening, busy as in a long read: the
        first Ctrl-C shows at once, the second ends the run there. */
-    Start(dir_ / "pipe.gz");
+    Start(dir_ / "held.gz");
     WaitForScreen("[a] Abort");
     Tmux({"send-keys", "C-c"});
     WaitForScreen("[a] Abort (pressed)");
@@ -419,7 +419,7 @@ TEST_F(TerminalWindow, Utf8NamesShowWholeInAnEvenBox)
 {
     const std::string name = "data/\u00fcn\u00ef\u540d\u524d.bin";
     UseArchive(StreamBuilder().Directory("data").File(name, data_));
-    Start(dir_ / "pipe.gz", 100, 30, "LC_ALL=C.UTF-8");
+    Start(dir_ / "held.gz", 100, 30, "LC_ALL=C.UTF-8");
     std::string screen = AbortAtFirstUpdate();
     EXPECT_NE(screen.find("\u2502" + name + " "), std::string::npos) << screen;
     size_t width = 0;

@@ -2,6 +2,30 @@
 
 #include "HostStream.h"
 
+/* Each build reads with one inflater, chosen when it is configured: ISA-L's
+   where the library exists, zlib's elsewhere. */
+#if VELORIN_INFLATE_ISAL
+HostStream *StartInflater(int descriptor)
+{
+    return StartIsalInflater(descriptor);
+}
+
+const char *InflaterName(void)
+{
+    return "isa-l";
+}
+#else
+HostStream *StartInflater(int descriptor)
+{
+    return StartZlibInflater(descriptor);
+}
+
+const char *InflaterName(void)
+{
+    return "zlib";
+}
+#endif
+
 gzFile gzopen(const char *path, const char *mode)
 {
     if (path == nullptr || mode == nullptr || mode[0] != 'r')

@@ -28,7 +28,4 @@ constexpr unsigned STREAM_INPUT_SIZE = 131072;
 HostStream *StartZlibInflater(int descriptor, unsigned inputSize = STREAM_INPUT_SIZE);
 HostStream *StartIsalInflater(int descriptor, unsigned inputSize = STREAM_INPUT_SIZE);
 
-/* Which of them StartInflater uses: "zlib" or "isa-l". */
-const char *InflaterName(void);
-
 #endif

@@ -9,20 +9,10 @@ HostStream *StartInflater(int descriptor)
 {
     return StartIsalInflater(descriptor);
 }
-
-const char *InflaterName(void)
-{
-    return "isa-l";
-}
 #else
 HostStream *StartInflater(int descriptor)
 {
     return StartZlibInflater(descriptor);
-}
-
-const char *InflaterName(void)
-{
-    return "zlib";
 }
 #endif
 

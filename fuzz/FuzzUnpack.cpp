@@ -16,9 +16,9 @@
 #include "../driver/driver.h"
 #include "../platform/host/HostControls.h"
 #include "../progress/progress.h"
+#include "../tests/support/ArchiveOracle.h"
 #include "../tests/support/Files.h"
 #include "../tests/support/TempDir.h"
-#include "../tools/ArchiveReader.h"
 #include "../tools/ArchiveWriter.h"
 
 namespace {
@@ -42,46 +42,26 @@ bool IsDirectory(const TreeSnapshot &tree, const std::string &path)
     return found != tree.end() && found->second == "dir";
 }
 
-ExpectedRun PredictWritingPass(const std::string &archivePath)
+ExpectedRun PredictWritingPass(const OracleReading &reading)
 {
     ExpectedRun expected;
-    std::string current;
-    bool stopped = false;
-    ArchiveVisitor visitor;
-    visitor.entry = [&](const ArchiveEntryInfo &entry) {
-        current = entry.name;
-        if (stopped || (entry.type != ENTRY_FILE && entry.type != ENTRY_DIRECTORY))
-            return;
-        size_t slash = entry.name.rfind('/');
-        bool parentThere = slash == std::string::npos || IsDirectory(expected.tree, entry.name.substr(0, slash));
-        if (entry.type == ENTRY_DIRECTORY) {
-            if (expected.tree.count(entry.name) != 0)
-                return;
-            if (!parentThere) {
-                stopped = true;
-                return;
-            }
-            expected.tree[entry.name] = "dir";
-            return;
-        }
-        if (!parentThere || IsDirectory(expected.tree, entry.name)) {
-            stopped = true;
-            return;
-        }
-        expected.tree[entry.name] = "file:";
-    };
-    visitor.data = [&](const ArchiveEntryInfo &, const char *data, size_t length) {
-        if (!stopped)
-            expected.tree[current].append(data, length);
-    };
-    ArchiveReading reading = ReadArchiveFile(archivePath, visitor);
-    if (reading.fault != ArchiveFault::None) {
+    if (reading.fault != OracleFault::None) {
         expected.result = RUN_FAILED;
-        expected.tree.clear();
         return expected;
     }
-    if (stopped)
-        expected.result = RUN_FAILED;
+    for (const OracleEntry &entry : reading.entries) {
+        if (entry.type != ENTRY_FILE && entry.type != ENTRY_DIRECTORY)
+            continue;
+        size_t slash = entry.name.rfind('/');
+        bool parentThere = slash == std::string::npos || IsDirectory(expected.tree, entry.name.substr(0, slash));
+        if (entry.type == ENTRY_DIRECTORY && expected.tree.count(entry.name) != 0)
+            continue;
+        if (!parentThere || (entry.type == ENTRY_FILE && IsDirectory(expected.tree, entry.name))) {
+            expected.result = RUN_FAILED;
+            return expected;
+        }
+        expected.tree[entry.name] = entry.type == ENTRY_DIRECTORY ? "dir" : "file:" + entry.data;
+    }
     return expected;
 }
 
@@ -105,7 +85,8 @@ void CheckArchiveFile(const std::string &stream, int level)
         !writer.Close())
         Fail("cannot write the archive", archivePath);
 
-    ExpectedRun expected = PredictWritingPass(archivePath);
+    OracleReading reading = ReadArchiveOracle(archivePath);
+    ExpectedRun expected = PredictWritingPass(reading);
     bool endedEarly = false;
     int result = 0;
     totalfilesize = 0;
@@ -136,7 +117,7 @@ void CheckArchiveFile(const std::string &stream, int level)
     bool refusedBySizing = expected.result == RUN_FAILED && expected.tree.empty() && endedEarly;
     if (endedEarly && !made.empty())
         Fail("the sizing pass refused the archive, yet something was created", archivePath);
-    if (endedEarly != (ReadArchiveFile(archivePath).fault != ArchiveFault::None))
+    if (endedEarly != (reading.fault != OracleFault::None))
         Fail("the sizing pass and the independent reading disagree", archivePath);
     if (!endedEarly && result != expected.result)
         Fail("the writing pass ended otherwise than the independent reading says", archivePath);

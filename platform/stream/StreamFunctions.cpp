@@ -5,6 +5,20 @@
 
 #include <cerrno>
 
+/* Each build reads with one inflater, chosen when it is configured: ISA-L's
+   where the library exists, zlib's elsewhere. */
+#if VELORIN_INFLATE_ISAL
+HostStream *StartInflater(int descriptor)
+{
+    return StartIsalInflater(descriptor);
+}
+#else
+HostStream *StartInflater(int descriptor)
+{
+    return StartZlibInflater(descriptor);
+}
+#endif
+
 gzFile gzopen(const char *path, const char *mode)
 {
     if (path == nullptr || mode == nullptr || mode[0] != 'r')

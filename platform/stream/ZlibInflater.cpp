@@ -1,50 +1,79 @@
-#include "HostStream.h"
+#include "GzipReader.h"
 
 #include <unistd.h>
 #include <zlib.h>
 
-/* The inflater on zlib's gzip file functions. */
+/* The inflater on zlib's inflate, which also reads each member's header and
+   checks its trailer. */
 
 namespace {
 
-class ZlibInflater : public HostStream {
+class ZlibInflater final : public GzipReader {
 public:
-    explicit ZlibInflater(gzFile_s *file) : file_(file) {}
-    ~ZlibInflater() override { gzclose(file_); }
-
-    int Read(void *buffer, unsigned length) override
+    ZlibInflater(int descriptor, unsigned inputSize) : GzipReader(descriptor, inputSize) {}
+    ~ZlibInflater() override
     {
-        int count = gzread(file_, buffer, length);
-        /* zlib hands back what it could inflate of a gzip stream that breaks
-           off and then reports a plain end; only gzerror's Z_BUF_ERROR tells
-           that the file ended inside a member. Without this check a cut
-           archive would pass for a complete one. */
-        if (count >= 0 && unsigned(count) < length) {
-            int error = Z_OK;
-            gzerror(file_, &error);
-            if (error == Z_BUF_ERROR)
-                return -1;
-        }
-        return count;
+        if (ready_)
+            inflateEnd(&stream_);
     }
 
-    const char *DescribeError(int *code) override { return gzerror(file_, code); }
+    /* A gzip wrapper only, with a 32 KiB window. */
+    bool Start()
+    {
+        ready_ = inflateInit2(&stream_, 15 + 16) == Z_OK;
+        return ready_;
+    }
+
+protected:
+    void BeginMember() override { inflateReset(&stream_); }
+
+    Step InflateMember(unsigned char *out, unsigned length, unsigned *produced) override
+    {
+        stream_.next_in = next_;
+        stream_.avail_in = available_;
+        stream_.next_out = out;
+        stream_.avail_out = length;
+        int result = inflate(&stream_, Z_NO_FLUSH);
+        *produced = length - stream_.avail_out;
+        bool progress = *produced != 0 || stream_.avail_in != available_;
+        next_ = stream_.next_in;
+        available_ = stream_.avail_in;
+        switch (result) {
+        case Z_STREAM_END:
+            return Step::MemberEnd;
+        case Z_OK:
+        case Z_BUF_ERROR:
+            if (available_ == 0)
+                return Step::NeedInput;
+            if (progress)
+                return Step::More;
+            Fail(Z_STREAM_ERROR, "inflate made no progress");
+            return Step::Failed;
+        case Z_DATA_ERROR:
+            Fail(Z_DATA_ERROR, stream_.msg != nullptr ? stream_.msg : "compressed data error");
+            return Step::Failed;
+        case Z_MEM_ERROR:
+            Fail(Z_MEM_ERROR, "out of memory");
+            return Step::Failed;
+        default:
+            Fail(Z_STREAM_ERROR, "internal error: inflate stream corrupt");
+            return Step::Failed;
+        }
+    }
 
 private:
-    gzFile_s *file_;
+    z_stream stream_{};
+    bool ready_ = false;
 };
 
 }  // namespace
 
-HostStream *StartInflater(int descriptor)
+HostStream *StartZlibInflater(int descriptor, unsigned inputSize)
 {
-    gzFile_s *file = gzdopen(descriptor, "rb");
-    if (file == nullptr) {
-        close(descriptor);
+    auto *inflater = new ZlibInflater(descriptor, inputSize);
+    if (!inflater->Start()) {
+        delete inflater;
         return nullptr;
     }
-    /* zlib reads the file 8 KiB at a time unless told otherwise: 128 KiB
-       takes a sixteenth of the calls, for 384 KiB of its buffers. */
-    gzbuffer(file, 131072);
-    return new ZlibInflater(file);
+    return inflater;
 }

@@ -179,7 +179,8 @@ TEST_F(DamagedArchive, DamagedTrailerIsReportedAfterTheLastEntry)
         std::string damaged = whole;
         damaged[whole.size() - fromEnd] ^= 0x01;
         ExpectRefused(damaged, "trailer byte " + std::to_string(8 - fromEnd) + " changed");
-        RunResult verify = RunPack({"-verify", dir_ / "damaged.gz"});
+        WriteFile(dir_ / "trailer.gz", damaged);
+        RunResult verify = RunPack({"-verify", dir_ / "trailer.gz"});
         EXPECT_EQ(verify.out, "FAULT at stream offset " + std::to_string(stream_.size()) +
                                   ": Error reading archive file header\n");
     }

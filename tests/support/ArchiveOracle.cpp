@@ -70,15 +70,19 @@ uint32_t BigEndian(const std::string &bytes, size_t at, size_t length)
     return value;
 }
 
-/* The rule for names joined to the destination: a NUL within the field, not
-   empty, no leading '/', no ':' anywhere, and no empty, "." or ".."
-   component. */
-bool IsSafeName(const std::string &field)
+/* The rule for names joined to the destination, for files and directories
+   only: a NUL within the field, not empty, no leading '/', no ':' anywhere,
+   and no empty, "." or ".." component; a directory may end in one '/'. */
+bool IsSafeName(const std::string &field, uint16_t type)
 {
+    if (type != 0 && type != 1)
+        return true;
     size_t nul = field.find('\0');
     if (nul == std::string::npos)
         return false;
     std::string name = field.substr(0, nul);
+    if (type == 1 && name.size() > 1 && name.back() == '/')
+        name.pop_back();
     if (name.empty() || name[0] == '/' || name.find(':') != std::string::npos)
         return false;
     size_t start = 0;
@@ -129,7 +133,7 @@ OracleReading ReadArchiveOracle(const std::string &path)
         entry.name = field.substr(0, field.find('\0'));
         entry.size = BigEndian(stream, offset + NAME_FIELD, 4);
         entry.type = uint16_t(BigEndian(stream, offset + NAME_FIELD + 4, 2));
-        if (!IsSafeName(field))
+        if (!IsSafeName(field, entry.type))
             return stop(OracleFault::UnsafeName, offset, entry.name);
         offset += ENTRY_HEADER;
         if (entry.type == 0) {

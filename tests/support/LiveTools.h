@@ -31,6 +31,8 @@ public:
     bool IsRunning() const { return !name_.empty(); }
     /* ":N", for DISPLAY. */
     const std::string &Name() const { return name_; }
+    /* Ends the server at once, as when a display goes away. */
+    void Kill();
 
 private:
     pid_t server_ = -1;

@@ -72,8 +72,8 @@ void WriteAll(int descriptor, const std::string &bytes)
 
 }  // namespace
 
-PipedArchive::PipedArchive(const std::string &path, std::string file)
-    : path_(path), file_(std::move(file))
+PipedArchive::PipedArchive(const std::string &path, std::string file, size_t holdAt)
+    : path_(path), file_(std::move(file)), holdAt_(holdAt)
 {
     if (mkfifo(path.c_str(), 0600) != 0)
         throw std::runtime_error("mkfifo failed for " + path);
@@ -83,6 +83,7 @@ PipedArchive::PipedArchive(const std::string &path, std::string file)
 
 PipedArchive::~PipedArchive()
 {
+    Release();
     if (feeder_.joinable())
         feeder_.join();
 }
@@ -90,6 +91,15 @@ PipedArchive::~PipedArchive()
 void PipedArchive::Feed(pid_t reader)
 {
     feeder_ = std::thread(&PipedArchive::FeedOpenings, this, reader);
+}
+
+void PipedArchive::Release()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        isReleased_ = true;
+    }
+    released_.notify_all();
 }
 
 void PipedArchive::FeedOpenings(pid_t reader)
@@ -106,7 +116,15 @@ void PipedArchive::FeedOpenings(pid_t reader)
         int descriptor = OpenWhenRead(path_, reader);
         if (descriptor < 0)
             return;
-        WriteAll(descriptor, file_);
+        if (opening == 0 && holdAt_ > 0 && holdAt_ < file_.size()) {
+            WriteAll(descriptor, file_.substr(0, holdAt_));
+            std::unique_lock<std::mutex> guard(lock_);
+            released_.wait(guard, [this] { return isReleased_; });
+            guard.unlock();
+            WriteAll(descriptor, file_.substr(holdAt_));
+        } else {
+            WriteAll(descriptor, file_);
+        }
         close(descriptor);
     }
 }

@@ -1,6 +1,8 @@
 #ifndef TESTS_SUPPORT_PIPED_ARCHIVE_H
 #define TESTS_SUPPORT_PIPED_ARCHIVE_H
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -14,21 +16,29 @@
    point (an abort, a request) without holding the test up. */
 class PipedArchive {
 public:
-    /* Makes the pipe at path; file is the archive file's bytes. */
-    PipedArchive(const std::string &path, std::string file);
+    /* Makes the pipe at path; file is the archive file's bytes. With holdAt,
+       the first opening gets only that many bytes until Release: the reader
+       then waits in the middle of its read, as on a slow disk. */
+    PipedArchive(const std::string &path, std::string file, size_t holdAt = 0);
     PipedArchive(const PipedArchive &) = delete;
     PipedArchive &operator=(const PipedArchive &) = delete;
     ~PipedArchive();
 
     /* Starts handing the file to the reader's two openings. */
     void Feed(pid_t reader);
+    /* Hands over the rest of a held first opening. */
+    void Release();
 
 private:
     void FeedOpenings(pid_t reader);
 
     std::string path_;
     std::string file_;
+    size_t holdAt_;
     std::thread feeder_;
+    std::mutex lock_;
+    std::condition_variable released_;
+    bool isReleased_ = false;
 };
 
 #endif

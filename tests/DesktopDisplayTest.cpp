@@ -185,6 +185,30 @@ TEST_F(DesktopDuringLongRead, WindowDestroyedByAnotherProgramTheRunGoesOnToItsEn
                          "The window was destroyed from outside");
 }
 
+TEST_F(DesktopDuringLongRead, DisplayGoneWhileAskingTheRunGoesOnAsNotConfirmed)
+{
+    Start();
+    ASSERT_EQ(WaitForModelOnScreen(), 0u);
+    HostWindow &model = Model();
+    HostGadget *abort = ListButtons(model).at(0);
+    Xdotool({"mousemove", std::to_string(model.LeftEdge + abort->LeftEdge + abort->Width / 2),
+             std::to_string(model.TopEdge + abort->TopEdge + abort->Height / 2), "click", "1"});
+    archive_->Release();
+    std::string request;
+    for (int i = 0; i < 300 && request.empty(); i++) {
+        request = Xdotool({"search", "--onlyvisible", "--name", "^Abort Operation$"});
+        if (request.empty())
+            usleep(100000);
+    }
+    ASSERT_FALSE(request.empty()) << "the request at the next progress update";
+    client_.reset();
+    display_->Kill();
+    RunResult result = velorin_->Finish(120);
+    EXPECT_EQ(result.exitCode, 1) << "nobody confirmed the abort; " << result.err;
+    EXPECT_NE(result.err.find("Lost the connection to the display"), std::string::npos) << result.err;
+    EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
+}
+
 /* Where SDL2 is installed, the path it loads from. */
 std::string FindSdlLibrary()
 {

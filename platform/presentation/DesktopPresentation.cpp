@@ -356,7 +356,8 @@ private:
     /* Brings the windows on the display up to date with the model. */
     void ShowChanges()
     {
-        std::vector<ShownWindow *> current;
+        /* Each window, and whether the program has closed it. */
+        std::vector<std::pair<ShownWindow *, bool>> current;
         {
             ModelGuard guard(GetModelLock());
             for (ShownWindow *shown : windows_) {
@@ -371,15 +372,15 @@ private:
                 }
                 if (shown->sdl == nullptr && !shown->closing)
                     Describe(*shown, *window);
+                current.emplace_back(shown, shown->closing);
             }
-            current = windows_;
         }
-        for (ShownWindow *shown : current) {
-            if (shown->sdl == nullptr && !shown->closing)
+        for (auto [shown, closing] : current) {
+            if (shown->sdl == nullptr && !closing)
                 Create(*shown);
             if (shown->fresh)
                 Present(*shown);
-            if (shown->closing)
+            if (closing)
                 Forget(shown);
         }
     }

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <mutex>
+#include <vector>
 
 /* graphics.library on the windows' pixel buffers. Coordinates are those of
    the window, origin at its outer top-left corner; drawing outside the
@@ -199,15 +201,29 @@ void GraphicsIFace::Text(struct RastPort *rp, CONST_STRPTR text, ULONG count)
     {
         ModelGuard guard(GetModelLock());
         HostWindow &window = *rp->Host;
-        std::vector<const unsigned char *> glyphs;
-        glyphs.reserve(count);
-        for (ULONG i = 0; i < count;) {
+        /* The glyph of each cell; room on the stack for the usual texts,
+           which are a gauge's label or a line of the window's width. */
+        const unsigned char *stackGlyphs[256];
+        std::vector<const unsigned char *> heapGlyphs;
+        const unsigned char **glyphs = stackGlyphs;
+        ULONG cells = MeasureTextCells(text, count);
+        if (cells > std::size(stackGlyphs)) {
+            heapGlyphs.resize(cells);
+            glyphs = heapGlyphs.data();
+        }
+        for (ULONG i = 0, cell = 0; i < count;) {
+            unsigned char byte = static_cast<unsigned char>(text[i]);
+            if (byte >= 0x20 && byte < 0x7F) {
+                glyphs[cell++] = fontGlyphs[byte];
+                i++;
+                continue;
+            }
             TextPiece piece = ReadTextPiece(text + i, count - i);
-            for (unsigned cell = 0; cell < piece.cells; cell++)
-                glyphs.push_back(GetCharacterGlyph(piece.shown[cell]));
+            for (unsigned shown = 0; shown < piece.cells; shown++)
+                glyphs[cell++] = GetCharacterGlyph(piece.shown[shown]);
             i += ULONG(piece.length);
         }
-        LONG width = LONG(glyphs.size()) * FONT_WIDTH;
+        LONG width = LONG(cells) * FONT_WIDTH;
         LONG left = rp->cp_x, top = rp->cp_y - rp->TxBaseline;
         /* Glyphs stand on the baseline: a taller font has its extra rows above. */
         LONG glyphTop = top + rp->TxHeight - FONT_ROWS;
@@ -217,7 +233,7 @@ void GraphicsIFace::Text(struct RastPort *rp, CONST_STRPTR text, ULONG count)
         for (LONG y = std::max<LONG>(top, 0); y < std::min<LONG>(top + rp->TxHeight, window.Height); y++) {
             UBYTE *row = window.pixels.data() + size_t(y) * window.Width;
             LONG glyphRow = y - glyphTop;
-            for (size_t i = 0; i < glyphs.size(); i++) {
+            for (ULONG i = 0; i < cells; i++) {
                 LONG x = left + LONG(i) * FONT_WIDTH;
                 if (x + FONT_WIDTH <= 0 || x >= window.Width)
                     continue;

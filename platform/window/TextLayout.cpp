@@ -4,6 +4,27 @@
 
 #include <text/escape.h>
 
+namespace {
+
+/* Most texts are plain ASCII: those bytes are one cell each. */
+inline bool IsPlainCharacter(char byte)
+{
+    return byte >= 0x20 && byte < 0x7F;
+}
+
+inline unsigned MeasurePiece(const char *text, size_t available, size_t &length)
+{
+    if (IsPlainCharacter(text[0])) {
+        length = 1;
+        return 1;
+    }
+    TextPiece piece = ReadTextPiece(text, available);
+    length = piece.length;
+    return piece.cells;
+}
+
+}  // namespace
+
 TextPiece ReadTextPiece(const char *text, size_t available)
 {
     static const char hex[] = "0123456789abcdef";
@@ -28,38 +49,29 @@ TextPiece ReadTextPiece(const char *text, size_t available)
 ULONG MeasureTextCells(const char *text, size_t count)
 {
     ULONG cells = 0;
-    for (size_t i = 0; i < count;) {
-        TextPiece piece = ReadTextPiece(text + i, count - i);
-        cells += piece.cells;
-        i += piece.length;
-    }
+    for (size_t i = 0, length; i < count; i += length)
+        cells += MeasurePiece(text + i, count - i, length);
     return cells;
 }
 
 size_t FitTextBytes(const char *text, size_t count, bool fromEnd, ULONG maxCells)
 {
-    size_t bytes = 0;
-    ULONG cells = 0;
+    size_t bytes = 0, length;
     if (!fromEnd) {
-        while (bytes < count) {
-            TextPiece piece = ReadTextPiece(text + bytes, count - bytes);
-            if (cells + piece.cells > maxCells)
+        for (ULONG cells = 0; bytes < count; bytes += length) {
+            unsigned piece = MeasurePiece(text + bytes, count - bytes, length);
+            if (cells + piece > maxCells)
                 break;
-            cells += piece.cells;
-            bytes += piece.length;
+            cells += piece;
         }
         return bytes;
     }
-    /* The pieces are found from the start of the text, where a character's
-       bytes begin; then taken from the end. */
-    std::vector<TextPiece> pieces;
-    for (size_t i = 0; i < count; i += pieces.back().length)
-        pieces.push_back(ReadTextPiece(text + i, count - i));
-    for (auto piece = pieces.rbegin(); piece != pieces.rend(); ++piece) {
-        if (cells + piece->cells > maxCells)
-            break;
-        cells += piece->cells;
-        bytes += piece->length;
+    /* Pieces are found from the start of the text, where a character's
+       bytes begin: skip pieces from the start until the rest fits. */
+    ULONG rest = MeasureTextCells(text, count);
+    while (rest > maxCells) {
+        rest -= MeasurePiece(text + bytes, count - bytes, length);
+        bytes += length;
     }
-    return bytes;
+    return count - bytes;
 }

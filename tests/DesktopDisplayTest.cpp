@@ -47,7 +47,8 @@ protected:
         ASSERT_TRUE(client_->IsOpen());
         ASSERT_EQ(mkdir((dir_ / "out").c_str(), 0777), 0);
         WriteArchive(dir_ / "pkg.gz", StreamBuilder().File("big.bin", data_).Bytes(), 0);
-        archive_ = std::make_unique<PipedArchive>(dir_ / "pipe.gz", ReadFile(dir_ / "pkg.gz"), 1000000);
+        archive_ =
+            std::make_unique<PipedArchive>(dir_ / "pipe.gz", ReadFile(dir_ / "pkg.gz"), 1000000);
         /* The same window in the model, on a screen of the display's size. */
         UseScreen(1024, 768);
         OpenProgressWindow();
@@ -96,7 +97,8 @@ protected:
         std::vector<uint32_t> expected;
         for (UBYTE pen : model.pixels) {
             const Colour &colour = model.screen->palette[pen];
-            expected.push_back(uint32_t(colour.red) << 16 | uint32_t(colour.green) << 8 | colour.blue);
+            expected.push_back(uint32_t(colour.red) << 16 | uint32_t(colour.green) << 8 |
+                               colour.blue);
         }
         size_t differing = expected.size();
         for (auto deadline = Clock::now() + std::chrono::seconds(20); Clock::now() < deadline;) {
@@ -139,7 +141,8 @@ TEST_F(DesktopDuringLongRead, WindowIsShownAnswersPingsAndShowsAPressAtOnce)
 {
     unsigned long id = Start();
     EXPECT_EQ(WaitForModelOnScreen(), 0u) << "message line and both gauges as the model drew them";
-    EXPECT_TRUE(client_->Ping(id, 1000)) << "a ping from the window manager answered within a second";
+    EXPECT_TRUE(client_->Ping(id, 1000))
+        << "a ping from the window manager answered within a second";
 
     /* Pressed: drawn pressed at once, though the program is still reading. */
     HostWindow &model = Model();
@@ -152,7 +155,8 @@ TEST_F(DesktopDuringLongRead, WindowIsShownAnswersPingsAndShowsAPressAtOnce)
     EXPECT_EQ(WaitForModelOnScreen(), 0u) << "the Abort button shown pressed";
 
     /* Let go away from the button: no press after all, and no request. */
-    Xdotool({"mousemove", std::to_string(buttonX), std::to_string(model.TopEdge + 2), "mouseup", "1"});
+    Xdotool({"mousemove", std::to_string(buttonX), std::to_string(model.TopEdge + 2), "mouseup",
+             "1"});
     abort->pressed = false;
     DrawButton(model, *abort);
     EXPECT_EQ(WaitForModelOnScreen(), 0u);
@@ -205,7 +209,8 @@ TEST_F(DesktopDuringLongRead, DisplayGoneWhileAskingTheRunGoesOnAsNotConfirmed)
     display_->Kill();
     RunResult result = velorin_->Finish(120);
     EXPECT_EQ(result.exitCode, 1) << "nobody confirmed the abort; " << result.err;
-    EXPECT_NE(result.err.find("Lost the connection to the display"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Lost the connection to the display"), std::string::npos)
+        << result.err;
     EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
 }
 

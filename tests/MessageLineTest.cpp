@@ -151,7 +151,8 @@ TEST_F(MessageLineText, CutsFallBetweenCharactersAtEitherEnd)
     UpdateMessage(text.c_str(), 0);
     EXPECT_EQ(LastRun().bytes, Repeat(wide, 36)) << "the last 36 characters, whole";
     UpdateMessage(text.c_str(), 1);
-    EXPECT_EQ(LastRun().bytes, std::string(1, 'a').append(Repeat(wide, 35))) << "the first 36 characters, whole";
+    EXPECT_EQ(LastRun().bytes, std::string(1, 'a').append(Repeat(wide, 35)))
+        << "the first 36 characters, whole";
     EXPECT_EQ(LastRun().width, 36 * FONT_WIDTH);
 }
 

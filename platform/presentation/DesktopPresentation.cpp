@@ -412,8 +412,8 @@ private:
                                           shown.width * scale_, shown.height * scale_, flags);
         if (shown.sdl == nullptr)
             return;
-        shown.canvas = sdl_.SDL_CreateRGBSurfaceWithFormat(0, shown.width * scale_, shown.height * scale_,
-                                                           32, SDL_PIXELFORMAT_ARGB8888);
+        shown.canvas = sdl_.SDL_CreateRGBSurfaceWithFormat(
+            0, shown.width * scale_, shown.height * scale_, 32, SDL_PIXELFORMAT_ARGB8888);
         shown.id = sdl_.SDL_GetWindowID(shown.sdl);
         sdl_.SDL_SetWindowHitTest(shown.sdl, HitTestTitleBar, &shown);
         if (x11_)
@@ -433,7 +433,8 @@ private:
         Uint32 colours[256] = {};
         for (int pen = 0; pen < 8; pen++) {
             const Colour &colour = shown.palette[pen];
-            colours[pen] = 0xFF000000u | Uint32(colour.red) << 16 | Uint32(colour.green) << 8 | colour.blue;
+            colours[pen] =
+                0xFF000000u | Uint32(colour.red) << 16 | Uint32(colour.green) << 8 | colour.blue;
         }
         SDL_Surface *canvas = shown.canvas;
         for (int y = 0; y < shown.height; y++) {
@@ -549,7 +550,8 @@ private:
             if (shown->sdl == nullptr || shown->id != event.windowID)
                 continue;
             HostWindow *window = shown->window;
-            if (event.event == SDL_WINDOWEVENT_EXPOSED || event.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+            if (event.event == SDL_WINDOWEVENT_EXPOSED ||
+                event.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
                 shown->fresh = true;
             } else if (event.event == SDL_WINDOWEVENT_MOVED && window != nullptr) {
                 window->LeftEdge = WORD((event.data1 - display_.x) / scale_);

@@ -63,7 +63,8 @@ bool InstallDisplayLossHooks(DisplayLossListener listener, void *context)
         if (x11 == nullptr)
             return false;
         setErrorHandler = reinterpret_cast<SetErrorHandlerCall>(dlsym(x11, "XSetErrorHandler"));
-        setIOErrorHandler = reinterpret_cast<SetIOErrorHandlerCall>(dlsym(x11, "XSetIOErrorHandler"));
+        setIOErrorHandler =
+            reinterpret_cast<SetIOErrorHandlerCall>(dlsym(x11, "XSetIOErrorHandler"));
         /* libX11 1.7 and later. */
         setIOErrorExitHandler =
             reinterpret_cast<SetIOErrorExitHandlerCall>(dlsym(x11, "XSetIOErrorExitHandler"));

@@ -230,14 +230,16 @@ void GraphicsIFace::Text(struct RastPort *rp, CONST_STRPTR text, ULONG count)
         ForgetTextIn(window, left, top, left + width - 1, top + rp->TxHeight - 1);
         GlyphPens pens = {PenMask(window), UBYTE(rp->FgPen & PenMask(window)),
                           UBYTE(rp->BgPen & PenMask(window)), rp->DrawMode};
-        for (LONG y = std::max<LONG>(top, 0); y < std::min<LONG>(top + rp->TxHeight, window.Height); y++) {
+        LONG bottom = std::min<LONG>(top + rp->TxHeight, window.Height);
+        for (LONG y = std::max<LONG>(top, 0); y < bottom; y++) {
             UBYTE *row = window.pixels.data() + size_t(y) * window.Width;
             LONG glyphRow = y - glyphTop;
             for (ULONG i = 0; i < cells; i++) {
                 LONG x = left + LONG(i) * FONT_WIDTH;
                 if (x + FONT_WIDTH <= 0 || x >= window.Width)
                     continue;
-                unsigned char bits = glyphRow >= 0 && glyphRow < FONT_ROWS ? glyphs[i][glyphRow] : 0;
+                unsigned char bits =
+                    glyphRow >= 0 && glyphRow < FONT_ROWS ? glyphs[i][glyphRow] : 0;
                 if (x >= 0 && x + FONT_WIDTH <= window.Width)
                     DrawGlyphRow(row + x, bits, pens);
                 else

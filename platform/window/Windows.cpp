@@ -34,7 +34,8 @@ void DrawWindowFrame(HostWindow &window)
     struct RastPort rp = window.rastPort;
     LONG textTop = 1 + (barBottom - rp.TxHeight) / 2;
     ULONG cells = ULONG(std::max<LONG>(0, (window.Width - 2 * window.BorderLeft) / FONT_WIDTH));
-    std::string title = window.title.substr(0, FitTextBytes(window.title.data(), window.title.size(), false, cells));
+    const std::string &whole = window.title;
+    std::string title = whole.substr(0, FitTextBytes(whole.data(), whole.size(), false, cells));
     hostGraphicsInterface.SetAPen(&rp, pens[FILLTEXTPEN]);
     hostGraphicsInterface.SetDrMd(&rp, JAM1);
     hostGraphicsInterface.Move(&rp, window.BorderLeft + 2, textTop + rp.TxBaseline);

@@ -63,9 +63,10 @@ bool XClient::Ping(unsigned long window, long timeoutMs)
         while (XPending(display) > 0) {
             XEvent answer;
             XNextEvent(display, &answer);
-            if (answer.type == ClientMessage && answer.xclient.window == root &&
-                answer.xclient.message_type == protocols && Atom(answer.xclient.data.l[0]) == ping &&
-                answer.xclient.data.l[1] == stamp && (unsigned long)answer.xclient.data.l[2] == window)
+            const XClientMessageEvent &message = answer.xclient;
+            if (answer.type == ClientMessage && message.window == root &&
+                message.message_type == protocols && Atom(message.data.l[0]) == ping &&
+                message.data.l[1] == stamp && (unsigned long)message.data.l[2] == window)
                 return true;
         }
         struct pollfd wait = {ConnectionNumber(display), POLLIN, 0};

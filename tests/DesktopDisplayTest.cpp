@@ -144,6 +144,11 @@ TEST_F(DesktopDuringLongRead, WindowIsShownAnswersPingsAndShowsAPressAtOnce)
     EXPECT_TRUE(client_->Ping(id, 1000))
         << "a ping from the window manager answered within a second";
 
+    /* Hidden and shown again, as when uncovered: drawn again. */
+    Xdotool({"windowunmap", "--sync", std::to_string(id)});
+    Xdotool({"windowmap", "--sync", std::to_string(id)});
+    EXPECT_EQ(WaitForModelOnScreen(), 0u) << "drawn again after an expose";
+
     /* Pressed: drawn pressed at once, though the program is still reading. */
     HostWindow &model = Model();
     HostGadget *abort = ListButtons(model).at(0);

@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -216,6 +217,18 @@ TEST_F(DesktopDuringLongRead, DisplayGoneWhileAskingTheRunGoesOnAsNotConfirmed)
     EXPECT_EQ(result.exitCode, 1) << "nobody confirmed the abort; " << result.err;
     EXPECT_NE(result.err.find("Lost the connection to the display"), std::string::npos)
         << result.err;
+    EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
+}
+
+TEST_F(DesktopDuringLongRead, DisplayStopsAnsweringTheRunStillEnds)
+{
+    Start();
+    ASSERT_EQ(WaitForModelOnScreen(), 0u);
+    display_->Signal(SIGSTOP);
+    archive_->Release();
+    RunResult result = velorin_->Finish(60);
+    display_->Signal(SIGCONT);
+    EXPECT_EQ(result.exitCode, 1) << "ended without waiting for the display; " << result.err;
     EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
 }
 

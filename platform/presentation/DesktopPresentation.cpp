@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include <pthread.h>
 #include <signal.h>
 #include <text/escape.h>
 
@@ -100,13 +101,22 @@ public:
         }
         wakeup_.notify_all();
         /* A thread parked in Xlib's hook never comes back; it touches
-           nothing of this object any more. */
-        while (!finished_ && !IsDisplayThreadParked())
+           nothing of this object any more. A display that stops answering
+           (a stopped server, a dead network link) holds the thread in a
+           wait for it: the run's end is not held up for long by that. */
+        using Clock = std::chrono::steady_clock;
+        for (auto deadline = Clock::now() + std::chrono::seconds(3);
+             !finished_ && !IsDisplayThreadParked() && Clock::now() < deadline;)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (finished_)
+        if (finished_) {
             thread_.join();
-        else
+        } else if (IsDisplayThreadParked()) {
             thread_.detach();
+        } else {
+            pthread_cancel(thread_.native_handle());
+            thread_.join();
+            ForgetWindows(false);
+        }
     }
 
     bool GetDisplaySize(LONG &width, LONG &height) override
@@ -291,20 +301,29 @@ private:
             woken_ = false;
         }
         bool connected = initialised_ && !IsDisplayConnectionLost();
-        {
-            ModelGuard guard(GetModelLock());
-            for (ShownWindow *shown : windows_) {
-                if (connected)
-                    DestroyShown(*shown);
-                if (shown->window != nullptr)
-                    shown->window->shown = nullptr;
-                delete shown;
-            }
-            windows_.clear();
-        }
+        ForgetWindows(connected);
         if (connected)
             sdl_.SDL_Quit();
         finished_ = true;
+    }
+
+    /* Drops the record of every window; on the display too while it is
+       still there to talk to. */
+    void ForgetWindows(bool connected)
+    {
+        std::vector<ShownWindow *> forgotten;
+        {
+            ModelGuard guard(GetModelLock());
+            for (ShownWindow *shown : windows_)
+                if (shown->window != nullptr)
+                    shown->window->shown = nullptr;
+            forgotten.swap(windows_);
+        }
+        for (ShownWindow *shown : forgotten) {
+            if (connected)
+                DestroyShown(*shown);
+            delete shown;
+        }
     }
 
     bool OpenDisplay()

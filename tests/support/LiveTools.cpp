@@ -103,6 +103,12 @@ void VirtualDisplay::Kill()
     }
 }
 
+void VirtualDisplay::Signal(int number)
+{
+    if (server_ > 0)
+        kill(server_, number);
+}
+
 VirtualDisplay::~VirtualDisplay()
 {
     if (server_ > 0) {

@@ -18,7 +18,6 @@
 #include <mutex>
 #include <thread>
 
-#include <pthread.h>
 #include <signal.h>
 #include <text/escape.h>
 
@@ -100,23 +99,22 @@ public:
             stopping_ = true;
         }
         wakeup_.notify_all();
-        /* A thread parked in Xlib's hook never comes back; it touches
-           nothing of this object any more. A display that stops answering
-           (a stopped server, a dead network link) holds the thread in a
-           wait for it: the run's end is not held up for long by that. */
+        /* A display that stops answering (a stopped server, a dead network
+           link) holds the thread in a wait for it: after a while the
+           connection is broken under it, which ends the wait as a lost
+           display. A thread parked in Xlib's hook never comes back; it
+           touches nothing of this object any more. */
         using Clock = std::chrono::steady_clock;
-        for (auto deadline = Clock::now() + std::chrono::seconds(3);
-             !finished_ && !IsDisplayThreadParked() && Clock::now() < deadline;)
+        auto deadline = Clock::now() + std::chrono::seconds(3);
+        while (!finished_ && !IsDisplayThreadParked()) {
+            if (Clock::now() >= deadline)
+                BreakDisplayConnection();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (finished_) {
-            thread_.join();
-        } else if (IsDisplayThreadParked()) {
-            thread_.detach();
-        } else {
-            pthread_cancel(thread_.native_handle());
-            thread_.join();
-            ForgetWindows(false);
         }
+        if (finished_)
+            thread_.join();
+        else
+            thread_.detach();
     }
 
     bool GetDisplaySize(LONG &width, LONG &height) override

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include <dlfcn.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <SDL_syswm.h>
@@ -13,20 +14,17 @@ namespace {
 
 using ErrorHandler = int (*)(Display *, XErrorEvent *);
 using IOErrorHandler = int (*)(Display *);
-using IOErrorExitHandler = void (*)(Display *, void *);
 using SetErrorHandlerCall = ErrorHandler (*)(ErrorHandler);
 using SetIOErrorHandlerCall = IOErrorHandler (*)(IOErrorHandler);
-using SetIOErrorExitHandlerCall = void (*)(Display *, IOErrorExitHandler, void *);
 
 SetErrorHandlerCall setErrorHandler;
 SetIOErrorHandlerCall setIOErrorHandler;
-SetIOErrorExitHandlerCall setIOErrorExitHandler;
 
 DisplayLossListener lossListener;
 void *lossContext;
 std::atomic<bool> connectionLost;
 std::atomic<bool> threadParked;
-std::atomic<Display *> watchedDisplay;
+std::atomic<Display *> shownDisplay;
 std::atomic<unsigned long> failedResource;
 
 /* A failed request (a window destroyed by another client, say) is noted,
@@ -37,22 +35,20 @@ int NoteRequestError(Display *, XErrorEvent *event)
     return 0;
 }
 
-/* The connection broke. Where libX11 lets a program come back from that,
-   the exit handler below returns and so does Xlib; elsewhere returning would
-   make Xlib end the process, so the thread stays here for good. */
-int NoteConnectionLoss(Display *display)
+/* The connection broke. Returning would make Xlib end the process; even
+   where libX11 lets a program come back (an exit handler, from libX11 1.7),
+   the call that met the loss may never return (SDL's window teardown waits
+   for an event in a loop that a dead connection never ends). So the thread
+   stays here for good; nothing needs it any more. */
+int NoteConnectionLoss(Display *)
 {
     bool first = !connectionLost.exchange(true);
     if (first && lossListener != nullptr)
         lossListener(lossContext);
-    if (display != nullptr && display == watchedDisplay.load())
-        return 0;
     threadParked = true;
     for (;;)
         pause();
 }
-
-void ContinueAfterConnectionLoss(Display *, void *) {}
 
 }  // namespace
 
@@ -65,9 +61,6 @@ bool InstallDisplayLossHooks(DisplayLossListener listener, void *context)
         setErrorHandler = reinterpret_cast<SetErrorHandlerCall>(dlsym(x11, "XSetErrorHandler"));
         setIOErrorHandler =
             reinterpret_cast<SetIOErrorHandlerCall>(dlsym(x11, "XSetIOErrorHandler"));
-        /* libX11 1.7 and later. */
-        setIOErrorExitHandler =
-            reinterpret_cast<SetIOErrorExitHandlerCall>(dlsym(x11, "XSetIOErrorExitHandler"));
         if (setErrorHandler == nullptr || setIOErrorHandler == nullptr)
             return false;
     }
@@ -84,12 +77,14 @@ unsigned long WatchWindow(const SdlLibrary &sdl, SDL_Window *window)
     SDL_VERSION(&info.version);
     if (!sdl.SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11)
         return 0;
-    Display *display = info.info.x11.display;
-    if (setIOErrorExitHandler != nullptr && watchedDisplay.load() != display) {
-        setIOErrorExitHandler(display, ContinueAfterConnectionLoss, nullptr);
-        watchedDisplay = display;
-    }
+    shownDisplay = info.info.x11.display;
     return info.info.x11.window;
+}
+
+void BreakDisplayConnection()
+{
+    if (Display *display = shownDisplay.load())
+        shutdown(ConnectionNumber(display), SHUT_RDWR);
 }
 
 bool IsDisplayConnectionLost()

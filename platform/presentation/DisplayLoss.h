@@ -12,18 +12,22 @@ using DisplayLossListener = void (*)(void *context);
 
 /* Installs the hooks into libX11 before SDL opens the display, and again
    after (SDL sets a handler of its own that ends in Xlib's). listener is
-   called, on the presentation's thread, when the connection breaks. False
-   when libX11 cannot be loaded. */
+   called, on the presentation's thread, when the connection breaks; the
+   thread then stays parked in the hook for the rest of the run. False when
+   libX11 cannot be loaded. */
 bool InstallDisplayLossHooks(DisplayLossListener listener, void *context);
 
 struct SdlLibrary;
 struct SDL_Window;
 
-/* The X window behind an SDL window, or 0; it also lets the presentation's
-   thread come back from a broken connection to that window's display where
-   libX11 allows it; without that, the thread stays parked in the hook for
-   the rest of the run. */
+/* The X window behind an SDL window, or 0; its display is the one that
+   BreakDisplayConnection breaks. */
 unsigned long WatchWindow(const SdlLibrary &sdl, SDL_Window *window);
+
+/* Breaks the connection to a display that stopped answering, from another
+   thread: the presentation's thread, waiting for the display, then meets
+   the connection's loss and parks as above. */
+void BreakDisplayConnection();
 
 /* Whether the connection broke; whether the presentation's thread is parked
    for good because of it. */

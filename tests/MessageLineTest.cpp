@@ -4,6 +4,7 @@
 #include "../progress/ProgressWindow.h"
 #include "../progress/progress.h"
 #include "support/ModelWindow.h"
+#include "../platform/window/Font.h"
 
 namespace {
 
@@ -96,6 +97,79 @@ TEST_F(MessageLine, EmptyTextLeavesTheBandBlank)
         for (UBYTE pixel : Band())
             EXPECT_EQ(pixel, 0);
     }
+}
+
+/* Names as a person reads them: each UTF-8 character one cell, cut only
+   between characters; bytes that are no printable character shown as the
+   four cells of their escape. */
+class MessageLineText : public MessageLine {
+protected:
+    /* The text last drawn on the message line, and where its pen ended. */
+    const TextRun &LastRun() { return Model().texts.back(); }
+
+    std::string Repeat(const std::string &piece, size_t times)
+    {
+        std::string text;
+        while (times-- > 0)
+            text += piece;
+        return text;
+    }
+
+    /* Whether the cell at column (counted from gx) shows the glyph. */
+    bool CellShows(int column, const unsigned char *glyph)
+    {
+        struct RastPort *rp = window->RPort;
+        LONG top = window->BorderTop + rp->TxHeight - rp->TxBaseline + (rp->TxHeight - FONT_ROWS);
+        for (int row = 0; row < FONT_ROWS; row++)
+            for (int x = 0; x < FONT_WIDTH; x++) {
+                bool set = glyph[row] & (0x80 >> x);
+                if ((Pixel(gx + column * FONT_WIDTH + x, top + row) != 0) != set)
+                    return false;
+            }
+        return true;
+    }
+};
+
+TEST_F(MessageLineText, Utf8NameTakesOneCellPerCharacter)
+{
+    const std::string name = "\xC3\xBCn\xC3\xAF\xE5\x90\x8D\xE5\x89\x8D"; /* ünï名前 */
+    UpdateMessage(name.c_str(), 0);
+    EXPECT_EQ(LastRun().bytes, name);
+    EXPECT_EQ(LastRun().width, 5 * FONT_WIDTH);
+    EXPECT_TRUE(CellShows(0, GetCharacterGlyph(0xFC))) << "u with diaeresis, the font's own glyph";
+    EXPECT_TRUE(CellShows(1, GetCharacterGlyph('n')));
+    EXPECT_TRUE(CellShows(2, GetCharacterGlyph(0xEF)));
+    EXPECT_TRUE(CellShows(3, GetCharacterGlyph(0x540D))) << "no glyph: the replacement mark";
+    EXPECT_NE(GetCharacterGlyph(0x540D), GetCharacterGlyph(0xFC));
+}
+
+TEST_F(MessageLineText, CutsFallBetweenCharactersAtEitherEnd)
+{
+    /* "a" then 40 three-byte characters: 36 cells fit. */
+    const std::string wide = "\xE5\x90\x8D";
+    const std::string text = std::string(1, 'a').append(Repeat(wide, 40));
+    UpdateMessage(text.c_str(), 0);
+    EXPECT_EQ(LastRun().bytes, Repeat(wide, 36)) << "the last 36 characters, whole";
+    UpdateMessage(text.c_str(), 1);
+    EXPECT_EQ(LastRun().bytes, std::string(1, 'a').append(Repeat(wide, 35)))
+        << "the first 36 characters, whole";
+    EXPECT_EQ(LastRun().width, 36 * FONT_WIDTH);
+}
+
+TEST_F(MessageLineText, ControlAndMalformedBytesShowEscapedAndAreNeverSplit)
+{
+    /* A lone continuation byte, a byte that starts nothing, a control byte. */
+    UpdateMessage("x\x80y\xFF\x01z", 0);
+    std::vector<UBYTE> drawn = Band();
+    EXPECT_EQ(drawn, BandOf("x\\x80y\\xff\\x01z", 0));
+    /* Ten escapes take 40 cells: nine fit whole, from either end. */
+    const std::string controls = Repeat("\x02", 10);
+    UpdateMessage(controls.c_str(), 0);
+    drawn = Band();
+    EXPECT_EQ(drawn, BandOf(Repeat("\\x02", 9), 0));
+    UpdateMessage(controls.c_str(), 1);
+    drawn = Band();
+    EXPECT_EQ(drawn, BandOf(Repeat("\\x02", 9), 1));
 }
 
 }  // namespace

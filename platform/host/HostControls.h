@@ -27,8 +27,8 @@
  *   VELORIN_HOST_PRESENTATION
  *                            "desktop", "terminal" or "headless": how windows
  *                            are shown. Unset, the desktop is used when there
- *                            is a display, the terminal when standard error is
- *                            one, and nothing otherwise.
+ *                            is a display and SDL2 can be loaded, the terminal
+ *                            when standard error is one, and nothing otherwise.
  *   VELORIN_HOST_SCREEN      WIDTHxHEIGHT or WIDTHxHEIGHTxFONTHEIGHT: the
  *                            default public screen. Unset, it takes the
  *                            display's size on the desktop, and is 640x256

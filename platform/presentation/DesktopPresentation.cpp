@@ -1,71 +1,120 @@
 #include "../window/Font.h"
 #include "../host/HostControls.h"
+#include "DisplayLoss.h"
 #include "Presentation.h"
+#include "SdlLibrary.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <thread>
 
-#include <SDL.h>
+#include <signal.h>
+#include <text/escape.h>
 
-/* The windows as real top-level windows on the desktop, through SDL2. The
-   default public screen is the display, divided by a whole-number scale on
-   large displays; each window is placed where it stands on that screen and
-   drawn with its own frame, so it is opened without the desktop's. Pixels
-   are shown at most about 60 times a second, and always at once before a
-   request, before a pause and when a window closes. A press and release on
-   a button queues its gadget-up message; a request window is modal. */
+/* The windows as real top-level windows on the desktop, through SDL2, kept
+   by a thread of the presentation's own, as the system keeps its screens
+   beside the program: every 20 ms it takes in the person's input and the
+   window manager's requests (pings included), and shows what the program
+   drew since, whether the program is busy in a long read or not. Only this
+   thread talks to the display; it takes the model lock while it reads the
+   model or changes it (a button pressed, a message queued), never while it
+   waits for the display, so a stalled display never holds the program up.
+
+   The default public screen is the display, divided by a whole-number scale
+   on large displays; each window is placed where it stands on that screen
+   and drawn with its own frame, so it is opened without the desktop's. A
+   press and release on a button queues its gadget-up message; a request
+   window is modal. When the display goes away, or a window is destroyed by
+   another program, the run goes on without windows, as headless. */
 
 namespace {
 
+const auto roundPeriod = std::chrono::milliseconds(20);
+
+/* One window as shown. The model's side (window, closing, finalPixels) is
+   read and written under the model lock; the rest belongs to the thread. */
 struct ShownWindow {
+    HostWindow *window;
+    bool closing;
+    std::vector<UBYTE> finalPixels;
+
+    bool modal;
+    WORD width, height;
+    BYTE borderTop;
+    Colour palette[8];
+    std::vector<UBYTE> frame;
+    bool fresh;
+    int scale;
     SDL_Window *sdl;
     SDL_Surface *canvas;
-    int scale;
-    HostWindow *window;
+    Uint32 id;
+    unsigned long resource;
 };
-
-const unsigned long long framePeriod = 16;
-/* While the program waits (a pause, a request), input is looked at this
-   often, in milliseconds. SDL's blocking wait is not used: on X11 it wakes
-   itself with an event sent over a second connection, which has ended runs
-   with an X error. */
-const Uint32 waitStep = 10;
 
 SDL_HitTestResult HitTestTitleBar(SDL_Window *, const SDL_Point *area, void *data)
 {
     const ShownWindow *shown = static_cast<const ShownWindow *>(data);
-    return area->y < shown->window->BorderTop * shown->scale ? SDL_HITTEST_DRAGGABLE
-                                                              : SDL_HITTEST_NORMAL;
+    return area->y < shown->borderTop * shown->scale ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
 }
 
-/* Window titles are the system's 8-bit text; SDL wants UTF-8. */
-std::string ToUtf8(const std::string &text)
+/* Titles are shown as the model draws text: UTF-8 as characters, other
+   bytes escaped. */
+std::string ToShownTitle(const std::string &title)
 {
-    std::string converted;
-    for (unsigned char c : text) {
-        if (c < 0x80) {
-            converted.push_back(char(c));
-        } else {
-            converted.push_back(char(0xC0 | (c >> 6)));
-            converted.push_back(char(0x80 | (c & 0x3F)));
-        }
-    }
-    return converted;
+    std::string shown(title.size() * 4 + 1, '\0');
+    EscapeText(title.data(), title.size(), shown.data(), shown.size(), KEEP_BACKSLASH);
+    shown.resize(std::strlen(shown.c_str()));
+    return shown;
 }
+
+using ModelGuard = std::lock_guard<std::recursive_mutex>;
 
 class DesktopPresentation : public Presentation {
 public:
-    explicit DesktopPresentation(const SDL_Rect &display) : display_(display)
+    explicit DesktopPresentation(const SdlLibrary &sdl, bool x11) : sdl_(sdl), x11_(x11) {}
+
+    /* Starts the thread and waits for it to reach the display. */
+    bool Start()
     {
-        scale_ = std::max(1, std::min(display.w / 640, display.h / 480));
+        thread_ = std::thread(&DesktopPresentation::Run, this);
+        std::unique_lock<std::mutex> wake(wakeLock_);
+        wakeup_.wait(wake, [this] { return started_ || lost_; });
+        return started_ && !lost_;
     }
 
     ~DesktopPresentation() override
     {
-        for (HostWindow *window : GetOpenWindows())
-            Destroy(*window);
-        SDL_Quit();
+        {
+            std::lock_guard<std::mutex> wake(wakeLock_);
+            stopping_ = true;
+        }
+        wakeup_.notify_all();
+        /* A display that stops answering (a stopped server, a dead network
+           link) holds the thread in a wait for it: after a while the
+           connection is broken under it, which ends the wait as a lost
+           display. A thread parked in Xlib's hook never comes back; it
+           touches nothing of this object any more. */
+        using Clock = std::chrono::steady_clock;
+        auto deadline = Clock::now() + std::chrono::seconds(3);
+        while (!finished_ && !IsDisplayThreadParked()) {
+            if (Clock::now() >= deadline)
+                BreakDisplayConnection();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (finished_)
+            thread_.join();
+        else
+            thread_.detach();
     }
 
     bool GetDisplaySize(LONG &width, LONG &height) override
@@ -77,125 +126,396 @@ public:
 
     void ShowWindow(HostWindow &window) override
     {
-        Uint32 flags = SDL_WINDOW_BORDERLESS;
-        if (window.request != nullptr)
-            flags |= SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR;
-        SDL_Window *sdl = SDL_CreateWindow(
-            ToUtf8(window.title).c_str(), display_.x + window.LeftEdge * scale_,
-            display_.y + window.TopEdge * scale_, window.Width * scale_, window.Height * scale_, flags);
-        if (sdl == nullptr)
-            return;
-        SDL_Surface *canvas = SDL_CreateRGBSurfaceWithFormat(
-            0, window.Width * scale_, window.Height * scale_, 32, SDL_PIXELFORMAT_ARGB8888);
-        ShownWindow *shown = new ShownWindow{sdl, canvas, scale_, &window};
-        window.shown = shown;
-        SDL_SetWindowHitTest(sdl, HitTestTitleBar, shown);
-        for (HostWindow *other : GetOpenWindows())
-            if (window.request != nullptr && other != &window && other->shown != nullptr)
-                SDL_SetWindowModalFor(sdl, static_cast<ShownWindow *>(other->shown)->sdl);
-        SDL_RaiseWindow(sdl);
-        Present(window);
+        {
+            ModelGuard guard(GetModelLock());
+            if (IsLost() || window.shown != nullptr)
+                return;
+            ShownWindow *shown = new ShownWindow{};
+            shown->window = &window;
+            shown->modal = window.request != nullptr;
+            shown->scale = scale_;
+            window.shown = shown;
+            window.dirty = true;
+            windows_.push_back(shown);
+        }
+        Wake();
     }
 
     void HideWindow(HostWindow &window) override
     {
-        Present(window);
-        Destroy(window);
+        {
+            ModelGuard guard(GetModelLock());
+            ShownWindow *shown = static_cast<ShownWindow *>(window.shown);
+            if (pressedWindow_ == &window) {
+                pressed_ = nullptr;
+                pressedWindow_ = nullptr;
+            }
+            if (shown == nullptr)
+                return;
+            shown->finalPixels = window.pixels;
+            shown->window = nullptr;
+            shown->closing = true;
+            window.shown = nullptr;
+        }
+        Wake();
     }
 
-    void Refresh(HostWindow &window, bool now) override
+    void Refresh(HostWindow &, bool now) override
     {
         if (now)
-            Present(window);
+            Wake();
     }
 
-    void CheckInput() override
-    {
-        /* The program looks at its messages after every piece, thousands of
-           times a second; the display is asked for input once a millisecond
-           at most, which no person can tell from every time. */
-        unsigned long long now = GetMilliseconds();
-        if (now != lastInput_) {
-            lastInput_ = now;
-            TakeEvents();
-        }
-        if (now - lastPresent_ >= framePeriod)
-            PresentChanged();
-    }
-
-    void Drawn() override
-    {
-        /* The time is taken first: what is drawn while input is handled
-           here waits for the next round. */
-        unsigned long long now = GetMilliseconds();
-        if (now - lastRound_ < framePeriod)
-            return;
-        lastRound_ = now;
-        CheckInput();
-    }
+    /* The thread takes the input and shows the drawing by itself. */
+    void CheckInput() override {}
 
     void Pause(LONG ticks) override
     {
-        for (HostWindow *window : GetOpenWindows())
-            Present(*window);
-        unsigned long long end = GetMilliseconds() + GetPauseMilliseconds(ticks);
-        TakeEvents();
-        for (unsigned long long now = GetMilliseconds(); now < end; now = GetMilliseconds()) {
-            SDL_Delay(Uint32(std::min<unsigned long long>(end - now, waitStep)));
-            TakeEvents();
-            PresentChanged();
+        if (IsLost())
+            ReportLaidOutText();
+        else
+            Wake();
+        unsigned long long milliseconds = GetPauseMilliseconds(ticks);
+        timespec wait = {time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
+        while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
         }
     }
 
     UWORD Ask(HostWindow &request) override
     {
-        for (HostWindow *window : GetOpenWindows())
-            if (window != &request)
-                Present(*window);
-        ShowWindow(request);
-        if (request.shown == nullptr)
-            return 0;
-        asking_ = &request;
-        answer_ = -1;
-        while (answer_ < 0) {
-            SDL_Delay(waitStep);
-            TakeEvents();
-            PresentChanged();
+        {
+            ModelGuard guard(GetModelLock());
+            asking_ = &request;
         }
-        asking_ = nullptr;
+        {
+            std::lock_guard<std::mutex> wake(wakeLock_);
+            answer_ = -1;
+        }
+        ShowWindow(request);
+        int answer;
+        {
+            std::unique_lock<std::mutex> wake(wakeLock_);
+            wakeup_.wait(wake, [this] { return answer_ >= 0 || lost_; });
+            answer = answer_;
+        }
+        {
+            ModelGuard guard(GetModelLock());
+            asking_ = nullptr;
+        }
         HideWindow(request);
-        return UWORD(answer_);
+        return answer >= 0 ? UWORD(answer) : AnswerWithoutPerson(request);
     }
 
 private:
+    bool IsLost()
+    {
+        std::lock_guard<std::mutex> wake(wakeLock_);
+        return lost_;
+    }
+
+    void Wake()
+    {
+        {
+            std::lock_guard<std::mutex> wake(wakeLock_);
+            woken_ = true;
+        }
+        wakeup_.notify_all();
+    }
+
+    /* From here on there is no window: say so once, and let the program's
+       pauses and requests go on as they would without a display. */
+    void Lose(const char *why)
+    {
+        {
+            std::lock_guard<std::mutex> wake(wakeLock_);
+            if (lost_)
+                return;
+            lost_ = true;
+        }
+        wakeup_.notify_all();
+        ReportErrorLine(why);
+    }
+
+    static void LoseConnection(void *self)
+    {
+        static_cast<DesktopPresentation *>(self)->Lose(
+            "Lost the connection to the display; unpacking goes on without the window");
+    }
+
+    /* What a person would have read during the pause, as without a display. */
+    void ReportLaidOutText()
+    {
+        std::string text;
+        {
+            ModelGuard guard(GetModelLock());
+            const std::vector<HostWindow *> &windows = GetOpenWindows();
+            if (windows.empty())
+                return;
+            text = windows.back()->laidOutText;
+        }
+        std::string line(text.size() * 4 + 1, '\0');
+        EscapeText(text.data(), text.size(), line.data(), line.size(), KEEP_BACKSLASH);
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    }
+
+    /* The button that VELORIN_HOST_ANSWER names, else the rightmost. */
+    UWORD AnswerWithoutPerson(HostWindow &request)
+    {
+        ModelGuard guard(GetModelLock());
+        const char *answer = GetHostControls().answer;
+        for (HostGadget *button : ListButtons(request))
+            if (answer != nullptr && button->label == answer)
+                return button->GadgetID;
+        return 0;
+    }
+
+    void Run()
+    {
+        /* Signals stay with the program's own thread, as before there was
+           this one; a write to a broken display connection then fails with
+           EPIPE here instead of ending the process. */
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        bool ready = OpenDisplay();
+        {
+            std::lock_guard<std::mutex> wake(wakeLock_);
+            started_ = ready;
+            if (!ready)
+                lost_ = true;
+        }
+        wakeup_.notify_all();
+        while (ready) {
+            TakeEvents();
+            CheckDisplay();
+            if (!IsLost())
+                ShowChanges();
+            CheckDisplay();
+            std::unique_lock<std::mutex> wake(wakeLock_);
+            if (stopping_)
+                break;
+            wakeup_.wait_for(wake, roundPeriod, [this] { return stopping_ || woken_; });
+            woken_ = false;
+        }
+        bool connected = initialised_ && !IsDisplayConnectionLost();
+        ForgetWindows(connected);
+        if (connected)
+            sdl_.SDL_Quit();
+        finished_ = true;
+    }
+
+    /* Drops the record of every window; on the display too while it is
+       still there to talk to. */
+    void ForgetWindows(bool connected)
+    {
+        std::vector<ShownWindow *> forgotten;
+        {
+            ModelGuard guard(GetModelLock());
+            for (ShownWindow *shown : windows_)
+                if (shown->window != nullptr)
+                    shown->window->shown = nullptr;
+            forgotten.swap(windows_);
+        }
+        for (ShownWindow *shown : forgotten) {
+            if (connected)
+                DestroyShown(*shown);
+            delete shown;
+        }
+    }
+
+    bool OpenDisplay()
+    {
+        if (x11_) {
+            sdl_.SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+            if (!InstallDisplayLossHooks(LoseConnection, this))
+                return false;
+        }
+        /* A progress window is no reason to keep the screen saver away. */
+        sdl_.SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+        sdl_.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        /* A click on Abort counts even when it is the click that activates
+           the window, as it would on the system's own screens. */
+        sdl_.SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+        /* The pixels go straight to the window; no 3D driver is woken. */
+        sdl_.SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        if (sdl_.SDL_Init(SDL_INIT_VIDEO) != 0)
+            return false;
+        initialised_ = true;
+        if (x11_)
+            InstallDisplayLossHooks(LoseConnection, this);
+        if (sdl_.SDL_GetDisplayUsableBounds(0, &display_) != 0 &&
+            sdl_.SDL_GetDisplayBounds(0, &display_) != 0)
+            return false;
+        scale_ = std::max(1, std::min(display_.w / 640, display_.h / 480));
+        return !IsDisplayConnectionLost();
+    }
+
+    /* A failed request on one of the windows means another program
+       destroyed it: the run goes on without windows. */
+    void CheckDisplay()
+    {
+        unsigned long resource = TakeFailedResource();
+        if (resource == 0 || IsDisplayConnectionLost())
+            return;
+        for (ShownWindow *shown : windows_)
+            if (shown->resource == resource)
+                Lose("The window was destroyed from outside; unpacking goes on without it");
+    }
+
     void TakeEvents()
     {
         SDL_Event event;
-        while (SDL_PollEvent(&event))
+        while (!IsDisplayConnectionLost() && sdl_.SDL_PollEvent(&event))
             Handle(event);
     }
 
+    /* Brings the windows on the display up to date with the model. */
+    void ShowChanges()
+    {
+        /* Each window, and whether the program has closed it. */
+        std::vector<std::pair<ShownWindow *, bool>> current;
+        {
+            ModelGuard guard(GetModelLock());
+            for (ShownWindow *shown : windows_) {
+                HostWindow *window = shown->window;
+                if (shown->closing) {
+                    shown->frame.swap(shown->finalPixels);
+                    shown->fresh = true;
+                } else if (window->dirty || shown->sdl == nullptr) {
+                    shown->frame = window->pixels;
+                    shown->fresh = true;
+                    window->dirty = false;
+                }
+                if (shown->sdl == nullptr && !shown->closing)
+                    Describe(*shown, *window);
+                current.emplace_back(shown, shown->closing);
+            }
+        }
+        for (auto [shown, closing] : current) {
+            if (shown->sdl == nullptr && !closing)
+                Create(*shown);
+            if (shown->fresh)
+                Present(*shown);
+            if (closing)
+                Forget(shown);
+        }
+    }
+
+    struct Placement {
+        int left, top;
+        std::string title;
+    };
+
+    /* What creating the window needs of the model; under the model lock. */
+    void Describe(ShownWindow &shown, HostWindow &window)
+    {
+        shown.width = window.Width;
+        shown.height = window.Height;
+        shown.borderTop = window.BorderTop;
+        std::memcpy(shown.palette, window.screen->palette, sizeof shown.palette);
+        placements_[&shown] = {display_.x + window.LeftEdge * scale_,
+                               display_.y + window.TopEdge * scale_, ToShownTitle(window.title)};
+    }
+
+    void Create(ShownWindow &shown)
+    {
+        Placement placement = placements_[&shown];
+        placements_.erase(&shown);
+        Uint32 flags = SDL_WINDOW_BORDERLESS;
+        if (shown.modal)
+            flags |= SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR;
+        shown.sdl = sdl_.SDL_CreateWindow(placement.title.c_str(), placement.left, placement.top,
+                                          shown.width * scale_, shown.height * scale_, flags);
+        if (shown.sdl == nullptr)
+            return;
+        shown.canvas = sdl_.SDL_CreateRGBSurfaceWithFormat(
+            0, shown.width * scale_, shown.height * scale_, 32, SDL_PIXELFORMAT_ARGB8888);
+        shown.id = sdl_.SDL_GetWindowID(shown.sdl);
+        sdl_.SDL_SetWindowHitTest(shown.sdl, HitTestTitleBar, &shown);
+        if (x11_)
+            shown.resource = WatchWindow(sdl_, shown.sdl);
+        for (ShownWindow *other : windows_)
+            if (shown.modal && other != &shown && other->sdl != nullptr && !other->modal)
+                sdl_.SDL_SetWindowModalFor(shown.sdl, other->sdl);
+        sdl_.SDL_RaiseWindow(shown.sdl);
+    }
+
+    void Present(ShownWindow &shown)
+    {
+        shown.fresh = false;
+        if (shown.sdl == nullptr || shown.canvas == nullptr ||
+            shown.frame.size() != size_t(shown.width) * size_t(shown.height))
+            return;
+        Uint32 colours[256] = {};
+        for (int pen = 0; pen < 8; pen++) {
+            const Colour &colour = shown.palette[pen];
+            colours[pen] =
+                0xFF000000u | Uint32(colour.red) << 16 | Uint32(colour.green) << 8 | colour.blue;
+        }
+        SDL_Surface *canvas = shown.canvas;
+        for (int y = 0; y < shown.height; y++) {
+            for (int copy = 0; copy < scale_; copy++) {
+                Uint32 *row = reinterpret_cast<Uint32 *>(static_cast<Uint8 *>(canvas->pixels) +
+                                                         size_t(y * scale_ + copy) * canvas->pitch);
+                const UBYTE *pens = shown.frame.data() + size_t(y) * shown.width;
+                for (int x = 0; x < shown.width; x++)
+                    std::fill_n(row + x * scale_, scale_, colours[pens[x]]);
+            }
+        }
+        SDL_Surface *surface = sdl_.SDL_GetWindowSurface(shown.sdl);
+        if (surface != nullptr && !IsDisplayConnectionLost()) {
+            sdl_.SDL_UpperBlit(canvas, nullptr, surface, nullptr);
+            sdl_.SDL_UpdateWindowSurface(shown.sdl);
+        }
+    }
+
+    void DestroyShown(ShownWindow &shown)
+    {
+        if (shown.canvas != nullptr)
+            sdl_.SDL_FreeSurface(shown.canvas);
+        if (shown.sdl != nullptr)
+            sdl_.SDL_DestroyWindow(shown.sdl);
+        shown.canvas = nullptr;
+        shown.sdl = nullptr;
+    }
+
+    void Forget(ShownWindow *shown)
+    {
+        DestroyShown(*shown);
+        ModelGuard guard(GetModelLock());
+        windows_.erase(std::find(windows_.begin(), windows_.end(), shown));
+        delete shown;
+    }
+
+    /* The model's window shown as this SDL window, if it is still open;
+       under the model lock. */
     HostWindow *FindWindow(Uint32 id) const
     {
-        for (HostWindow *window : GetOpenWindows())
-            if (window->shown != nullptr &&
-                SDL_GetWindowID(static_cast<ShownWindow *>(window->shown)->sdl) == id)
-                return window;
+        for (ShownWindow *shown : windows_)
+            if (shown->sdl != nullptr && shown->id == id)
+                return shown->window;
         return nullptr;
     }
 
     /* A button chosen, by mouse or key: the request's answer, or the
-       program's gadget-up message. */
+       program's gadget-up message; under the model lock. */
     void Choose(HostWindow &window, HostGadget &button)
     {
-        if (&window == asking_)
-            answer_ = button.GadgetID;
-        else if (asking_ == nullptr)
+        if (&window == asking_) {
+            {
+                std::lock_guard<std::mutex> wake(wakeLock_);
+                answer_ = button.GadgetID;
+            }
+            wakeup_.notify_all();
+        } else if (asking_ == nullptr) {
             ReleaseGadget(window, button);
+        }
     }
 
     void Handle(const SDL_Event &event)
     {
+        ModelGuard guard(GetModelLock());
         switch (event.type) {
         case SDL_MOUSEBUTTONDOWN:
         case SDL_MOUSEBUTTONUP: {
@@ -206,17 +526,17 @@ private:
             if (event.type == SDL_MOUSEBUTTONDOWN) {
                 if (gadget == nullptr || (asking_ != nullptr && window != asking_))
                     break;
+                /* Shown pressed at once, at the next showing of changes;
+                   the program hears of it only at the release. */
                 pressed_ = gadget;
                 pressedWindow_ = window;
                 gadget->pressed = true;
                 DrawButton(*window, *gadget);
-                Present(*window);
             } else if (pressed_ != nullptr && window == pressedWindow_) {
                 HostGadget *released = pressed_;
                 released->pressed = false;
                 pressed_ = nullptr;
                 DrawButton(*window, *released);
-                Present(*window);
                 if (gadget == released)
                     Choose(*window, *released);
             }
@@ -233,93 +553,66 @@ private:
                     Choose(*window, *button);
             break;
         }
-        case SDL_WINDOWEVENT: {
-            HostWindow *window = FindWindow(event.window.windowID);
-            if (window == nullptr)
-                break;
-            if (event.window.event == SDL_WINDOWEVENT_EXPOSED) {
-                Present(*window);
-            } else if (event.window.event == SDL_WINDOWEVENT_MOVED) {
-                window->LeftEdge = WORD((event.window.data1 - display_.x) / scale_);
-                window->TopEdge = WORD((event.window.data2 - display_.y) / scale_);
-            } else if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
-                /* Closing the window asks what its first button asks; a
-                   request closed is answered by its rightmost button. */
-                std::vector<HostGadget *> buttons = ListButtons(*window);
-                if (window == asking_)
-                    answer_ = 0;
-                else if (!buttons.empty())
-                    Choose(*window, *buttons.front());
-            }
+        case SDL_WINDOWEVENT:
+            HandleWindowEvent(event.window);
             break;
-        }
         default:
             break;
         }
     }
 
-    void PresentChanged()
+    void HandleWindowEvent(const SDL_WindowEvent &event)
     {
-        for (HostWindow *window : GetOpenWindows())
-            if (window->dirty)
-                Present(*window);
-    }
-
-    void Present(HostWindow &window)
-    {
-        ShownWindow *shown = static_cast<ShownWindow *>(window.shown);
-        window.dirty = false;
-        if (shown == nullptr || shown->canvas == nullptr)
-            return;
-        Uint32 colours[256] = {};
-        for (int pen = 0; pen < 8; pen++) {
-            const Colour &colour = window.screen->palette[pen];
-            colours[pen] = 0xFF000000u | Uint32(colour.red) << 16 | Uint32(colour.green) << 8 | colour.blue;
-        }
-        SDL_Surface *canvas = shown->canvas;
-        SDL_LockSurface(canvas);
-        for (int y = 0; y < window.Height; y++) {
-            for (int copy = 0; copy < scale_; copy++) {
-                Uint32 *row = reinterpret_cast<Uint32 *>(static_cast<Uint8 *>(canvas->pixels) +
-                                                         size_t(y * scale_ + copy) * canvas->pitch);
-                const UBYTE *pens = window.pixels.data() + size_t(y) * window.Width;
-                for (int x = 0; x < window.Width; x++)
-                    std::fill_n(row + x * scale_, scale_, colours[pens[x]]);
+        for (ShownWindow *shown : windows_) {
+            if (shown->sdl == nullptr || shown->id != event.windowID)
+                continue;
+            HostWindow *window = shown->window;
+            if (event.event == SDL_WINDOWEVENT_EXPOSED ||
+                event.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+                shown->fresh = true;
+            } else if (event.event == SDL_WINDOWEVENT_MOVED && window != nullptr) {
+                window->LeftEdge = WORD((event.data1 - display_.x) / scale_);
+                window->TopEdge = WORD((event.data2 - display_.y) / scale_);
+            } else if (event.event == SDL_WINDOWEVENT_CLOSE && window != nullptr) {
+                /* Closing the window asks what its first button asks; a
+                   request closed is answered by its rightmost button. */
+                std::vector<HostGadget *> buttons = ListButtons(*window);
+                if (window == asking_) {
+                    {
+                        std::lock_guard<std::mutex> wake(wakeLock_);
+                        answer_ = 0;
+                    }
+                    wakeup_.notify_all();
+                } else if (!buttons.empty()) {
+                    Choose(*window, *buttons.front());
+                }
             }
         }
-        SDL_UnlockSurface(canvas);
-        SDL_Surface *surface = SDL_GetWindowSurface(shown->sdl);
-        if (surface != nullptr) {
-            SDL_BlitSurface(canvas, nullptr, surface, nullptr);
-            SDL_UpdateWindowSurface(shown->sdl);
-        }
-        lastPresent_ = GetMilliseconds();
     }
 
-    void Destroy(HostWindow &window)
-    {
-        ShownWindow *shown = static_cast<ShownWindow *>(window.shown);
-        if (shown == nullptr)
-            return;
-        if (pressedWindow_ == &window) {
-            pressed_ = nullptr;
-            pressedWindow_ = nullptr;
-        }
-        SDL_FreeSurface(shown->canvas);
-        SDL_DestroyWindow(shown->sdl);
-        delete shown;
-        window.shown = nullptr;
-    }
-
-    SDL_Rect display_;
+    const SdlLibrary &sdl_;
+    bool x11_;
+    std::thread thread_;
+    bool initialised_ = false;
+    std::atomic<bool> finished_ = false;
+    SDL_Rect display_ = {};
     int scale_ = 1;
-    unsigned long long lastPresent_ = 0;
-    unsigned long long lastRound_ = 0;
-    unsigned long long lastInput_ = 0;
+    std::map<ShownWindow *, Placement> placements_;
+
+    /* Under the model lock. */
+    std::vector<ShownWindow *> windows_;
     HostWindow *asking_ = nullptr;
-    int answer_ = -1;
     HostGadget *pressed_ = nullptr;
     HostWindow *pressedWindow_ = nullptr;
+
+    /* Under wakeLock_; taken after the model lock when both are. */
+    std::mutex wakeLock_;
+    std::condition_variable wakeup_;
+    bool started_ = false;
+    bool stopping_ = false;
+    bool woken_ = false;
+    bool lost_ = false;
+    int answer_ = -1;
 };
 
 }  // namespace
@@ -327,28 +620,22 @@ private:
 Presentation *StartDesktopPresentation()
 {
     bool wayland = std::getenv("WAYLAND_DISPLAY") != nullptr;
-    if (std::getenv("DISPLAY") == nullptr && !wayland)
+    bool x11 = std::getenv("DISPLAY") != nullptr;
+    if (!x11 && !wayland)
+        return nullptr;
+    const SdlLibrary *sdl = LoadSdlLibrary();
+    if (sdl == nullptr)
         return nullptr;
     /* A display reached without a desktop session (a remote X display, a
        virtual one) has no session bus; SDL would have D-Bus start one of its
        own, which outlives the run. A window needs none. */
     setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 0);
-    if (!wayland)
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
-    /* A progress window is no reason to keep the screen saver away. */
-    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    /* A click on Abort counts even when it is the click that activates the
-       window, as it would on the system's own screens. */
-    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
-    /* The pixels go straight to the window; no 3D driver is woken for them. */
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    if (SDL_Init(SDL_INIT_VIDEO) != 0)
-        return nullptr;
-    SDL_Rect display;
-    if (SDL_GetDisplayUsableBounds(0, &display) != 0 && SDL_GetDisplayBounds(0, &display) != 0) {
-        SDL_Quit();
+    /* X11 wherever there is an X display (XWayland included): there the
+       loss of the display is handled. */
+    DesktopPresentation *desktop = new DesktopPresentation(*sdl, x11);
+    if (!desktop->Start()) {
+        delete desktop;
         return nullptr;
     }
-    return new DesktopPresentation(display);
+    return desktop;
 }

@@ -2,36 +2,43 @@
 
 #include <string.h>
 
-/* The length of the well-formed UTF-8 sequence at text that encodes a
-   printable character (not a C1 control, not a surrogate, not overlong), or 0. */
-static size_t MeasurePrintableUtf8(const unsigned char *text, size_t available)
+size_t ReadPrintableCharacter(const char *text, size_t available, unsigned long *codePoint)
 {
-    unsigned char lead = text[0];
+    const unsigned char *bytes = (const unsigned char *)text;
     size_t length;
-    unsigned long codePoint;
+    unsigned long value;
+    if (available == 0)
+        return 0;
+    unsigned char lead = bytes[0];
+    if (lead >= 0x20 && lead < 0x7F) {
+        *codePoint = lead;
+        return 1;
+    }
     if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
-        codePoint = lead & 0x1F;
+        value = lead & 0x1F;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3;
-        codePoint = lead & 0x0F;
+        value = lead & 0x0F;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4;
-        codePoint = lead & 0x07;
+        value = lead & 0x07;
     } else {
         return 0;
     }
     if (length > available)
         return 0;
     for (size_t i = 1; i < length; i++) {
-        if ((text[i] & 0xC0) != 0x80)
+        if ((bytes[i] & 0xC0) != 0x80)
             return 0;
-        codePoint = (codePoint << 6) | (text[i] & 0x3F);
+        value = (value << 6) | (bytes[i] & 0x3F);
     }
+    /* Not overlong, not a C1 control, not a surrogate, within Unicode. */
     static const unsigned long smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (codePoint < smallest[length] || codePoint > 0x10FFFF || codePoint < 0xA0 ||
-        (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+    if (value < smallest[length] || value > 0x10FFFF || value < 0xA0 ||
+        (value >= 0xD800 && value <= 0xDFFF))
         return 0;
+    *codePoint = value;
     return length;
 }
 
@@ -47,7 +54,9 @@ void EscapeText(const char *text, size_t length, char *out, size_t outSize, int 
     for (size_t i = 0; i < count;) {
         char piece[4];
         size_t pieceLength;
-        size_t utf8Length = bytes[i] >= 0x80 ? MeasurePrintableUtf8(bytes + i, count - i) : 0;
+        unsigned long codePoint;
+        size_t utf8Length =
+            bytes[i] >= 0x80 ? ReadPrintableCharacter(text + i, count - i, &codePoint) : 0;
         if (utf8Length > 0) {
             if (used + utf8Length >= outSize)
                 break;

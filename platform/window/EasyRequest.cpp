@@ -1,14 +1,18 @@
 #include "Font.h"
 #include "../system/HostLibraries.h"
 #include "HostModel.h"
+#include "TextLayout.h"
 #include "../presentation/Presentation.h"
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 
 /* EasyRequestArgs: a request window over the reference window, with the
    text and a row of buttons; the presentation shows it and brings back the
-   person's choice. Buttons count 1, 2, ... from the left, the rightmost 0. */
+   person's choice. Buttons count 1, 2, ... from the left, the rightmost 0.
+   The model lock is let go while the person chooses, so that the
+   presentation can show the request and take in the choice. */
 
 namespace {
 
@@ -24,6 +28,11 @@ std::vector<std::string> SplitText(const char *text, char separator)
     return parts;
 }
 
+LONG MeasureWidth(const std::string &text)
+{
+    return LONG(MeasureTextCells(text.data(), text.size())) * FONT_WIDTH;
+}
+
 const LONG margin = 16;
 const LONG buttonSpacing = 16;
 
@@ -32,6 +41,7 @@ const LONG buttonSpacing = 16;
 LONG IntuitionIFace::EasyRequestArgs(struct Window *reference, const struct EasyStruct *easyStruct,
                                      ULONG *, const APTR)
 {
+    std::unique_lock<std::recursive_mutex> guard(GetModelLock());
     RequestText text = {easyStruct->es_Title != nullptr ? easyStruct->es_Title : "Request",
                         easyStruct->es_TextFormat != nullptr ? easyStruct->es_TextFormat : "",
                         SplitText(easyStruct->es_GadgetFormat, '|')};
@@ -42,10 +52,10 @@ LONG IntuitionIFace::EasyRequestArgs(struct Window *reference, const struct Easy
     std::vector<std::string> lines = SplitText(text.body.c_str(), '\n');
     LONG textWidth = 0;
     for (const std::string &line : lines)
-        textWidth = std::max<LONG>(textWidth, LONG(line.size()) * FONT_WIDTH);
+        textWidth = std::max<LONG>(textWidth, MeasureWidth(line));
     LONG buttonHeight = fontHeight + 6, buttonsWidth = 0;
     for (const std::string &label : text.buttons)
-        buttonsWidth += LONG(label.size()) * FONT_WIDTH + 2 * margin;
+        buttonsWidth += MeasureWidth(label) + 2 * margin;
     buttonsWidth += LONG(text.buttons.size() - 1) * buttonSpacing;
     LONG innerWidth = std::max(textWidth, buttonsWidth) + 2 * margin;
     LONG innerHeight = margin / 2 + LONG(lines.size()) * (fontHeight + 2) + margin / 2 +
@@ -83,7 +93,7 @@ LONG IntuitionIFace::EasyRequestArgs(struct Window *reference, const struct Easy
         button->kind = BUTTON_KIND;
         button->label = text.buttons[i];
         button->GadgetID = UWORD(i + 1 == count ? 0 : i + 1);
-        button->Width = WORD(LONG(button->label.size()) * FONT_WIDTH + 2 * margin);
+        button->Width = WORD(MeasureWidth(button->label) + 2 * margin);
         button->Height = WORD(buttonHeight);
         button->TopEdge = WORD(rowTop);
         button->LeftEdge = WORD(count == 1 ? request->BorderLeft + (innerWidth - button->Width) / 2 : x);
@@ -95,7 +105,9 @@ LONG IntuitionIFace::EasyRequestArgs(struct Window *reference, const struct Easy
     }
 
     hostObjects.requestsShown++;
+    guard.unlock();
     UWORD answer = GetPresentation().Ask(*request);
+    guard.lock();
     request->FirstGadget = nullptr;
     DestroyHostWindow(request);
     return answer;

@@ -19,4 +19,16 @@ inline const unsigned char *GetGlyph(unsigned char character)
     return printable ? fontGlyphs[character] : box;
 }
 
+/* The rows of a character's glyph by its code point: the font's own for
+   printable Latin-1, else a replacement mark (a dark diamond holding a light
+   question mark), one cell wide like every other character. */
+inline const unsigned char *GetCharacterGlyph(unsigned long character)
+{
+    static const unsigned char replacement[FONT_ROWS] = {0x18, 0x24, 0x7a, 0xf7,
+                                                         0xe7, 0x7e, 0x24, 0x18};
+    if (character > 0xff || (character >= 0x7f && character < 0xa0) || character < 0x20)
+        return replacement;
+    return fontGlyphs[character];
+}
+
 #endif

@@ -2,7 +2,10 @@
 #include "../host/HostControls.h"
 #include "../system/HostLibraries.h"
 #include "HostModel.h"
+#include "TextLayout.h"
 #include "../presentation/Presentation.h"
+
+#include <mutex>
 
 /* gadtools.library: visual info, the context gadget, bevelled buttons with
    their labels centred inside, and the window's message queue. */
@@ -31,7 +34,7 @@ void DrawButton(HostWindow &window, HostGadget &gadget)
     FillPixels(window, left, top, left, bottom, light, JAM1);
     FillPixels(window, left + 1, bottom, right, bottom, dark, JAM1);
     FillPixels(window, right, top + 1, right, bottom, dark, JAM1);
-    LONG labelWidth = LONG(gadget.label.size()) * FONT_WIDTH;
+    LONG labelWidth = LONG(MeasureTextCells(gadget.label.data(), gadget.label.size())) * FONT_WIDTH;
     hostGraphicsInterface.SetAPen(&rp, pens[gadget.pressed ? FILLTEXTPEN : TEXTPEN]);
     hostGraphicsInterface.SetDrMd(&rp, JAM1);
     hostGraphicsInterface.Move(&rp, left + (gadget.Width - labelWidth) / 2,
@@ -41,6 +44,7 @@ void DrawButton(HostWindow &window, HostGadget &gadget)
 
 APTR GadToolsIFace::GetVisualInfoA(struct Screen *screen, const struct TagItem *)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     if (screen == nullptr || IsHostCallFailing("GetVisualInfo"))
         return nullptr;
     hostObjects.visualInfos++;
@@ -49,6 +53,7 @@ APTR GadToolsIFace::GetVisualInfoA(struct Screen *screen, const struct TagItem *
 
 void GadToolsIFace::FreeVisualInfo(APTR visualInfo)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     if (visualInfo == nullptr)
         return;
     delete static_cast<VisualInfo *>(visualInfo);
@@ -57,6 +62,7 @@ void GadToolsIFace::FreeVisualInfo(APTR visualInfo)
 
 struct Gadget *GadToolsIFace::CreateContext(struct Gadget **list)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     if (IsHostCallFailing("CreateContext"))
         return nullptr;
     HostGadget *context = new HostGadget{};
@@ -70,6 +76,7 @@ struct Gadget *GadToolsIFace::CreateGadgetA(ULONG kind, struct Gadget *previous,
                                             const struct NewGadget *newGadget,
                                             const struct TagItem *)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     /* Like GadTools, a failure earlier in the chain makes every later
        CreateGadget fail too, so that only the end result needs checking. */
     if (previous == nullptr || newGadget == nullptr || kind != BUTTON_KIND ||
@@ -91,6 +98,7 @@ struct Gadget *GadToolsIFace::CreateGadgetA(ULONG kind, struct Gadget *previous,
 
 void GadToolsIFace::FreeGadgets(struct Gadget *list)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     while (list != nullptr) {
         struct Gadget *next = list->NextGadget;
         delete static_cast<HostGadget *>(list);
@@ -101,6 +109,7 @@ void GadToolsIFace::FreeGadgets(struct Gadget *list)
 
 void GadToolsIFace::GT_RefreshWindow(struct Window *window, struct Requester *)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     HostWindow &host = *static_cast<HostWindow *>(window);
     for (HostGadget *button : ListButtons(host))
         DrawButton(host, *button);
@@ -109,6 +118,7 @@ void GadToolsIFace::GT_RefreshWindow(struct Window *window, struct Requester *)
 
 struct IntuiMessage *GadToolsIFace::GT_GetIMsg(struct MsgPort *port)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     HostWindow *window = FindWindowOfPort(port);
     hostObjects.messageLooks++;
     unsigned long abortAt = GetHostControls().abortAt;
@@ -130,6 +140,7 @@ struct IntuiMessage *GadToolsIFace::GT_GetIMsg(struct MsgPort *port)
 
 void GadToolsIFace::GT_ReplyIMsg(struct IntuiMessage *message)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     if (message == nullptr)
         return;
     delete message;
@@ -138,10 +149,12 @@ void GadToolsIFace::GT_ReplyIMsg(struct IntuiMessage *message)
 
 void GadToolsIFace::GT_BeginRefresh(struct Window *)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     hostObjects.refreshesBegun++;
 }
 
 void GadToolsIFace::GT_EndRefresh(struct Window *, LONG)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     hostObjects.refreshesEnded++;
 }

@@ -1,11 +1,15 @@
 #include "Font.h"
 #include "../system/HostLibraries.h"
 #include "HostModel.h"
+#include "TextLayout.h"
 #include "../presentation/Presentation.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <mutex>
+#include <vector>
 
 /* graphics.library on the windows' pixel buffers. Coordinates are those of
    the window, origin at its outer top-left corner; drawing outside the
@@ -85,13 +89,15 @@ void ForgetTextIn(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax
 {
     UWORD height = window.rastPort.TxHeight, baseline = window.rastPort.TxBaseline;
     auto covered = [&](const TextRun &run) {
-        LONG left = run.x, right = run.x + LONG(run.bytes.size()) * FONT_WIDTH - 1;
+        LONG left = run.x, right = run.x + run.width - 1;
         LONG top = run.baseline - baseline, bottom = top + height - 1;
         return left <= xMax && right >= xMin && top <= yMax && bottom >= yMin;
     };
     window.texts.erase(std::remove_if(window.texts.begin(), window.texts.end(), covered),
                        window.texts.end());
 }
+
+using ModelGuard = std::lock_guard<std::recursive_mutex>;
 
 }  // namespace
 
@@ -125,22 +131,26 @@ UBYTE GetPixel(const HostWindow &window, LONG x, LONG y)
 
 void GraphicsIFace::SetAPen(struct RastPort *rp, ULONG pen)
 {
+    ModelGuard guard(GetModelLock());
     rp->FgPen = UBYTE(pen);
 }
 
 void GraphicsIFace::SetDrMd(struct RastPort *rp, ULONG mode)
 {
+    ModelGuard guard(GetModelLock());
     rp->DrawMode = UBYTE(mode);
 }
 
 void GraphicsIFace::Move(struct RastPort *rp, LONG x, LONG y)
 {
+    ModelGuard guard(GetModelLock());
     rp->cp_x = WORD(x);
     rp->cp_y = WORD(y);
 }
 
 void GraphicsIFace::Draw(struct RastPort *rp, LONG x, LONG y)
 {
+    ModelGuard guard(GetModelLock());
     HostWindow &window = *rp->Host;
     LONG x0 = rp->cp_x, y0 = rp->cp_y;
     /* The frames of gauges and buttons are straight lines: drawn as the
@@ -176,67 +186,98 @@ void GraphicsIFace::Draw(struct RastPort *rp, LONG x, LONG y)
 
 void GraphicsIFace::RectFill(struct RastPort *rp, LONG xMin, LONG yMin, LONG xMax, LONG yMax)
 {
+    ModelGuard guard(GetModelLock());
     FillPixels(*rp->Host, xMin, yMin, xMax, yMax, rp->FgPen, rp->DrawMode);
 }
 
 void GraphicsIFace::EraseRect(struct RastPort *rp, LONG xMin, LONG yMin, LONG xMax, LONG yMax)
 {
+    ModelGuard guard(GetModelLock());
     FillPixels(*rp->Host, xMin, yMin, xMax, yMax, 0, JAM1);
 }
 
 void GraphicsIFace::Text(struct RastPort *rp, CONST_STRPTR text, ULONG count)
 {
-    HostWindow &window = *rp->Host;
-    LONG left = rp->cp_x, top = rp->cp_y - rp->TxBaseline;
-    /* Glyphs stand on the baseline: a taller font has its extra rows above. */
-    LONG glyphTop = top + rp->TxHeight - FONT_ROWS;
-    ForgetTextIn(window, left, top, left + LONG(count) * FONT_WIDTH - 1, top + rp->TxHeight - 1);
-    GlyphPens pens = {PenMask(window), UBYTE(rp->FgPen & PenMask(window)),
-                      UBYTE(rp->BgPen & PenMask(window)), rp->DrawMode};
-    for (LONG y = std::max<LONG>(top, 0); y < std::min<LONG>(top + rp->TxHeight, window.Height); y++) {
-        UBYTE *row = window.pixels.data() + size_t(y) * window.Width;
-        LONG glyphRow = y - glyphTop;
-        for (ULONG i = 0; i < count; i++) {
-            LONG x = left + LONG(i) * FONT_WIDTH;
-            if (x + FONT_WIDTH <= 0 || x >= window.Width)
-                continue;
-            unsigned char bits = glyphRow >= 0 && glyphRow < FONT_ROWS
-                                     ? GetGlyph(static_cast<unsigned char>(text[i]))[glyphRow]
-                                     : 0;
-            if (x >= 0 && x + FONT_WIDTH <= window.Width)
-                DrawGlyphRow(row + x, bits, pens);
-            else
-                for (LONG column = 0; column < FONT_WIDTH; column++)
-                    if (x + column >= 0 && x + column < window.Width)
-                        DrawGlyphPixel(row[x + column], bits & (0x80u >> column), pens);
+    {
+        ModelGuard guard(GetModelLock());
+        HostWindow &window = *rp->Host;
+        /* The glyph of each cell; room on the stack for the usual texts,
+           which are a gauge's label or a line of the window's width. */
+        const unsigned char *stackGlyphs[256];
+        std::vector<const unsigned char *> heapGlyphs;
+        const unsigned char **glyphs = stackGlyphs;
+        ULONG cells = MeasureTextCells(text, count);
+        if (cells > std::size(stackGlyphs)) {
+            heapGlyphs.resize(cells);
+            glyphs = heapGlyphs.data();
         }
+        for (ULONG i = 0, cell = 0; i < count;) {
+            unsigned char byte = static_cast<unsigned char>(text[i]);
+            if (byte >= 0x20 && byte < 0x7F) {
+                glyphs[cell++] = fontGlyphs[byte];
+                i++;
+                continue;
+            }
+            TextPiece piece = ReadTextPiece(text + i, count - i);
+            for (unsigned shown = 0; shown < piece.cells; shown++)
+                glyphs[cell++] = GetCharacterGlyph(piece.shown[shown]);
+            i += ULONG(piece.length);
+        }
+        LONG width = LONG(cells) * FONT_WIDTH;
+        LONG left = rp->cp_x, top = rp->cp_y - rp->TxBaseline;
+        /* Glyphs stand on the baseline: a taller font has its extra rows above. */
+        LONG glyphTop = top + rp->TxHeight - FONT_ROWS;
+        ForgetTextIn(window, left, top, left + width - 1, top + rp->TxHeight - 1);
+        GlyphPens pens = {PenMask(window), UBYTE(rp->FgPen & PenMask(window)),
+                          UBYTE(rp->BgPen & PenMask(window)), rp->DrawMode};
+        LONG bottom = std::min<LONG>(top + rp->TxHeight, window.Height);
+        for (LONG y = std::max<LONG>(top, 0); y < bottom; y++) {
+            UBYTE *row = window.pixels.data() + size_t(y) * window.Width;
+            LONG glyphRow = y - glyphTop;
+            for (ULONG i = 0; i < cells; i++) {
+                LONG x = left + LONG(i) * FONT_WIDTH;
+                if (x + FONT_WIDTH <= 0 || x >= window.Width)
+                    continue;
+                unsigned char bits =
+                    glyphRow >= 0 && glyphRow < FONT_ROWS ? glyphs[i][glyphRow] : 0;
+                if (x >= 0 && x + FONT_WIDTH <= window.Width)
+                    DrawGlyphRow(row + x, bits, pens);
+                else
+                    for (LONG column = 0; column < FONT_WIDTH; column++)
+                        if (x + column >= 0 && x + column < window.Width)
+                            DrawGlyphPixel(row[x + column], bits & (0x80u >> column), pens);
+            }
+        }
+        if (count > 0)
+            window.texts.push_back({rp->cp_x, rp->cp_y, std::string(text, count), width});
+        window.dirty = true;
+        rp->cp_x = WORD(rp->cp_x + width);
     }
-    if (count > 0)
-        window.texts.push_back({rp->cp_x, rp->cp_y, std::string(text, count)});
-    window.dirty = true;
-    rp->cp_x = WORD(rp->cp_x + LONG(count) * FONT_WIDTH);
     /* A text is what completes a change that a person reads (a message, a
        gauge's label): the moment to let the presentation show it. */
     GetPresentation().Drawn();
 }
 
-/* A fixed-width font: as many whole characters as fit the width limit, the
-   same whichever end they are taken from. */
+/* As many whole characters as fit the width limit, from the chosen end; an
+   escaped byte counts as the four cells it is drawn in. The count and the
+   result are in bytes, as the text is. */
 ULONG GraphicsIFace::TextFit(struct RastPort *rp, CONST_STRPTR text, ULONG count,
                              struct TextExtent *extent, const struct TextExtent *, LONG direction,
                              ULONG widthLimit, ULONG heightLimit)
 {
-    ULONG fitting = rp->TxHeight <= heightLimit ? std::min<ULONG>(count, widthLimit / FONT_WIDTH) : 0;
-    if (count > 0) {
-        const char *first = direction < 0 ? text - (count - 1) : text;
-        rp->Host->laidOutText.assign(first, count);
-    } else {
-        rp->Host->laidOutText.clear();
+    ModelGuard guard(GetModelLock());
+    const char *first = direction < 0 && count > 0 ? text - (count - 1) : text;
+    ULONG fitting = 0, cells = 0;
+    if (rp->TxHeight <= heightLimit) {
+        fitting = ULONG(FitTextBytes(first, count, direction < 0, widthLimit / FONT_WIDTH));
+        cells = direction < 0 ? MeasureTextCells(first + (count - fitting), fitting)
+                              : MeasureTextCells(first, fitting);
     }
+    rp->Host->laidOutText.assign(first, count);
     if (extent != nullptr) {
-        extent->te_Width = UWORD(fitting * FONT_WIDTH);
+        extent->te_Width = UWORD(cells * FONT_WIDTH);
         extent->te_Height = rp->TxHeight;
-        extent->te_Extent = {0, WORD(-rp->TxBaseline), WORD(fitting * FONT_WIDTH - 1),
+        extent->te_Extent = {0, WORD(-rp->TxBaseline), WORD(cells * FONT_WIDTH - 1),
                              WORD(rp->TxHeight - 1 - rp->TxBaseline)};
     }
     return fitting;

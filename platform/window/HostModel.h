@@ -29,11 +29,13 @@ struct HostScreen : Screen {
 };
 
 /* Text drawn into a window and still visible: the presentations that show
-   a window as text read it. */
+   a window as text read it. bytes holds whole characters (UTF-8 where the
+   text is); width is the pixels they took. */
 struct TextRun {
     WORD x;
     WORD baseline;
     std::string bytes;
+    LONG width;
 };
 
 struct HostGadget : Gadget {

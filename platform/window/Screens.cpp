@@ -3,6 +3,7 @@
 #include "../presentation/Presentation.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "Font.h"
 
@@ -88,6 +89,7 @@ HostScreen *FindPublicScreen(const char *name)
 
 struct Screen *IntuitionIFace::LockPubScreen(CONST_STRPTR name)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     if (IsHostCallFailing("LockPubScreen"))
         return nullptr;
     HostScreen *screen = FindPublicScreen(name);
@@ -100,6 +102,7 @@ struct Screen *IntuitionIFace::LockPubScreen(CONST_STRPTR name)
 
 void IntuitionIFace::UnlockPubScreen(CONST_STRPTR, struct Screen *screen)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     if (screen == nullptr)
         return;
     static_cast<HostScreen *>(screen)->locks--;
@@ -108,6 +111,7 @@ void IntuitionIFace::UnlockPubScreen(CONST_STRPTR, struct Screen *screen)
 
 struct DrawInfo *IntuitionIFace::GetScreenDrawInfo(struct Screen *screen)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     if (screen == nullptr || IsHostCallFailing("GetScreenDrawInfo"))
         return nullptr;
     hostObjects.drawInfos++;
@@ -116,6 +120,7 @@ struct DrawInfo *IntuitionIFace::GetScreenDrawInfo(struct Screen *screen)
 
 void IntuitionIFace::FreeScreenDrawInfo(struct Screen *, struct DrawInfo *drawInfo)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     if (drawInfo != nullptr)
         hostObjects.drawInfos--;
 }

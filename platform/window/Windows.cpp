@@ -2,9 +2,11 @@
 #include "../host/HostControls.h"
 #include "../system/HostLibraries.h"
 #include "HostModel.h"
+#include "TextLayout.h"
 #include "../presentation/Presentation.h"
 
 #include <algorithm>
+#include <mutex>
 
 /* Intuition's windows: a frame with a title bar around the inner area, a
    RastPort over the whole window, and a message port for its IDCMP. */
@@ -31,8 +33,9 @@ void DrawWindowFrame(HostWindow &window)
     FillPixels(window, 1, barBottom + 1, right - 1, barBottom + 1, UBYTE(pens[SHADOWPEN]), JAM1);
     struct RastPort rp = window.rastPort;
     LONG textTop = 1 + (barBottom - rp.TxHeight) / 2;
-    size_t fitting = size_t(std::max<LONG>(0, (window.Width - 2 * window.BorderLeft) / FONT_WIDTH));
-    std::string title = window.title.substr(0, fitting);
+    ULONG cells = ULONG(std::max<LONG>(0, (window.Width - 2 * window.BorderLeft) / FONT_WIDTH));
+    const std::string &whole = window.title;
+    std::string title = whole.substr(0, FitTextBytes(whole.data(), whole.size(), false, cells));
     hostGraphicsInterface.SetAPen(&rp, pens[FILLTEXTPEN]);
     hostGraphicsInterface.SetDrMd(&rp, JAM1);
     hostGraphicsInterface.Move(&rp, window.BorderLeft + 2, textTop + rp.TxBaseline);
@@ -151,6 +154,7 @@ HostGadget *FindGadgetAt(HostWindow &window, LONG x, LONG y)
 
 struct Window *IntuitionIFace::OpenWindowTagList(const struct NewWindow *, const struct TagItem *tags)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     LONG left = 0, top = 0, innerWidth = 200, innerHeight = 100;
     ULONG idcmp = 0, flags = 0;
     const char *title = nullptr;
@@ -200,6 +204,7 @@ struct Window *IntuitionIFace::OpenWindowTagList(const struct NewWindow *, const
 
 void IntuitionIFace::CloseWindow(struct Window *window)
 {
+    std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     if (window == nullptr)
         return;
     HostWindow *host = static_cast<HostWindow *>(window);

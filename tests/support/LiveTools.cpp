@@ -94,6 +94,21 @@ VirtualDisplay::VirtualDisplay()
         name_.clear();
 }
 
+void VirtualDisplay::Kill()
+{
+    if (server_ > 0) {
+        kill(server_, SIGKILL);
+        waitpid(server_, nullptr, 0);
+        server_ = -1;
+    }
+}
+
+void VirtualDisplay::Signal(int number)
+{
+    if (server_ > 0)
+        kill(server_, number);
+}
+
 VirtualDisplay::~VirtualDisplay()
 {
     if (server_ > 0) {

@@ -31,6 +31,11 @@ public:
     bool IsRunning() const { return !name_.empty(); }
     /* ":N", for DISPLAY. */
     const std::string &Name() const { return name_; }
+    /* Ends the server at once, as when a display goes away. */
+    void Kill();
+    /* Sends the server a signal: SIGSTOP makes a display that stops
+       answering, SIGCONT brings it back. */
+    void Signal(int number);
 
 private:
     pid_t server_ = -1;

@@ -18,4 +18,9 @@
    bytes with its terminating NUL. */
 void EscapeText(const char *text, size_t length, char *out, size_t outSize, int backslash);
 
+/* The printable character at the start of text, reading at most available
+   bytes: its length (1 for printable ASCII, 2 to 4 for well-formed UTF-8),
+   with its code point in *codePoint; 0 for a byte that EscapeText escapes. */
+size_t ReadPrintableCharacter(const char *text, size_t available, unsigned long *codePoint);
+
 #endif

@@ -1,0 +1,277 @@
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <dlfcn.h>
+#include <link.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "../progress/ProgressWindow.h"
+#include "../progress/progress.h"
+#include "support/Archives.h"
+#include "support/Files.h"
+#include "support/LiveTools.h"
+#include "support/ModelWindow.h"
+#include "support/PipedArchive.h"
+#include "support/Program.h"
+#include "support/TempDir.h"
+#include "support/XClient.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/* Velorin on a display of its own while it waits in the middle of a long
+   read: the sizing pass of one large file whose archive arrives through a
+   pipe that stops after its first megabyte until the test releases it. What
+   the display shows is compared with the pixels of the same window drawn
+   by the model in this process. */
+class DesktopDuringLongRead : public ModelWindowTest {
+protected:
+    void SetUp() override
+    {
+        ModelWindowTest::SetUp();
+        for (const char *tool : {"Xvfb", "xdotool", "timeout"}) {
+            if (!FindTool(tool).empty())
+                continue;
+            if (AreLiveTestsRequired())
+                FAIL() << tool << " is not installed";
+            GTEST_SKIP() << tool << " is not installed";
+        }
+        display_ = std::make_unique<VirtualDisplay>();
+        ASSERT_TRUE(display_->IsRunning()) << "Xvfb did not start";
+        client_ = std::make_unique<XClient>(display_->Name());
+        ASSERT_TRUE(client_->IsOpen());
+        ASSERT_EQ(mkdir((dir_ / "out").c_str(), 0777), 0);
+        WriteArchive(dir_ / "pkg.gz", StreamBuilder().File("big.bin", data_).Bytes(), 0);
+        archive_ =
+            std::make_unique<PipedArchive>(dir_ / "pipe.gz", ReadFile(dir_ / "pkg.gz"), 1000000);
+        /* The same window in the model, on a screen of the display's size. */
+        UseScreen(1024, 768);
+        OpenProgressWindow();
+        UpdateMessage("Preparing big.bin", 0);
+    }
+
+    void TearDown() override
+    {
+        velorin_.reset();
+        archive_.reset();
+        ModelWindowTest::TearDown();
+    }
+
+    /* Starts velorin, chosen its presentation as for a person, and waits for
+       its window; the window's X id. */
+    unsigned long Start()
+    {
+        RunOptions options;
+        options.environment["DISPLAY"] = display_->Name();
+        options.environment["VELORIN_HOST_PRESENTATION"] = "";
+        velorin_ = std::make_unique<BackgroundVelorin>(
+            std::vector<std::string>{"-archive", dir_ / "pipe.gz", "-dest", dir_ / "out"}, options);
+        archive_->Feed(velorin_->Pid());
+        std::string id;
+        for (int i = 0; i < 300 && id.empty(); i++) {
+            id = Xdotool({"search", "--onlyvisible", "--name", "^Unpacking\\.\\.\\.$"});
+            id = id.substr(0, id.find('\n'));
+            if (id.empty())
+                usleep(100000);
+        }
+        EXPECT_FALSE(id.empty()) << "no window titled Unpacking...";
+        return id.empty() ? 0 : std::stoul(id);
+    }
+
+    std::string Xdotool(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"timeout", "30", "xdotool"});
+        return RunTool(args, {{"DISPLAY", display_->Name()}});
+    }
+
+    /* Waits until the display shows the model's window where the model
+       placed it; the number of pixels that still differ. */
+    size_t WaitForModelOnScreen()
+    {
+        const HostWindow &model = Model();
+        std::vector<uint32_t> expected;
+        for (UBYTE pen : model.pixels) {
+            const Colour &colour = model.screen->palette[pen];
+            expected.push_back(uint32_t(colour.red) << 16 | uint32_t(colour.green) << 8 |
+                               colour.blue);
+        }
+        size_t differing = expected.size();
+        for (auto deadline = Clock::now() + std::chrono::seconds(20); Clock::now() < deadline;) {
+            std::vector<uint32_t> shown =
+                client_->Grab(model.LeftEdge, model.TopEdge, model.Width, model.Height);
+            differing = 0;
+            for (size_t i = 0; i < expected.size(); i++)
+                differing += i >= shown.size() || shown[i] != expected[i];
+            if (differing == 0)
+                break;
+            usleep(20000);
+        }
+        return differing;
+    }
+
+    /* Loses the window by the given means while velorin waits in its read;
+       the run must then go on to its end without it. */
+    void ExpectRunToGoOnAfter(const std::function<void(unsigned long)> &loseWindow,
+                              const std::string &reported)
+    {
+        unsigned long id = Start();
+        ASSERT_EQ(WaitForModelOnScreen(), 0u);
+        loseWindow(id);
+        archive_->Release();
+        RunResult result = velorin_->Finish(120);
+        EXPECT_EQ(result.exitCode, 1) << "every file unpacked; " << result.err;
+        EXPECT_NE(result.err.find(reported), std::string::npos) << result.err;
+        EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
+    }
+
+    TempDir dir_;
+    std::string data_ = MakeData(4000000, 11);
+    std::unique_ptr<VirtualDisplay> display_;
+    std::unique_ptr<XClient> client_;
+    std::unique_ptr<PipedArchive> archive_;
+    std::unique_ptr<BackgroundVelorin> velorin_;
+};
+
+TEST_F(DesktopDuringLongRead, WindowIsShownAnswersPingsAndShowsAPressAtOnce)
+{
+    unsigned long id = Start();
+    EXPECT_EQ(WaitForModelOnScreen(), 0u) << "message line and both gauges as the model drew them";
+    EXPECT_TRUE(client_->Ping(id, 1000))
+        << "a ping from the window manager answered within a second";
+
+    /* Hidden and shown again, as when uncovered: drawn again. */
+    Xdotool({"windowunmap", "--sync", std::to_string(id)});
+    Xdotool({"windowmap", "--sync", std::to_string(id)});
+    EXPECT_EQ(WaitForModelOnScreen(), 0u) << "drawn again after an expose";
+
+    /* Pressed: drawn pressed at once, though the program is still reading. */
+    HostWindow &model = Model();
+    HostGadget *abort = ListButtons(model).at(0);
+    long buttonX = model.LeftEdge + abort->LeftEdge + abort->Width / 2;
+    long buttonY = model.TopEdge + abort->TopEdge + abort->Height / 2;
+    Xdotool({"mousemove", std::to_string(buttonX), std::to_string(buttonY), "mousedown", "1"});
+    abort->pressed = true;
+    DrawButton(model, *abort);
+    EXPECT_EQ(WaitForModelOnScreen(), 0u) << "the Abort button shown pressed";
+
+    /* Let go away from the button: no press after all, and no request. */
+    Xdotool({"mousemove", std::to_string(buttonX), std::to_string(model.TopEdge + 2), "mouseup",
+             "1"});
+    abort->pressed = false;
+    DrawButton(model, *abort);
+    EXPECT_EQ(WaitForModelOnScreen(), 0u);
+
+    archive_->Release();
+    RunResult result = velorin_->Finish(120);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
+}
+
+TEST_F(DesktopDuringLongRead, WindowKilledTheRunGoesOnToItsEnd)
+{
+    ExpectRunToGoOnAfter([&](unsigned long id) { Xdotool({"windowkill", std::to_string(id)}); },
+                         "Lost the connection to the display");
+}
+
+TEST_F(DesktopDuringLongRead, DisplayGoneTheRunGoesOnToItsEnd)
+{
+    ExpectRunToGoOnAfter(
+        [&](unsigned long) {
+            client_.reset(); /* the test's own connection would end the test */
+            display_->Kill();
+        },
+        "Lost the connection to the display");
+}
+
+TEST_F(DesktopDuringLongRead, WindowDestroyedByAnotherProgramTheRunGoesOnToItsEnd)
+{
+    ExpectRunToGoOnAfter([&](unsigned long id) { Xdotool({"windowclose", std::to_string(id)}); },
+                         "The window was destroyed from outside");
+}
+
+TEST_F(DesktopDuringLongRead, DisplayGoneWhileAskingTheRunGoesOnAsNotConfirmed)
+{
+    Start();
+    ASSERT_EQ(WaitForModelOnScreen(), 0u);
+    HostWindow &model = Model();
+    HostGadget *abort = ListButtons(model).at(0);
+    Xdotool({"mousemove", std::to_string(model.LeftEdge + abort->LeftEdge + abort->Width / 2),
+             std::to_string(model.TopEdge + abort->TopEdge + abort->Height / 2), "click", "1"});
+    archive_->Release();
+    std::string request;
+    for (int i = 0; i < 300 && request.empty(); i++) {
+        request = Xdotool({"search", "--onlyvisible", "--name", "^Abort Operation$"});
+        if (request.empty())
+            usleep(100000);
+    }
+    ASSERT_FALSE(request.empty()) << "the request at the next progress update";
+    client_.reset();
+    display_->Kill();
+    RunResult result = velorin_->Finish(120);
+    EXPECT_EQ(result.exitCode, 1) << "nobody confirmed the abort; " << result.err;
+    EXPECT_NE(result.err.find("Lost the connection to the display"), std::string::npos)
+        << result.err;
+    EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
+}
+
+TEST_F(DesktopDuringLongRead, DisplayStopsAnsweringTheRunStillEnds)
+{
+    Start();
+    ASSERT_EQ(WaitForModelOnScreen(), 0u);
+    display_->Signal(SIGSTOP);
+    archive_->Release();
+    RunResult result = velorin_->Finish(60);
+    display_->Signal(SIGCONT);
+    EXPECT_EQ(result.exitCode, 1) << "ended without waiting for the display; " << result.err;
+    EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
+}
+
+/* Where SDL2 is installed, the path it loads from. */
+std::string FindSdlLibrary()
+{
+    void *handle = dlopen("libSDL2-2.0.so.0", RTLD_LAZY | RTLD_LOCAL);
+    if (handle == nullptr)
+        return "";
+    struct link_map *map = nullptr;
+    std::string path;
+    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr)
+        path = map->l_name;
+    dlclose(handle);
+    return path;
+}
+
+/* With a display there, but no SDL2 to reach it with (hidden by an empty
+   file mounted over it, in a mount namespace of the run's own), velorin
+   unpacks as it does where there is no display. */
+TEST(DesktopWithoutSdl, UnpacksAsWithoutADisplay)
+{
+    std::string library = FindSdlLibrary();
+    bool able = geteuid() == 0 && !FindTool("unshare").empty() && !FindTool("Xvfb").empty();
+    if (!able || library.empty())
+        GTEST_SKIP() << "needs root, unshare, Xvfb and SDL2 installed";
+    VirtualDisplay display;
+    ASSERT_TRUE(display.IsRunning());
+    TempDir dir;
+    std::string data = MakeData(200000, 5);
+    WriteArchive(dir / "pkg.gz", StreamBuilder().Directory("d").File("d/f", data).Bytes());
+    RunOptions options;
+    options.environment["DISPLAY"] = display.Name();
+    options.environment["VELORIN_HOST_PRESENTATION"] = "";
+    AddVelorinControls(options, dir / "balance");
+    RunResult result = RunProgram(
+        FindTool("unshare"),
+        {"-m", "sh", "-c", "mount --bind /dev/null \"$0\" && exec \"$@\"", library, VELORIN_BINARY,
+         "-archive", dir / "pkg.gz", "-dest", dir.Path()},
+        options);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_TRUE(ReadFile(dir / "d/f") == data);
+    ExpectBalanced(ReadFile(dir / "balance"));
+}
+
+}  // namespace

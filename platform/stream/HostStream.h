@@ -33,8 +33,12 @@ constexpr unsigned STREAM_INPUT_SIZE = 131072;
 /* The two inflaters, on zlib's inflate and on ISA-L's isal_inflate, with the
    same gzip framing; each takes the descriptor over. inputSize is how much
    of the file is read at a time (tests vary it to move the seams). The
-   ISA-L one exists only in builds that have the library. */
+   ISA-L one exists only in builds made with its headers, and gives null
+   where the library is not installed. */
 HostStream *StartZlibInflater(int descriptor, unsigned inputSize = STREAM_INPUT_SIZE);
 HostStream *StartIsalInflater(int descriptor, unsigned inputSize = STREAM_INPUT_SIZE);
+
+/* Whether ISA-L's library is installed here. */
+bool IsIsalAvailable();
 
 #endif

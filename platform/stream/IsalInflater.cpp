@@ -3,9 +3,10 @@
 #include <cstring>
 #include <memory>
 
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
 #include <stream/gzip.h>
+#include <unistd.h>
+
+#include "IsalLibrary.h"
 
 /* The inflater on ISA-L's isal_inflate, several times faster than zlib's on
    this kind of data. ISA-L decodes the raw deflate data and keeps its
@@ -42,10 +43,10 @@ const char *DescribeIsalError(int result)
 
 class IsalInflater final : public GzipReader {
 public:
-    IsalInflater(int descriptor, unsigned inputSize)
-        : GzipReader(descriptor, inputSize), state_(new inflate_state)
+    IsalInflater(const IsalLibrary &isal, int descriptor, unsigned inputSize)
+        : GzipReader(descriptor, inputSize), isal_(isal), state_(new inflate_state)
     {
-        isal_inflate_init(state_.get());
+        isal_.isal_inflate_init(state_.get());
     }
 
 protected:
@@ -57,7 +58,7 @@ protected:
         if (part_ == Part::Header) {
             if (!ReadHeader())
                 return Step::Failed;
-            isal_inflate_reset(state_.get());
+            isal_.isal_inflate_reset(state_.get());
             state_->crc_flag = ISAL_GZIP_NO_HDR;
             part_ = Part::Data;
         }
@@ -76,7 +77,7 @@ private:
         state.avail_in = available_;
         state.next_out = out;
         state.avail_out = length;
-        int result = isal_inflate(&state);
+        int result = isal_.isal_inflate(&state);
         *produced = length - state.avail_out;
         bool progress = *produced != 0 || state.avail_in != available_;
         next_ = state.next_in;
@@ -140,7 +141,7 @@ private:
     {
         if (!TakeInput(into, count))
             return false;
-        headerCrc_ = crc32_gzip_refl(headerCrc_, into, count);
+        headerCrc_ = isal_.crc32_gzip_refl(headerCrc_, into, count);
         return true;
     }
 
@@ -162,7 +163,7 @@ private:
             } else if (count < piece) {
                 piece = count;
             }
-            headerCrc_ = crc32_gzip_refl(headerCrc_, next_, piece);
+            headerCrc_ = isal_.crc32_gzip_refl(headerCrc_, next_, piece);
             bool done = untilNul ? next_[piece - 1] == 0 : (count -= piece) == 0;
             next_ += piece;
             available_ -= piece;
@@ -211,6 +212,7 @@ private:
         return true;
     }
 
+    const IsalLibrary &isal_;
     std::unique_ptr<inflate_state> state_;
     Part part_ = Part::Header;
     uint32_t headerCrc_ = 0;
@@ -220,5 +222,10 @@ private:
 
 HostStream *StartIsalInflater(int descriptor, unsigned inputSize)
 {
-    return new IsalInflater(descriptor, inputSize);
+    const IsalLibrary *isal = LoadIsalLibrary();
+    if (isal == nullptr) {
+        close(descriptor);
+        return nullptr;
+    }
+    return new IsalInflater(*isal, descriptor, inputSize);
 }

@@ -5,12 +5,14 @@
 
 #include <cerrno>
 
-/* Each build reads with one inflater, chosen when it is configured: ISA-L's
-   where the library exists, zlib's elsewhere. */
+/* A build configured for ISA-L reads with it wherever the library is
+   installed, and with zlib where it is not; another build reads with zlib. */
 #if VELORIN_INFLATE_ISAL
 HostStream *StartInflater(int descriptor)
 {
-    return StartIsalInflater(descriptor);
+    if (IsIsalAvailable())
+        return StartIsalInflater(descriptor);
+    return StartZlibInflater(descriptor);
 }
 #else
 HostStream *StartInflater(int descriptor)

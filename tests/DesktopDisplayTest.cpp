@@ -1,4 +1,5 @@
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -6,6 +7,7 @@
 #include <dlfcn.h>
 #include <link.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,9 +16,9 @@
 #include "../progress/progress.h"
 #include "support/Archives.h"
 #include "support/Files.h"
+#include "support/HeldOutputFile.h"
 #include "support/LiveTools.h"
 #include "support/ModelWindow.h"
-#include "support/PipedArchive.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 #include "support/XClient.h"
@@ -25,12 +27,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-/* Velorin on a display of its own while it waits in the middle of a long
-   read: the sizing pass of one large file whose archive arrives through a
-   pipe that stops after its first megabyte until the test releases it. What
-   the display shows is compared with the pixels of the same window drawn
-   by the model in this process. */
-class DesktopDuringLongRead : public ModelWindowTest {
+/* Velorin on a display of its own while its program is busy in one long
+   call. What the display shows is compared with the pixels of the same
+   window drawn by the model in this process. */
+class DesktopDuringLongCall : public ModelWindowTest {
 protected:
     void SetUp() override
     {
@@ -47,32 +47,31 @@ protected:
         client_ = std::make_unique<XClient>(display_->Name());
         ASSERT_TRUE(client_->IsOpen());
         ASSERT_EQ(mkdir((dir_ / "out").c_str(), 0777), 0);
-        WriteArchive(dir_ / "pkg.gz", StreamBuilder().File("big.bin", data_).Bytes(), 0);
-        archive_ =
-            std::make_unique<PipedArchive>(dir_ / "pipe.gz", ReadFile(dir_ / "pkg.gz"), 1000000);
         /* The same window in the model, on a screen of the display's size. */
         UseScreen(1024, 768);
         OpenProgressWindow();
-        UpdateMessage("Preparing big.bin", 0);
     }
 
     void TearDown() override
     {
         velorin_.reset();
-        archive_.reset();
         ModelWindowTest::TearDown();
     }
 
-    /* Starts velorin, chosen its presentation as for a person, and waits for
-       its window; the window's X id. */
-    unsigned long Start()
+    /* Starts velorin on pkg.gz, its presentation chosen as for a person. */
+    void Launch()
     {
         RunOptions options;
         options.environment["DISPLAY"] = display_->Name();
         options.environment["VELORIN_HOST_PRESENTATION"] = "";
         velorin_ = std::make_unique<BackgroundVelorin>(
-            std::vector<std::string>{"-archive", dir_ / "pipe.gz", "-dest", dir_ / "out"}, options);
-        archive_->Feed(velorin_->Pid());
+            std::vector<std::string>{"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"}, options);
+    }
+
+    /* Launches velorin and waits for its window; the window's X id. */
+    unsigned long Start()
+    {
+        Launch();
         std::string id;
         for (int i = 0; i < 300 && id.empty(); i++) {
             id = Xdotool({"search", "--onlyvisible", "--name", "^Unpacking\\.\\.\\.$"});
@@ -115,32 +114,83 @@ protected:
         return differing;
     }
 
-    /* Loses the window by the given means while velorin waits in its read;
-       the run must then go on to its end without it. */
+    TempDir dir_;
+    std::unique_ptr<VirtualDisplay> display_;
+    std::unique_ptr<XClient> client_;
+    std::unique_ptr<BackgroundVelorin> velorin_;
+};
+
+/* The sizing pass of one file of 4 GiB less a byte, all zeros: seconds of
+   reading without a single progress update, shown only by the window's own
+   thread. A directory holds the file's place in the destination, so the
+   writing pass fails at its first opening and the run ends by itself. */
+TEST_F(DesktopDuringLongCall, WindowIsShownWhileOneLargeFileIsSized)
+{
+    WriteArchiveOfZeros(dir_ / "pkg.gz", "big.bin", UINT32_MAX);
+    ASSERT_EQ(mkdir((dir_ / "out/big.bin").c_str(), 0777), 0);
+    UpdateMessage("Preparing big.bin", 0);
+    /* The screen is watched from the start: the pass lasts a second or two. */
+    Launch();
+    EXPECT_EQ(WaitForModelOnScreen(), 0u) << "message line and both gauges as the model drew them";
+    RunResult result = velorin_->Finish(600);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "Unable to create file big.bin: Is a directory\n");
+}
+
+/* Velorin held in its writing pass, in the opening of the one file it
+   writes: that file is already in the destination, under a lease that the
+   test gives up when it is done. Nothing has been written yet, so both
+   gauges are still empty. */
+class DesktopWhileOpeningAFile : public DesktopDuringLongCall {
+protected:
+    void SetUp() override
+    {
+        DesktopDuringLongCall::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        WriteArchive(dir_ / "pkg.gz", StreamBuilder().File("big.bin", data_).Bytes());
+        held_ = std::make_unique<HeldOutputFile>(dir_ / "out/big.bin", "an earlier version");
+        UpdateMessage("big.bin", 0);
+    }
+
+    void TearDown() override
+    {
+        velorin_.reset();
+        held_.reset();
+        DesktopDuringLongCall::TearDown();
+    }
+
+    /* Starts velorin and waits until it waits in that opening; the
+       window's X id. */
+    unsigned long StartHeld()
+    {
+        unsigned long id = Start();
+        EXPECT_TRUE(held_->WaitUntilWanted()) << "velorin never opened big.bin";
+        return id;
+    }
+
+    /* Loses the window by the given means while velorin waits in its
+       opening; the run must then go on to its end without it. */
     void ExpectRunToGoOnAfter(const std::function<void(unsigned long)> &loseWindow,
                               const std::string &reported)
     {
-        unsigned long id = Start();
+        unsigned long id = StartHeld();
         ASSERT_EQ(WaitForModelOnScreen(), 0u);
         loseWindow(id);
-        archive_->Release();
+        held_->Release();
         RunResult result = velorin_->Finish(120);
         EXPECT_EQ(result.exitCode, 1) << "every file unpacked; " << result.err;
         EXPECT_NE(result.err.find(reported), std::string::npos) << result.err;
         EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
     }
 
-    TempDir dir_;
     std::string data_ = MakeData(4000000, 11);
-    std::unique_ptr<VirtualDisplay> display_;
-    std::unique_ptr<XClient> client_;
-    std::unique_ptr<PipedArchive> archive_;
-    std::unique_ptr<BackgroundVelorin> velorin_;
+    std::unique_ptr<HeldOutputFile> held_;
 };
 
-TEST_F(DesktopDuringLongRead, WindowIsShownAnswersPingsAndShowsAPressAtOnce)
+TEST_F(DesktopWhileOpeningAFile, WindowIsShownAnswersPingsAndShowsAPressAtOnce)
 {
-    unsigned long id = Start();
+    unsigned long id = StartHeld();
     EXPECT_EQ(WaitForModelOnScreen(), 0u) << "message line and both gauges as the model drew them";
     EXPECT_TRUE(client_->Ping(id, 1000))
         << "a ping from the window manager answered within a second";
@@ -167,19 +217,19 @@ TEST_F(DesktopDuringLongRead, WindowIsShownAnswersPingsAndShowsAPressAtOnce)
     DrawButton(model, *abort);
     EXPECT_EQ(WaitForModelOnScreen(), 0u);
 
-    archive_->Release();
+    held_->Release();
     RunResult result = velorin_->Finish(120);
     EXPECT_EQ(result.exitCode, 1) << result.err;
     EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
 }
 
-TEST_F(DesktopDuringLongRead, WindowKilledTheRunGoesOnToItsEnd)
+TEST_F(DesktopWhileOpeningAFile, WindowKilledTheRunGoesOnToItsEnd)
 {
     ExpectRunToGoOnAfter([&](unsigned long id) { Xdotool({"windowkill", std::to_string(id)}); },
                          "Lost the connection to the display");
 }
 
-TEST_F(DesktopDuringLongRead, DisplayGoneTheRunGoesOnToItsEnd)
+TEST_F(DesktopWhileOpeningAFile, DisplayGoneTheRunGoesOnToItsEnd)
 {
     ExpectRunToGoOnAfter(
         [&](unsigned long) {
@@ -189,21 +239,21 @@ TEST_F(DesktopDuringLongRead, DisplayGoneTheRunGoesOnToItsEnd)
         "Lost the connection to the display");
 }
 
-TEST_F(DesktopDuringLongRead, WindowDestroyedByAnotherProgramTheRunGoesOnToItsEnd)
+TEST_F(DesktopWhileOpeningAFile, WindowDestroyedByAnotherProgramTheRunGoesOnToItsEnd)
 {
     ExpectRunToGoOnAfter([&](unsigned long id) { Xdotool({"windowclose", std::to_string(id)}); },
                          "The window was destroyed from outside");
 }
 
-TEST_F(DesktopDuringLongRead, DisplayGoneWhileAskingTheRunGoesOnAsNotConfirmed)
+TEST_F(DesktopWhileOpeningAFile, DisplayGoneWhileAskingTheRunGoesOnAsNotConfirmed)
 {
-    Start();
+    StartHeld();
     ASSERT_EQ(WaitForModelOnScreen(), 0u);
     HostWindow &model = Model();
     HostGadget *abort = ListButtons(model).at(0);
     Xdotool({"mousemove", std::to_string(model.LeftEdge + abort->LeftEdge + abort->Width / 2),
              std::to_string(model.TopEdge + abort->TopEdge + abort->Height / 2), "click", "1"});
-    archive_->Release();
+    held_->Release();
     std::string request;
     for (int i = 0; i < 300 && request.empty(); i++) {
         request = Xdotool({"search", "--onlyvisible", "--name", "^Abort Operation$"});
@@ -220,12 +270,12 @@ TEST_F(DesktopDuringLongRead, DisplayGoneWhileAskingTheRunGoesOnAsNotConfirmed)
     EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
 }
 
-TEST_F(DesktopDuringLongRead, DisplayStopsAnsweringTheRunStillEnds)
+TEST_F(DesktopWhileOpeningAFile, DisplayStopsAnsweringTheRunStillEnds)
 {
-    Start();
+    StartHeld();
     ASSERT_EQ(WaitForModelOnScreen(), 0u);
     display_->Signal(SIGSTOP);
-    archive_->Release();
+    held_->Release();
     RunResult result = velorin_->Finish(60);
     display_->Signal(SIGCONT);
     EXPECT_EQ(result.exitCode, 1) << "ended without waiting for the display; " << result.err;

@@ -7,6 +7,7 @@
 
 #include "support/Archives.h"
 #include "support/Files.h"
+#include "support/HeldOutputFile.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 
@@ -91,6 +92,21 @@ TEST_F(Destination, ExistingFilesAndDirectoriesInTheWay)
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "Unable to create file data: Is a directory\n");
     EXPECT_EQ(ReadFile(dir_ / "out/first"), "1");
+}
+
+TEST_F(Destination, FileUnderALeaseIsWaitedForNotRefused)
+{
+    /* As a file server holds a file that someone else has open: the
+       opening for writing waits until the lease is given up. */
+    HeldOutputFile held(dir_ / "out/data", "an earlier version");
+    WriteArchive(dir_ / "pkg.gz", StreamBuilder().File("data", "new").Bytes());
+    BackgroundVelorin velorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"});
+    ASSERT_TRUE(held.WaitUntilWanted());
+    held.Release();
+    RunResult result = velorin.Finish(120);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(ReadFile(dir_ / "out/data"), "new");
 }
 
 TEST_F(Destination, SymbolicLinksAreNeverWrittenThrough)

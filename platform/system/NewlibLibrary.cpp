@@ -30,11 +30,40 @@ int ReadMode(const char *mode)
     }
 }
 
+/* A regular file under a lease (a file server's, say) answers a
+   non-blocking opening with EWOULDBLOCK until the holder gives the lease
+   up; that opening is worth the wait. The object is checked through an
+   O_PATH descriptor, which opens nothing, and that same object is then
+   opened through it, so that nothing swapped in meanwhile (a FIFO, a
+   device) is ever waited on. */
+int OpenLeasedBeneath(int parent, const char *last, int access)
+{
+    int object = OpenLastBeneath(parent, last, O_PATH);
+    if (object < 0)
+        return -1;
+    struct stat status;
+    int descriptor = -1;
+    bool known = fstat(object, &status) == 0;
+    if (known && !S_ISREG(status.st_mode)) {
+        errno = S_ISLNK(status.st_mode) ? ELOOP : ENXIO;
+    } else if (known) {
+        std::string same = "/proc/self/fd/" + std::to_string(object);
+        do
+            descriptor = open(same.c_str(), access | O_NOCTTY | O_CLOEXEC);
+        while (descriptor < 0 && errno == EINTR);
+    }
+    int error = errno;
+    close(object);
+    errno = error;
+    return descriptor;
+}
+
 /* Opens a file below the held directory root. A file created here is a
    regular one; one already there is opened without blocking (a FIFO waits
    for a reader otherwise) and without following a link, and used only if
-   it is a regular file, which is cut to nothing only then. An existing
-   file keeps its permissions, and its other names see the new content.
+   it is a regular file, which is cut to nothing only then; one under a
+   lease is waited for. An existing file keeps its permissions, and its
+   other names see the new content.
    -1 with errno set: ELOOP for a symbolic link on the way, ENXIO for an
    object that is not a regular file. */
 int OpenBeneath(int root, const std::string &below, int flags)
@@ -50,6 +79,8 @@ int OpenBeneath(int root, const std::string &below, int flags)
             return created;
     }
     int descriptor = OpenLastBeneath(parent, last, access | O_NONBLOCK | O_NOCTTY);
+    if (descriptor < 0 && errno == EWOULDBLOCK)
+        descriptor = OpenLeasedBeneath(parent, last, access);
     if (descriptor < 0)
         return -1;
     struct stat status;

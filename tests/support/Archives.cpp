@@ -1,5 +1,6 @@
 #include "Archives.h"
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -47,6 +48,66 @@ void WriteArchive(const std::string &path, const std::string &stream, int level)
     if (!writer.Open(path, level) || !writer.WriteBytes(stream.data(), stream.size()) ||
         !writer.Close())
         throw std::runtime_error(writer.Error());
+}
+
+namespace {
+
+/* Compresses input raw, with the given flush; the bytes out. */
+std::string Deflate(z_stream &stream, const std::string &input, int flush)
+{
+    std::string output;
+    char piece[65536];
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(input.data()));
+    stream.avail_in = uInt(input.size());
+    do {
+        stream.next_out = reinterpret_cast<Bytef *>(piece);
+        stream.avail_out = sizeof piece;
+        if (deflate(&stream, flush) == Z_STREAM_ERROR)
+            throw std::runtime_error("deflate failed");
+        output.append(piece, sizeof piece - stream.avail_out);
+    } while (stream.avail_out == 0);
+    return output;
+}
+
+void AppendLittleEndian32(std::string &bytes, uLong value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.push_back(char(value >> shift & 0xFF));
+}
+
+}  // namespace
+
+void WriteArchiveOfZeros(const std::string &path, const std::string &name, uint32_t size)
+{
+    /* After a full flush the compressor starts afresh, so every mebibyte of
+       zeros compresses to the same bytes: one is compressed and repeated,
+       and the checksum of the whole is combined from that of one. */
+    const std::string prefix = StreamBuilder().Entry(name, size, ENTRY_FILE).Bytes();
+    const std::string mebibyte(1 << 20, '\0');
+    z_stream stream = {};
+    if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2 failed");
+    std::string file("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10);
+    file += Deflate(stream, prefix, Z_FULL_FLUSH);
+    const std::string repeated = Deflate(stream, mebibyte, Z_FULL_FLUSH);
+    const std::string rest = mebibyte.substr(0, size % mebibyte.size());
+    uLong check = crc32(0, reinterpret_cast<const Bytef *>(prefix.data()), uInt(prefix.size()));
+    const uLong mebibyteCheck =
+        crc32(0, reinterpret_cast<const Bytef *>(mebibyte.data()), uInt(mebibyte.size()));
+    file.reserve(file.size() + repeated.size() * (size / mebibyte.size() + 1));
+    for (uint32_t i = 0; i < size / mebibyte.size(); i++) {
+        file += repeated;
+        check = crc32_combine(check, mebibyteCheck, z_off_t(mebibyte.size()));
+    }
+    file += Deflate(stream, rest, Z_FINISH);
+    deflateEnd(&stream);
+    check = crc32(check, reinterpret_cast<const Bytef *>(rest.data()), uInt(rest.size()));
+    AppendLittleEndian32(file, check);
+    AppendLittleEndian32(file, uLong(prefix.size()) + size);
+    FILE *output = std::fopen(path.c_str(), "wb");
+    bool written = output != nullptr && std::fwrite(file.data(), file.size(), 1, output) == 1;
+    if (output == nullptr || std::fclose(output) != 0 || !written)
+        throw std::runtime_error("cannot write " + path);
 }
 
 std::vector<std::string> ListArchiveNames(const std::string &path)

@@ -29,6 +29,10 @@ private:
    PLAIN_STREAM (-1). */
 void WriteArchive(const std::string &path, const std::string &stream, int level = 6);
 
+/* Writes, in gzip's format, an archive of one file of size zero bytes: up
+   to 4 GiB of data in a few megabytes, written in a moment. */
+void WriteArchiveOfZeros(const std::string &path, const std::string &name, uint32_t size);
+
 /* The names of an archive's entries, in stream order, read with zlib. */
 std::vector<std::string> ListArchiveNames(const std::string &path);
 

@@ -118,7 +118,7 @@ TEST(PackTool, ShowsOneProgressLineOnATerminalAndNoneElsewhere)
 
     int terminal = -1, side = -1;
     ASSERT_EQ(openpty(&terminal, &side, nullptr, nullptr, nullptr), 0);
-    std::string outPath = dir / "out.txt";
+    std::string outPath = dir / "out.txt", archivePath = dir / "tty.gz";
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -126,7 +126,7 @@ TEST(PackTool, ShowsOneProgressLineOnATerminalAndNoneElsewhere)
         dup2(side, STDERR_FILENO);
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, STDOUT_FILENO);
-        execl(VELORIN_PACK_BINARY, VELORIN_PACK_BINARY, src.c_str(), (dir / "tty.gz").c_str(),
+        execl(VELORIN_PACK_BINARY, VELORIN_PACK_BINARY, src.c_str(), archivePath.c_str(),
               static_cast<char *>(nullptr));
         _exit(127);
     }

@@ -72,10 +72,10 @@ VirtualDisplay::VirtualDisplay()
     }
     if (claim_ < 0)
         return;
+    std::string descriptor = std::to_string(channel[1]);
     server_ = fork();
     if (server_ == 0) {
         close(channel[0]);
-        std::string descriptor = std::to_string(channel[1]);
         execl(server.c_str(), "Xvfb", name_.c_str(), "-displayfd", descriptor.c_str(), "-screen",
               "0", "1024x768x24", "-nolisten", "tcp", "-noreset", static_cast<char *>(nullptr));
         _exit(127);

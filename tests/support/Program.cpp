@@ -22,12 +22,36 @@
 
 namespace {
 
-void RedirectTo(const std::string &path, int descriptor)
+void RedirectTo(const char *path, int descriptor)
 {
-    int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int file = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (file < 0 || dup2(file, descriptor) < 0)
         _exit(126);
     close(file);
+}
+
+/* This process's environment with the given variables set, as strings
+   that an exec can take. */
+std::vector<std::string> MakeEnvironment(const std::map<std::string, std::string> &changes)
+{
+    std::vector<std::string> environment;
+    for (char **variable = environ; *variable != nullptr; variable++) {
+        std::string entry = *variable;
+        if (changes.count(entry.substr(0, entry.find('='))) == 0)
+            environment.push_back(entry);
+    }
+    for (const auto &[name, value] : changes)
+        environment.push_back(name + "=" + value);
+    return environment;
+}
+
+std::vector<char *> PointTo(std::vector<std::string> &strings)
+{
+    std::vector<char *> pointers;
+    for (std::string &text : strings)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 /* True when every library line shows as many closes as opens and as many
@@ -62,6 +86,13 @@ BackgroundProgram::BackgroundProgram(const std::string &binary, const std::vecto
     : closeStandardError_(options.closeStandardError || options.closeStandardDescriptors)
 {
     std::string outPath = capture_ / "out", errPath = capture_ / "err";
+    /* Everything the child needs is made here: between fork and exec it may
+       only make system calls, since another thread of this process may hold
+       the allocator's lock at the fork. */
+    std::vector<std::string> environment = MakeEnvironment(options.environment);
+    std::vector<std::string> arguments = {binary};
+    arguments.insert(arguments.end(), args.begin(), args.end());
+    std::vector<char *> envp = PointTo(environment), argv = PointTo(arguments);
     pid_ = fork();
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
@@ -74,17 +105,15 @@ BackgroundProgram::BackgroundProgram(const std::string &binary, const std::vecto
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (const auto &[name, value] : options.environment)
-        setenv(name.c_str(), value.c_str(), 1);
     int input = open("/dev/null", O_RDONLY);
     dup2(input, STDIN_FILENO);
     if (input > STDIN_FILENO)
         close(input);
-    RedirectTo(outPath, STDOUT_FILENO);
+    RedirectTo(outPath.c_str(), STDOUT_FILENO);
     if (options.closeStandardError || options.closeStandardDescriptors)
         close(STDERR_FILENO);
     else
-        RedirectTo(errPath, STDERR_FILENO);
+        RedirectTo(errPath.c_str(), STDERR_FILENO);
     if (options.closeStandardDescriptors) {
         close(STDIN_FILENO);
         close(STDOUT_FILENO);
@@ -97,12 +126,7 @@ BackgroundProgram::BackgroundProgram(const std::string &binary, const std::vecto
         _exit(126);
     if (options.userId >= 0 && setuid(uid_t(options.userId)) != 0)
         _exit(126);
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(binary.c_str()));
-    for (const std::string &arg : args)
-        argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(binary.c_str(), argv.data());
+    execve(binary.c_str(), argv.data(), envp.data());
     _exit(127);
 }
 

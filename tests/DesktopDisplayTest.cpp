@@ -4,8 +4,6 @@
 #include <memory>
 #include <string>
 
-#include <dlfcn.h>
-#include <link.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +17,7 @@
 #include "support/HeldOutputFile.h"
 #include "support/LiveTools.h"
 #include "support/ModelWindow.h"
+#include "support/SharedLibrary.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 #include "support/XClient.h"
@@ -283,25 +282,12 @@ TEST_F(DesktopWhileOpeningAFile, DisplayStopsAnsweringTheRunStillEnds)
 }
 
 /* Where SDL2 is installed, the path it loads from. */
-std::string FindSdlLibrary()
-{
-    void *handle = dlopen("libSDL2-2.0.so.0", RTLD_LAZY | RTLD_LOCAL);
-    if (handle == nullptr)
-        return "";
-    struct link_map *map = nullptr;
-    std::string path;
-    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr)
-        path = map->l_name;
-    dlclose(handle);
-    return path;
-}
-
 /* With a display there, but no SDL2 to reach it with (hidden by an empty
    file mounted over it, in a mount namespace of the run's own), velorin
    unpacks as it does where there is no display. */
 TEST(DesktopWithoutSdl, UnpacksAsWithoutADisplay)
 {
-    std::string library = FindSdlLibrary();
+    std::string library = FindSharedLibrary("libSDL2-2.0.so.0");
     bool able = geteuid() == 0 && !FindTool("unshare").empty() && !FindTool("Xvfb").empty();
     if (!able || library.empty())
         GTEST_SKIP() << "needs root, unshare, Xvfb and SDL2 installed";

@@ -300,18 +300,9 @@ private:
                 screen_.ApplyModes();
             break;
         }
-        default: {
-            std::vector<std::string> lines;
-            {
-                std::lock_guard<std::mutex> output(outputMutex_);
-                screen_.GiveBack();
-                std::lock_guard<std::mutex> state(mutex_);
-                lines.swap(heldLines_);
-            }
-            for (const std::string &line : lines)
-                Presentation::ReportErrorLine(line.c_str());
+        default:
+            GiveBackTerminal();
             TerminalSignals::EndProcess(signalNumber);
-        }
         }
     }
 
@@ -381,7 +372,9 @@ private:
         std::exit(abortedRun);
     }
 
-    [[noreturn]] void EndRun()
+    /* Restores the terminal and prints the error lines held while the box
+       was up, before the process ends. */
+    void GiveBackTerminal()
     {
         std::vector<std::string> lines;
         {
@@ -392,6 +385,11 @@ private:
         }
         for (const std::string &line : lines)
             Presentation::ReportErrorLine(line.c_str());
+    }
+
+    [[noreturn]] void EndRun()
+    {
+        GiveBackTerminal();
         _exit(abortedRun);
     }
 

@@ -14,7 +14,7 @@
 #include "../progress/progress.h"
 #include "support/Archives.h"
 #include "support/Files.h"
-#include "support/HeldOutputFile.h"
+#include "support/HeldFile.h"
 #include "support/LiveTools.h"
 #include "support/ModelWindow.h"
 #include "support/SharedLibrary.h"
@@ -34,13 +34,7 @@ protected:
     void SetUp() override
     {
         ModelWindowTest::SetUp();
-        for (const char *tool : {"Xvfb", "xdotool", "timeout"}) {
-            if (!FindTool(tool).empty())
-                continue;
-            if (AreLiveTestsRequired())
-                FAIL() << tool << " is not installed";
-            GTEST_SKIP() << tool << " is not installed";
-        }
+        REQUIRE_LIVE_TOOLS("Xvfb", "xdotool", "timeout");
         display_ = std::make_unique<VirtualDisplay>();
         ASSERT_TRUE(display_->IsRunning()) << "Xvfb did not start";
         client_ = std::make_unique<XClient>(display_->Name());
@@ -148,7 +142,8 @@ protected:
         if (IsSkipped() || HasFatalFailure())
             return;
         WriteArchive(dir_ / "pkg.gz", StreamBuilder().File("big.bin", data_).Bytes());
-        held_ = std::make_unique<HeldOutputFile>(dir_ / "out/big.bin", "an earlier version");
+        held_ = std::make_unique<HeldFile>(dir_ / "out/big.bin", "an earlier version",
+                                           HeldFile::AgainstWriting);
         UpdateMessage("big.bin", 0);
     }
 
@@ -184,7 +179,7 @@ protected:
     }
 
     std::string data_ = MakeData(4000000, 11);
-    std::unique_ptr<HeldOutputFile> held_;
+    std::unique_ptr<HeldFile> held_;
 };
 
 TEST_F(DesktopWhileOpeningAFile, WindowIsShownAnswersPingsAndShowsAPressAtOnce)

@@ -10,7 +10,7 @@
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/LiveTools.h"
-#include "support/HeldArchive.h"
+#include "support/HeldFile.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 
@@ -29,18 +29,13 @@ class DesktopWindow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char *tool : {"Xvfb", "xdotool", "timeout"}) {
-            if (!FindTool(tool).empty())
-                continue;
-            if (AreLiveTestsRequired())
-                FAIL() << tool << " is not installed";
-            GTEST_SKIP() << tool << " is not installed";
-        }
+        REQUIRE_LIVE_TOOLS("Xvfb", "xdotool", "timeout");
         display_ = std::make_unique<VirtualDisplay>();
         ASSERT_TRUE(display_->IsRunning()) << "Xvfb did not start";
         mkdir((dir_ / "out").c_str(), 0777);
         WriteArchive(dir_ / "pkg.gz", StreamBuilder().Directory("data").File("data/big.bin", data_).Bytes());
-        archive_ = std::make_unique<HeldArchive>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"));
+        archive_ = std::make_unique<HeldFile>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"),
+                                              HeldFile::AgainstReading);
     }
 
     std::string Xdotool(std::vector<std::string> args)
@@ -127,7 +122,7 @@ protected:
     TempDir dir_;
     std::string data_ = MakeData(300000, 7);
     std::unique_ptr<VirtualDisplay> display_;
-    std::unique_ptr<HeldArchive> archive_;
+    std::unique_ptr<HeldFile> archive_;
 };
 
 TEST_F(DesktopWindow, AbortConfirmedWithYesLeavesWholePiecesAndReturnsTwo)

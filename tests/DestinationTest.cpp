@@ -7,7 +7,7 @@
 
 #include "support/Archives.h"
 #include "support/Files.h"
-#include "support/HeldOutputFile.h"
+#include "support/HeldFile.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 
@@ -98,7 +98,7 @@ TEST_F(Destination, FileUnderALeaseIsWaitedForNotRefused)
 {
     /* As a file server holds a file that someone else has open: the
        opening for writing waits until the lease is given up. */
-    HeldOutputFile held(dir_ / "out/data", "an earlier version");
+    HeldFile held(dir_ / "out/data", "an earlier version", HeldFile::AgainstWriting);
     WriteArchive(dir_ / "pkg.gz", StreamBuilder().File("data", "new").Bytes());
     BackgroundVelorin velorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"});
     ASSERT_TRUE(held.WaitUntilWanted());

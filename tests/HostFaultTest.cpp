@@ -186,13 +186,7 @@ TEST_F(HostFault, ArchivesFromOtherWriters)
 
 TEST_F(HostFault, DesktopRunTellsTheErrorStreamWhyItFailed)
 {
-    for (const char *tool : {"Xvfb"}) {
-        if (FindTool(tool).empty()) {
-            if (AreLiveTestsRequired())
-                FAIL() << tool << " is not installed";
-            GTEST_SKIP() << tool << " is not installed";
-        }
-    }
+    REQUIRE_LIVE_TOOLS("Xvfb");
     VirtualDisplay display;
     ASSERT_TRUE(display.IsRunning());
     RunOptions options;

@@ -14,7 +14,7 @@
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/LiveTools.h"
-#include "support/HeldArchive.h"
+#include "support/HeldFile.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 
@@ -80,16 +80,11 @@ class TerminalWindow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char *tool : {"tmux", "stty"}) {
-            if (!FindTool(tool).empty())
-                continue;
-            if (AreLiveTestsRequired())
-                FAIL() << tool << " is not installed";
-            GTEST_SKIP() << tool << " is not installed";
-        }
+        REQUIRE_LIVE_TOOLS("tmux", "stty");
         mkdir((dir_ / "out").c_str(), 0777);
         WriteArchive(dir_ / "pkg.gz", StreamBuilder().Directory("data").File("data/big.bin", data_).Bytes());
-        archive_ = std::make_unique<HeldArchive>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"));
+        archive_ = std::make_unique<HeldFile>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"),
+                                              HeldFile::AgainstReading);
         socket_ = "velorin-test-" + std::to_string(getpid());
     }
 
@@ -159,7 +154,8 @@ protected:
         WriteArchive(dir_ / "pkg.gz", builder.Bytes());
         archive_.reset();
         unlink((dir_ / "held.gz").c_str());
-        archive_ = std::make_unique<HeldArchive>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"));
+        archive_ = std::make_unique<HeldFile>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"),
+                                              HeldFile::AgainstReading);
     }
 
     /* Waits up to 30 s for the terminal to show text. */
@@ -204,7 +200,7 @@ protected:
 
     TempDir dir_;
     std::string data_ = MakeData(300000, 9);
-    std::unique_ptr<HeldArchive> archive_;
+    std::unique_ptr<HeldFile> archive_;
     std::string socket_;
 };
 

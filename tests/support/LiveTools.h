@@ -16,6 +16,16 @@ std::string FindTool(const std::string &name);
 /* Whether a missing tool must fail the test instead of skipping it. */
 bool AreLiveTestsRequired();
 
+/* In a test or its SetUp: fails, or skips where live tests are not
+   required, when one of the named tools is not installed. */
+#define REQUIRE_LIVE_TOOLS(...)                                                \
+    for (const char *liveTool : {__VA_ARGS__})                                 \
+        if (FindTool(liveTool).empty()) {                                      \
+            if (AreLiveTestsRequired())                                        \
+                FAIL() << liveTool << " is not installed";                     \
+            GTEST_SKIP() << liveTool << " is not installed";                   \
+        }
+
 /* Runs a tool to its end with extra environment entries; its standard output. */
 std::string RunTool(const std::vector<std::string> &command,
                     const std::vector<std::pair<std::string, std::string>> &environment = {});

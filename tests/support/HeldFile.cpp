@@ -1,4 +1,4 @@
-#include "HeldOutputFile.h"
+#include "HeldFile.h"
 
 #include <chrono>
 #include <csignal>
@@ -9,29 +9,30 @@
 
 #include "Files.h"
 
-HeldOutputFile::HeldOutputFile(const std::string &path, const std::string &content)
+HeldFile::HeldFile(const std::string &path, const std::string &content, Hold hold)
+    : lease_(hold == AgainstReading ? F_WRLCK : F_RDLCK)
 {
     WriteFile(path, content);
     /* The holder is told of an opening that breaks the lease by SIGIO,
        which would end this process. */
     std::signal(SIGIO, SIG_IGN);
     descriptor_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor_ < 0 || fcntl(descriptor_, F_SETLEASE, F_RDLCK) != 0)
+    if (descriptor_ < 0 || fcntl(descriptor_, F_SETLEASE, lease_) != 0)
         throw std::runtime_error("cannot take a lease on " + path);
 }
 
-HeldOutputFile::~HeldOutputFile()
+HeldFile::~HeldFile()
 {
     if (descriptor_ >= 0)
         close(descriptor_);
 }
 
-bool HeldOutputFile::WaitUntilWanted(int timeoutSeconds)
+bool HeldFile::WaitUntilWanted(int timeoutSeconds)
 {
     /* While an opening waits, the lease reads as what it is being broken
-       to: none. */
+       to. */
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    while (fcntl(descriptor_, F_GETLEASE) == F_RDLCK) {
+    while (fcntl(descriptor_, F_GETLEASE) == lease_) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
         usleep(5000);
@@ -39,7 +40,7 @@ bool HeldOutputFile::WaitUntilWanted(int timeoutSeconds)
     return true;
 }
 
-void HeldOutputFile::Release()
+void HeldFile::Release()
 {
     fcntl(descriptor_, F_SETLEASE, F_UNLCK);
 }

@@ -86,6 +86,16 @@ void GzipReader::UnreadInput(const unsigned char *bytes, unsigned count)
     memcpy(next_, bytes, count);
 }
 
+GzipReader::Step GzipReader::ContinueInflating(bool progress)
+{
+    if (available_ == 0)
+        return Step::NeedInput;
+    if (progress)
+        return Step::More;
+    Fail(Z_STREAM_ERROR, "inflate made no progress");
+    return Step::Failed;
+}
+
 void GzipReader::Fail(int code, const char *message)
 {
     /* The first error is the one that counts. */

@@ -50,6 +50,10 @@ protected:
        used, to be read again before the unread input. */
     void UnreadInput(const unsigned char *bytes, unsigned count);
     void Fail(int code, const char *message);
+    /* After an inflation that neither ended the data nor failed: more input
+       when every byte is taken, another call when it made progress, and an
+       error when it made none. */
+    Step ContinueInflating(bool progress);
 
     static constexpr unsigned UNREAD_ROOM = 8;
 

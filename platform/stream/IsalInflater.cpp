@@ -95,12 +95,7 @@ private:
         }
         if (state.avail_out == 0)
             return Step::More;
-        if (available_ == 0)
-            return Step::NeedInput;
-        if (progress)
-            return Step::More;
-        Fail(Z_STREAM_ERROR, "inflate made no progress");
-        return Step::Failed;
+        return ContinueInflating(progress);
     }
 
     /* ISA-L reads ahead up to eight bytes into its bit buffer; the whole

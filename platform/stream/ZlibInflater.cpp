@@ -43,12 +43,7 @@ protected:
             return Step::MemberEnd;
         case Z_OK:
         case Z_BUF_ERROR:
-            if (available_ == 0)
-                return Step::NeedInput;
-            if (progress)
-                return Step::More;
-            Fail(Z_STREAM_ERROR, "inflate made no progress");
-            return Step::Failed;
+            return ContinueInflating(progress);
         case Z_DATA_ERROR:
             Fail(Z_DATA_ERROR, stream_.msg != nullptr ? stream_.msg : "compressed data error");
             return Step::Failed;

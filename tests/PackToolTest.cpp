@@ -176,20 +176,12 @@ TEST(PackTool, SymbolicLinksAndSpecialFilesAreSkippedWithAWarning)
               "velorin-pack: warning: skipping symbolic link link\n"
               "velorin-pack: warning: skipping special file pipe\n");
     EXPECT_EQ(ListArchiveNames(dir / "pkg.gz"), std::vector<std::string>{"real"});
-}
-
-TEST(PackTool, AWarningWithStandardErrorClosedNeverReachesTheArchive)
-{
-    TempDir dir;
-    std::string src = dir / "src";
-    mkdir(src.c_str(), 0777);
-    WriteFile(src + "/real", "r");
-    ASSERT_EQ(symlink("/etc/passwd", (src + "/link").c_str()), 0);
+    /* With standard error closed the warnings never reach the archive. */
     RunOptions options;
     options.closeStandardError = true;
-    RunResult result = RunProgram(VELORIN_PACK_BINARY, {src, dir / "pkg.gz"}, options);
+    result = RunProgram(VELORIN_PACK_BINARY, {src, dir / "quiet.gz"}, options);
     ASSERT_EQ(result.exitCode, 0);
-    EXPECT_EQ(RunPack({"-verify", dir / "pkg.gz"}).out,
+    EXPECT_EQ(RunPack({"-verify", dir / "quiet.gz"}).out,
               "OK: 1 entries (0 directories, 1 files), 1 bytes in files\n");
 }
 

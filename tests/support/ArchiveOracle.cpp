@@ -133,6 +133,9 @@ OracleReading ReadArchiveOracle(const std::string &path)
         entry.name = field.substr(0, field.find('\0'));
         entry.size = BigEndian(stream, offset + NAME_FIELD, 4);
         entry.type = uint16_t(BigEndian(stream, offset + NAME_FIELD + 4, 2));
+        /* A directory named "docs/" is the directory docs. */
+        if (entry.type == 1 && entry.name.size() > 1 && entry.name.back() == '/')
+            entry.name.pop_back();
         if (!IsSafeName(field, entry.type))
             return stop(OracleFault::UnsafeName, offset, entry.name);
         offset += ENTRY_HEADER;

@@ -220,8 +220,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (memory < 0 || write(memory, file.data(), file.size()) != ssize_t(file.size()))
         abort();
     Reading reference = ReadZlibFile(OpenAgain(memory), plan.seed);
-    Reading zlib = ReadInflater(StartZlibInflater(OpenAgain(memory), plan.inputSize), plan.seed + 1);
-    Reading isal = ReadInflater(StartIsalInflater(OpenAgain(memory), plan.inputSize), plan.seed + 2);
+    ArchiveRegion whole = {-1, 0, file.size()};
+    whole.descriptor = OpenAgain(memory);
+    Reading zlib = ReadInflater(StartZlibInflater(whole, plan.inputSize), plan.seed + 1);
+    whole.descriptor = OpenAgain(memory);
+    Reading isal = ReadInflater(StartIsalInflater(whole, plan.inputSize), plan.seed + 2);
     close(memory);
     CompareWithZlibFile(reference, zlib);
     CompareWithZlibFile(reference, isal);

@@ -14,7 +14,7 @@
 
 namespace {
 
-using StartFunction = HostStream *(*)(int, unsigned);
+using StartFunction = HostStream *(*)(const ArchiveRegion &, unsigned);
 
 struct Inflater {
     const char *name;
@@ -68,7 +68,9 @@ protected:
     {
         std::string path = dir_ / "archive";
         WriteFile(path, file);
-        HostStream *stream = GetParam().start(open(path.c_str(), O_RDONLY), inputSize);
+        int descriptor = open(path.c_str(), O_RDONLY);
+        HostStream *stream =
+            GetParam().start({descriptor, 0, uint64_t(lseek(descriptor, 0, SEEK_END))}, inputSize);
         EXPECT_NE(stream, nullptr);
         Result result;
         std::vector<char> buffer(request);

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 ArchiveHeader EncodeArchiveHeader(bool entryFlags)
@@ -41,17 +43,37 @@ bool ArchiveWriter::Fail(const std::string &what)
 
 bool ArchiveWriter::Open(const std::string &path, int level)
 {
-    path_ = path;
+    int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        path_ = path;
+        return Fail("cannot create " + path + ": " + std::strerror(errno));
+    }
+    bool opened = Open(descriptor, path, level);
+    close(descriptor);
+    return opened;
+}
+
+bool ArchiveWriter::Open(int descriptor, const std::string &shownPath, int level)
+{
+    path_ = shownPath;
+    /* The streams close what they write to: they get a copy of the descriptor. */
+    int own = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return Fail("cannot write " + shownPath + ": " + std::strerror(errno));
     if (level == PLAIN_STREAM) {
-        plain_ = std::fopen(path.c_str(), "wb");
-        if (plain_ == nullptr)
-            return Fail("cannot create " + path + ": " + std::strerror(errno));
+        plain_ = fdopen(own, "wb");
+        if (plain_ == nullptr) {
+            close(own);
+            return Fail("cannot write " + shownPath + ": " + std::strerror(errno));
+        }
         return true;
     }
     std::string mode = "wb" + std::to_string(level);
-    compressed_ = gzopen(path.c_str(), mode.c_str());
-    if (compressed_ == nullptr)
-        return Fail("cannot create " + path + ": " + std::strerror(errno));
+    compressed_ = gzdopen(own, mode.c_str());
+    if (compressed_ == nullptr) {
+        close(own);
+        return Fail("cannot write " + shownPath + ": " + std::strerror(errno));
+    }
     /* Larger buffers than zlib's default cut the number of system calls. */
     gzbuffer(compressed_, 128 * 1024);
     return true;

@@ -29,7 +29,11 @@ public:
     ArchiveWriter &operator=(const ArchiveWriter &) = delete;
     ~ArchiveWriter();
 
+    /* Writes into path, created or cut to nothing. */
     bool Open(const std::string &path, int level);
+    /* Writes into an open file from its current position. The descriptor
+       stays the caller's, open after Close; shownPath names it in errors. */
+    bool Open(int descriptor, const std::string &shownPath, int level);
     bool WriteBytes(const void *data, size_t length);
     bool WriteEntryHeader(const std::string &name, uint32_t size, uint16_t type,
                           uint16_t flags = 0);

@@ -51,7 +51,7 @@ int OpenWithoutWaiting(const char *name)
     return descriptor;
 }
 
-int ReopenKeptFile()
+bool ReopenKeptFile(ArchiveRegion &region)
 {
     struct stat status;
     if (fstat(kept.descriptor, &status) != 0 || status.st_size != kept.size ||
@@ -59,49 +59,47 @@ int ReopenKeptFile()
         status.st_mtim.tv_nsec != kept.modified.tv_nsec) {
         ForgetKeptFile();
         RecordHostReasonText("The file changed after it was first read");
-        return -1;
+        return false;
     }
     int descriptor = fcntl(kept.descriptor, F_DUPFD_CLOEXEC, 0);
-    if (descriptor < 0 || lseek(descriptor, 0, SEEK_SET) != 0) {
+    if (descriptor < 0) {
         RecordHostReason(errno);
-        if (descriptor >= 0)
-            close(descriptor);
-        return -1;
+        return false;
     }
+    region = {descriptor, 0, uint64_t(kept.size)};
     kept.reading = true;
     RecordHostReason(0);
-    return descriptor;
+    return true;
 }
 
 }  // namespace
 
-int OpenArchiveFile(const char *name)
+bool OpenArchiveFile(const char *name, ArchiveRegion &region)
 {
     if (kept.descriptor >= 0 && !kept.reading && kept.name == name)
-        return ReopenKeptFile();
+        return ReopenKeptFile(region);
     ForgetKeptFile();
     int descriptor = OpenWithoutWaiting(name);
     if (descriptor < 0) {
         RecordHostReason(errno);
-        return -1;
+        return false;
     }
     struct stat status;
     if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
         RecordHostReasonText("Not a regular file: the archive is read twice, so it must be a file");
         close(descriptor);
-        return -1;
+        return false;
     }
     /* A file system in user space may take O_NONBLOCK at its word. */
     fcntl(descriptor, F_SETFL, 0);
-    /* The descriptor that is read and the kept one share the file offset;
-       only one of them is read at a time. */
     kept.descriptor = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
     kept.name = name;
     kept.size = status.st_size;
     kept.modified = status.st_mtim;
     kept.reading = true;
+    region = {descriptor, 0, uint64_t(status.st_size)};
     RecordHostReason(0);
-    return descriptor;
+    return true;
 }
 
 void CloseArchiveFile()

@@ -10,12 +10,13 @@
 
 namespace {
 
-/* read() until count bytes or the end of the file: the count read, or -1. */
-long ReadFully(int descriptor, unsigned char *into, unsigned count)
+/* pread() from offset until count bytes or the end of the file: the count
+   read, or -1. */
+long ReadFully(int descriptor, uint64_t offset, unsigned char *into, unsigned count)
 {
     unsigned done = 0;
     while (done < count) {
-        ssize_t got = read(descriptor, into + done, count - done);
+        ssize_t got = pread(descriptor, into + done, count - done, off_t(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -29,8 +30,8 @@ long ReadFully(int descriptor, unsigned char *into, unsigned count)
 
 }  // namespace
 
-GzipReader::GzipReader(int descriptor, unsigned inputSize)
-    : descriptor_(descriptor), inputSize_(inputSize < 2 ? 2 : inputSize),
+GzipReader::GzipReader(const ArchiveRegion &region, unsigned inputSize)
+    : region_(region), inputSize_(inputSize < 2 ? 2 : inputSize),
       input_(new unsigned char[UNREAD_ROOM + inputSize_])
 {
     next_ = Start();
@@ -38,7 +39,18 @@ GzipReader::GzipReader(int descriptor, unsigned inputSize)
 
 GzipReader::~GzipReader()
 {
-    close(descriptor_);
+    close(region_.descriptor);
+}
+
+long GzipReader::ReadRegion(unsigned char *into, unsigned count)
+{
+    uint64_t left = region_.length - consumed_;
+    if (count > left)
+        count = unsigned(left);
+    long got = ReadFully(region_.descriptor, region_.start + consumed_, into, count);
+    if (got > 0)
+        consumed_ += uint64_t(got);
+    return got;
 }
 
 bool GzipReader::FillInput()
@@ -50,7 +62,7 @@ bool GzipReader::FillInput()
     next_ = Start();
     if (available_ == inputSize_)
         return true;
-    long got = ReadFully(descriptor_, next_ + available_, inputSize_ - available_);
+    long got = ReadRegion(next_ + available_, inputSize_ - available_);
     if (got < 0) {
         Fail(Z_ERRNO, strerror(errno));
         return false;
@@ -132,7 +144,7 @@ unsigned GzipReader::Copy(unsigned char *out, unsigned length)
     available_ -= piece;
     if (piece == length)
         return piece;
-    long got = endOfFile_ ? 0 : ReadFully(descriptor_, out + piece, length - piece);
+    long got = endOfFile_ ? 0 : ReadRegion(out + piece, length - piece);
     if (got < 0) {
         Fail(Z_ERRNO, strerror(errno));
         return piece;

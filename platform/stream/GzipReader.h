@@ -20,7 +20,7 @@
    reads ahead. */
 class GzipReader : public HostStream {
 public:
-    GzipReader(int descriptor, unsigned inputSize);
+    GzipReader(const ArchiveRegion &region, unsigned inputSize);
     ~GzipReader() override;
     GzipReader(const GzipReader &) = delete;
     GzipReader &operator=(const GzipReader &) = delete;
@@ -65,8 +65,11 @@ private:
     void Look();
     unsigned Copy(unsigned char *out, unsigned length);
     unsigned char *Start() { return input_.get() + UNREAD_ROOM; }
+    /* Reads the region on from what was read of it: the count, or -1. */
+    long ReadRegion(unsigned char *into, unsigned count);
 
-    int descriptor_;
+    ArchiveRegion region_;
+    uint64_t consumed_ = 0;
     unsigned inputSize_;
     std::unique_ptr<unsigned char[]> input_;
     bool endOfFile_ = false;

@@ -43,8 +43,8 @@ const char *DescribeIsalError(int result)
 
 class IsalInflater final : public GzipReader {
 public:
-    IsalInflater(const IsalLibrary &isal, int descriptor, unsigned inputSize)
-        : GzipReader(descriptor, inputSize), isal_(isal), state_(new inflate_state)
+    IsalInflater(const IsalLibrary &isal, const ArchiveRegion &region, unsigned inputSize)
+        : GzipReader(region, inputSize), isal_(isal), state_(new inflate_state)
     {
         isal_.isal_inflate_init(state_.get());
     }
@@ -215,12 +215,12 @@ private:
 
 }  // namespace
 
-HostStream *StartIsalInflater(int descriptor, unsigned inputSize)
+HostStream *StartIsalInflater(const ArchiveRegion &region, unsigned inputSize)
 {
     const IsalLibrary *isal = LoadIsalLibrary();
     if (isal == nullptr) {
-        close(descriptor);
+        close(region.descriptor);
         return nullptr;
     }
-    return new IsalInflater(*isal, descriptor, inputSize);
+    return new IsalInflater(*isal, region, inputSize);
 }

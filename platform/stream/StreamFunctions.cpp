@@ -8,16 +8,16 @@
 /* A build configured for ISA-L reads with it wherever the library is
    installed, and with zlib where it is not; another build reads with zlib. */
 #if VELORIN_INFLATE_ISAL
-HostStream *StartInflater(int descriptor)
+HostStream *StartInflater(const ArchiveRegion &region)
 {
     if (IsIsalAvailable())
-        return StartIsalInflater(descriptor);
-    return StartZlibInflater(descriptor);
+        return StartIsalInflater(region);
+    return StartZlibInflater(region);
 }
 #else
-HostStream *StartInflater(int descriptor)
+HostStream *StartInflater(const ArchiveRegion &region)
 {
-    return StartZlibInflater(descriptor);
+    return StartZlibInflater(region);
 }
 #endif
 
@@ -25,10 +25,10 @@ gzFile gzopen(const char *path, const char *mode)
 {
     if (path == nullptr || mode == nullptr || mode[0] != 'r')
         return nullptr;
-    int descriptor = OpenArchiveFile(path);
-    if (descriptor < 0)
+    ArchiveRegion region;
+    if (!OpenArchiveFile(path, region))
         return nullptr;
-    return StartInflater(descriptor);
+    return StartInflater(region);
 }
 
 int gzread(gzFile file, void *buffer, unsigned length)

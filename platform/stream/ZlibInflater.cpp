@@ -10,7 +10,7 @@ namespace {
 
 class ZlibInflater final : public GzipReader {
 public:
-    ZlibInflater(int descriptor, unsigned inputSize) : GzipReader(descriptor, inputSize) {}
+    ZlibInflater(const ArchiveRegion &region, unsigned inputSize) : GzipReader(region, inputSize) {}
     ~ZlibInflater() override
     {
         if (ready_)
@@ -63,9 +63,9 @@ private:
 
 }  // namespace
 
-HostStream *StartZlibInflater(int descriptor, unsigned inputSize)
+HostStream *StartZlibInflater(const ArchiveRegion &region, unsigned inputSize)
 {
-    auto *inflater = new ZlibInflater(descriptor, inputSize);
+    auto *inflater = new ZlibInflater(region, inputSize);
     if (!inflater->Start()) {
         delete inflater;
         return nullptr;

@@ -33,14 +33,21 @@ int HandleArchive(const char *archiveName, const char *destName)
         EndRunBeforeWriting();
     }
     fakeit = 1;
-    if (UnpackArchive(destName) == RUN_FAILED)
+    if (LockDestination(destName) == -1)
         EndRunBeforeWriting();
+    if (UnpackArchive(destName) == RUN_FAILED) {
+        UnlockDestination();
+        EndRunBeforeWriting();
+    }
     CloseArchive();
     bytescount = 0;
-    if (OpenArchive(archiveName) == -1)
+    if (OpenArchive(archiveName) == -1) {
+        UnlockDestination();
         EndRunBeforeWriting();
+    }
     fakeit = 0;
     int result = UnpackArchive(destName);
+    UnlockDestination();
     CloseArchive();
     free(Buffer);
     Buffer = NULL;

@@ -90,16 +90,19 @@ static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const c
         totalfilesize += done;
         return ENTRY_DONE;
     }
+    /* Only an archive that carries entry flags says which files are
+       programs. A program is made executable once it is whole, while it is
+       still open, so that the file changed is the file written. */
+    if (HasEntryFlags(&header) && (ReadBigEndian16(entry->flags) & ENTRY_FLAG_EXECUTABLE) &&
+        IDOS->SetProtection(path, PROGRAM_PROTECTION) == DOSFALSE) {
+        ShowEntryError("Unable to make %s executable", entry->name);
+        fclose(output);
+        return RUN_FAILED;
+    }
     /* The last buffered bytes reach the disk only here: a failing close is a
        failed write. */
     if (fclose(output) != 0) {
         ShowEntryError("Error writing to %s", entry->name);
-        return RUN_FAILED;
-    }
-    /* Only an archive that carries entry flags says which files are programs. */
-    if (HasEntryFlags(&header) && (ReadBigEndian16(entry->flags) & ENTRY_FLAG_EXECUTABLE) &&
-        IDOS->SetProtection(path, PROGRAM_PROTECTION) == DOSFALSE) {
-        ShowEntryError("Unable to make %s executable", entry->name);
         return RUN_FAILED;
     }
     return ENTRY_DONE;
@@ -120,13 +123,19 @@ int UnpackFile(gzFile stream)
     int touchesFiles = type == ENTRY_FILE || type == ENTRY_DIRECTORY;
     /* Other writers name a directory "docs/": that is the directory docs. */
     const char *nameEnd = (const char *)memchr(entry.name, '\0', sizeof entry.name);
+    char *trimmed = NULL;
     if (type == ENTRY_DIRECTORY && nameEnd != NULL && nameEnd - entry.name > 1 &&
-        nameEnd[-1] == '/')
-        entry.name[nameEnd - entry.name - 1] = '\0';
+        nameEnd[-1] == '/') {
+        trimmed = entry.name + (nameEnd - entry.name - 1);
+        *trimmed = '\0';
+    }
     /* A name that could reach outside the destination stops the run; in the
        sizing pass that is before anything has been created. An entry of
-       another type never reaches the file system, whatever its name. */
+       another type never reaches the file system, whatever its name. The
+       error shows the name as the archive has it. */
     if (touchesFiles && !IsSafeEntryName(entry.name, sizeof entry.name)) {
+        if (trimmed != NULL)
+            *trimmed = '/';
         /* Room for the escaped name next to the message's 20 other characters. */
         char escaped[sizeof printbuffer - 20];
         EscapeText(entry.name, sizeof entry.name, escaped, sizeof escaped, ESCAPE_BACKSLASH);
@@ -146,7 +155,7 @@ int UnpackFile(gzFile stream)
        creates anything through a link, so it need not ask again. A
        directory that is itself a link counts as one that exists; nothing is
        written to it. */
-    if (fakeit && LeadsThroughLink(thefile, entry.name, type == ENTRY_FILE)) {
+    if (fakeit && LeadsThroughLink(thefile, entry.name, type == ENTRY_DIRECTORY)) {
         ShowEntryError("Unable to create %s through a symbolic link", entry.name);
         return RUN_FAILED;
     }

@@ -3,6 +3,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <dos/dos.h>
 #include <stream/gzip.h>
 
 #include "ArchiveFormat.h"
@@ -23,10 +24,16 @@ extern int64_t totalfilesize;
 extern uint64_t bytescount;
 extern char thefile[1024];
 extern char printbuffer[512];
+/* The destination, locked from the start of the sizing pass to the end of
+   the writing pass: both passes work below the one directory it holds,
+   whatever happens to its name meanwhile. */
+extern BPTR destlock;
 
 int HandleArchive(const char *archiveName, const char *destName);
 int OpenArchive(const char *archiveName);
 void CloseArchive(void);
+int LockDestination(const char *destName);
+void UnlockDestination(void);
 int UnpackArchive(const char *destName);
 int UnpackFile(gzFile stream);
 

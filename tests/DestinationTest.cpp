@@ -1,13 +1,16 @@
 #include <string>
+#include <vector>
 
+#include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "support/Archives.h"
 #include "support/Files.h"
-#include "support/HeldFile.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 
@@ -46,7 +49,7 @@ TEST_F(Destination, ThatIsAFileIsRefusedBeforeAnythingIsWritten)
     WriteArchive(dir_ / "pkg.gz", StreamBuilder().File("readme", "x").Bytes());
     RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "plain"});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.err, "Unable to change directory to " + (dir_ / "plain") + "\n");
+    EXPECT_EQ(result.err, "Unable to change directory to " + (dir_ / "plain") + ": Not a directory\n");
     EXPECT_EQ(ReadFile(dir_ / "plain"), "a file");
 }
 
@@ -94,19 +97,105 @@ TEST_F(Destination, ExistingFilesAndDirectoriesInTheWay)
     EXPECT_EQ(ReadFile(dir_ / "out/first"), "1");
 }
 
-TEST_F(Destination, FileUnderALeaseIsWaitedForNotRefused)
+TEST_F(Destination, ExistingFilesAreReplacedNeverWrittenInPlace)
 {
-    /* As a file server holds a file that someone else has open: the
-       opening for writing waits until the lease is given up. */
-    HeldFile held(dir_ / "out/data", "an earlier version", HeldFile::AgainstWriting);
-    WriteArchive(dir_ / "pkg.gz", StreamBuilder().File("data", "new").Bytes());
-    BackgroundVelorin velorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"});
-    ASSERT_TRUE(held.WaitUntilWanted());
-    held.Release();
-    RunResult result = velorin.Finish(120);
+    /* A hard link to a file elsewhere, a read-only file and another user's
+       file: each name gets a new file of the running user, with a new
+       file's mode, and no other name sees the new content. */
+    ASSERT_EQ(link((dir_ / "elsewhere/precious").c_str(), (dir_ / "out/linked").c_str()), 0);
+    WriteFile(dir_ / "out/readonly", "old");
+    chmod((dir_ / "out/readonly").c_str(), 0444);
+    WriteFile(dir_ / "out/others", "old");
+    chmod((dir_ / "out/others").c_str(), 0666);
+    bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown((dir_ / "out/others").c_str(), 65534, 65534), 0);
+    }
+    mode_t previous = umask(022);
+    RunResult result = Unpack(
+        StreamBuilder().File("linked", "new 1").File("readonly", "new 2").File("others", "new 3").Bytes());
+    umask(previous);
     EXPECT_EQ(result.exitCode, 1) << result.err;
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(ReadFile(dir_ / "out/data"), "new");
+    ExpectElsewhereUntouched();
+    for (const char *name : {"linked", "readonly", "others"}) {
+        struct stat status;
+        ASSERT_EQ(stat((dir_ / "out/" + name).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0644u) << name;
+        EXPECT_EQ(status.st_nlink, 1u) << name;
+        EXPECT_EQ(status.st_uid, geteuid()) << name;
+    }
+    EXPECT_EQ(ReadFile(dir_ / "out/linked"), "new 1");
+    if (!root)
+        return;
+
+    /* The directory's permission decides, as for a new file: another user
+       replaces root's file in a directory that user may write, and is
+       refused, with the old file kept, in one that user may not. */
+    RunOptions nobody;
+    nobody.userId = 65534;
+    nobody.groupId = 65534;
+    chmod(dir_.Path().c_str(), 0755);
+    chmod((dir_ / "out").c_str(), 0777);
+    WriteFile(dir_ / "out/readme", "old");
+    WriteArchive(dir_ / "pkg.gz", StreamBuilder().File("readme", "new").Bytes());
+    chmod((dir_ / "pkg.gz").c_str(), 0644);
+    result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"}, nobody);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    struct stat status;
+    ASSERT_EQ(stat((dir_ / "out/readme").c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 65534u);
+    EXPECT_EQ(ReadFile(dir_ / "out/readme"), "new");
+
+    ASSERT_EQ(unlink((dir_ / "out/readme").c_str()), 0);
+    WriteFile(dir_ / "out/readme", "old");
+    chmod((dir_ / "out/readme").c_str(), 0666);
+    chmod((dir_ / "out").c_str(), 0755);
+    result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"}, nobody);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "Unable to create file readme: Permission denied\n");
+    EXPECT_EQ(ReadFile(dir_ / "out/readme"), "old");
+}
+
+TEST_F(Destination, ObjectsThatAreNotFilesAreNeitherOpenedNorRemoved)
+{
+    /* A FIFO with a reader (an opening for writing would succeed), and, for
+       root, a device node: a watch on each sees whether anything opens it. */
+    ASSERT_EQ(mkfifo((dir_ / "out/fifo").c_str(), 0666), 0);
+    int reader = open((dir_ / "out/fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    std::vector<std::string> names = {"fifo"};
+    if (geteuid() == 0 && mknod((dir_ / "out/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+        names.push_back("null");
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    for (const std::string &name : names)
+        ASSERT_GE(inotify_add_watch(watch, (dir_ / "out/" + name).c_str(), IN_OPEN), 0);
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name);
+        RunResult result = Unpack(StreamBuilder().File(name, "x").Bytes());
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.err, "Unable to create file " + name + ": Not a regular file\n");
+        struct stat status;
+        EXPECT_EQ(lstat((dir_ / "out/" + name).c_str(), &status), 0);
+        EXPECT_FALSE(S_ISREG(status.st_mode));
+    }
+    char events[4096];
+    EXPECT_LT(read(watch, events, sizeof events), 0) << "something opened a FIFO or device";
+    close(watch);
+    close(reader);
+}
+
+TEST_F(Destination, ArchiveInsideItIsReadWholeWhenAnEntryTakesItsName)
+{
+    /* The new file takes the name; the archive open since the sizing pass
+       is still read to its end. */
+    std::string later = MakeData(300000, 5);
+    WriteArchive(dir_ / "out/pkg.gz",
+                 StreamBuilder().File("pkg.gz", "the entry").File("later", later).Bytes());
+    RunResult result = RunVelorin({"-archive", dir_ / "out/pkg.gz", "-dest", dir_ / "out"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(ReadFile(dir_ / "out/pkg.gz"), "the entry");
+    EXPECT_TRUE(ReadFile(dir_ / "out/later") == later);
 }
 
 TEST_F(Destination, SymbolicLinksAreNeverWrittenThrough)

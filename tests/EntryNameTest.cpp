@@ -28,7 +28,8 @@ std::string Escape(const std::string &text, int backslash = ESCAPE_BACKSLASH, si
 TEST(EntryName, RelativePathsAreSafe)
 {
     for (const char *name : {"docs", "docs/readme", "a.b", "..a", "a..", ".hidden", "a/.b/c",
-                             "with space", "tab\there", "\xc3\xa9t\xc3\xa9"})
+                             "with space", "tab\there", "\xc3\xa9t\xc3\xa9", "List::Util.3perl.gz",
+                             "C:x", "x:", "a/b:c"})
         EXPECT_TRUE(IsSafe(name)) << name;
     EXPECT_TRUE(IsSafe(std::string(255, 'n')));
 }
@@ -36,7 +37,7 @@ TEST(EntryName, RelativePathsAreSafe)
 TEST(EntryName, NamesThatCouldLeaveTheDestinationAreUnsafe)
 {
     for (const char *name : {"", "/", "/etc/passwd", "..", "../x", "a/../../x", "a/..", ".",
-                             "./a", "a/./b", "a//b", "a/", "C:x", "x:", "RAM:T/f", "a/b:c"})
+                             "./a", "a/./b", "a//b", "a/"})
         EXPECT_FALSE(IsSafe(name)) << name;
 }
 
@@ -83,7 +84,6 @@ TEST(EntryName, UnsafeEntryStopsTheRunBeforeAnythingIsCreated)
         {"/tmp/absolute", "Unsafe entry name \"/tmp/absolute\"\n"},
         {"docs/../../up", "Unsafe entry name \"docs/../../up\"\n"},
         {"docs//twice", "Unsafe entry name \"docs//twice\"\n"},
-        {"Work:volume", "Unsafe entry name \"Work:volume\"\n"},
         {"", "Unsafe entry name \"\"\n"},
         {"..", "Unsafe entry name \"..\"\n"},
         {"./here", "Unsafe entry name \"./here\"\n"},

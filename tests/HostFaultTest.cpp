@@ -171,9 +171,10 @@ TEST_F(HostFault, ArchivesFromOtherWriters)
     EXPECT_EQ(SnapshotTree(dir_.Path()).count("outside"), 0u);
     EXPECT_EQ(SnapshotTree(dir_ / "out"),
               (TreeSnapshot{{"docs", "dir"}, {"docs/readme", "file:hello"}}));
-    /* Only one '/' is taken off, and only a directory's. */
+    /* Only one '/' is taken off, and only a directory's; the error shows
+       the name as the archive has it. */
     const std::pair<StreamBuilder, std::string> unsafe[] = {
-        {StreamBuilder().Directory("docs//"), "Unsafe entry name \"docs/\"\n"},
+        {StreamBuilder().Directory("docs//"), "Unsafe entry name \"docs//\"\n"},
         {StreamBuilder().File("docs/", "x"), "Unsafe entry name \"docs/\"\n"},
     };
     for (const auto &[builder, message] : unsafe) {

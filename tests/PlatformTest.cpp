@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <proto/dos.h>
-#include <proto/exec.h>
 #include <proto/newlib.h>
 
 #include "../platform/host/HostControls.h"
@@ -95,43 +94,6 @@ TEST(Dos, NamesBelowAHeldLockNeverPassThroughALink)
         EXPECT_TRUE(SnapshotTree(dir / "outside").empty());
     }
     GetHostControls().failingCalls = nullptr;
-}
-
-TEST(Dos, ExistingFileBelowAHeldLockKeepsItsPermissions)
-{
-    TempDir dir;
-    WriteFile(dir / "file", "a longer earlier content");
-    chmod((dir / "file").c_str(), 0640);
-    BPTR destination = IDOS->Lock(dir.Path().c_str(), SHARED_LOCK);
-    FILE *file = INewlib->fopen((dir / "file").c_str(), "w");
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(INewlib->fwrite("new", 3, 1, file), 1u);
-    EXPECT_EQ(INewlib->fclose(file), 0);
-    IDOS->UnLock(destination);
-    struct stat status;
-    ASSERT_EQ(stat((dir / "file").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0640u);
-    EXPECT_EQ(ReadFile(dir / "file"), "new");
-}
-
-TEST(Exec, OpenLibraryHonoursNameAndVersionAndCounts)
-{
-    EXPECT_EQ(IExec->OpenLibrary("nonexistent.library", 0), nullptr);
-    EXPECT_EQ(IExec->OpenLibrary("dos.library", 54), nullptr);
-    struct Library *dos = IExec->OpenLibrary("dos.library", 53);
-    ASSERT_NE(dos, nullptr);
-    UWORD opens = dos->lib_OpenCnt;
-    struct Library *again = IExec->OpenLibrary("dos.library", 36);
-    EXPECT_EQ(again, dos);
-    EXPECT_EQ(dos->lib_OpenCnt, opens + 1);
-    EXPECT_EQ(IExec->GetInterface(dos, "other", 1, nullptr), nullptr);
-    EXPECT_EQ(IExec->GetInterface(dos, "main", 2, nullptr), nullptr);
-    struct Interface *iface = IExec->GetInterface(dos, "main", 1, nullptr);
-    EXPECT_EQ(iface, static_cast<struct Interface *>(IDOS));
-    IExec->DropInterface(iface);
-    IExec->CloseLibrary(again);
-    IExec->CloseLibrary(dos);
-    EXPECT_EQ(dos->lib_OpenCnt, opens - 1);
 }
 
 }  // namespace

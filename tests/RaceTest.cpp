@@ -1,6 +1,10 @@
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -141,6 +145,108 @@ TEST_F(Race, ArchiveReplacedDuringTheRunIsNeverMixed)
                 << "a failed run left " << made.size() << " entries: " << result.err;
     }
     EXPECT_GT(swaps, 0);
+}
+
+TEST_F(Race, ProgramMadeExecutableIsAlwaysTheFileWritten)
+{
+    /* The name of a program being written is swapped again and again for
+       a hard link to a file outside: that file never becomes executable. */
+    std::string src = dir_ / "src";
+    mkdir(src.c_str(), 0755);
+    WriteFile(src + "/run", std::string(100000, 'r'));
+    chmod((src + "/run").c_str(), 0755);
+    ASSERT_EQ(RunPack({src, dir_ / "pkg.gz"}).exitCode, 0);
+    std::string outside = dir_ / "outside/precious";
+    chmod(outside.c_str(), 0640);
+    for (int round = 0; round < 100; round++) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::string dest = dir_ / ("dest" + std::to_string(round));
+        mkdir(dest.c_str(), 0777);
+        std::atomic<bool> running = true;
+        std::thread racer([&] {
+            std::string swap = dest + "/swap";
+            while (running) {
+                link(outside.c_str(), swap.c_str());
+                rename(swap.c_str(), (dest + "/run").c_str());
+            }
+        });
+        RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dest});
+        running = false;
+        racer.join();
+        EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << result.err;
+        struct stat status;
+        ASSERT_EQ(stat(outside.c_str(), &status), 0);
+        ASSERT_EQ(status.st_mode & 0777, 0640u) << "an outside file was made executable";
+        ASSERT_EQ(ReadFile(outside), "must stay as it is");
+    }
+}
+
+/* The bytes a process has read so far, all files together. */
+unsigned long long CountBytesRead(pid_t pid)
+{
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    std::string key;
+    unsigned long long value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:")
+            return value;
+    }
+    return 0;
+}
+
+/* The process's state as /proc shows it: 'R', 'S', 'T' (stopped), 'Z'. */
+char ReadState(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() ? text[close + 2] : 'Z';
+}
+
+TEST_F(Race, DestinationSwappedForALinkBetweenThePassesIsNeverFollowed)
+{
+    /* Velorin is stopped in its sizing pass; meanwhile its destination is
+       moved away and a link to outside takes its name. The writing pass
+       writes into the directory that the sizing pass checked. */
+    StreamBuilder builder;
+    for (int i = 0; i < 24; i++)
+        builder.File("f" + std::to_string(i), MakeData(1 << 20, unsigned(i)));
+    WriteArchive(dir_ / "pkg.gz", builder.Bytes(), 1);
+    struct stat archive;
+    ASSERT_EQ(stat((dir_ / "pkg.gz").c_str(), &archive), 0);
+    unsigned long long size = (unsigned long long)archive.st_size;
+    int conclusive = 0;
+    for (int round = 0; round < 20 && conclusive < 3; round++) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::string dest = dir_ / "dest", moved = dir_ / ("moved" + std::to_string(round));
+        ASSERT_EQ(mkdir(dest.c_str(), 0777), 0);
+        BackgroundVelorin velorin({"-archive", dir_ / "pkg.gz", "-dest", dest});
+        while (CountBytesRead(velorin.Pid()) < size / 3 && ReadState(velorin.Pid()) != 'Z') {
+        }
+        kill(velorin.Pid(), SIGSTOP);
+        while (ReadState(velorin.Pid()) != 'T' && ReadState(velorin.Pid()) != 'Z') {
+        }
+        /* Still in the sizing pass: the archive not yet read a second time. */
+        bool sizing = ReadState(velorin.Pid()) == 'T' && CountBytesRead(velorin.Pid()) < size;
+        if (sizing) {
+            ASSERT_EQ(rename(dest.c_str(), moved.c_str()), 0);
+            ASSERT_EQ(symlink((dir_ / "outside").c_str(), dest.c_str()), 0);
+        }
+        kill(velorin.Pid(), SIGCONT);
+        RunResult result = velorin.Finish(120);
+        EXPECT_EQ(result.exitCode, 1) << result.err;
+        TreeSnapshot outside = SnapshotTree(dir_ / "outside");
+        ASSERT_EQ(outside.size(), 1u) << "written outside the destination";
+        ASSERT_EQ(outside["precious"], "file:must stay as it is");
+        if (!sizing) {
+            std::system(("rm -rf '" + dest + "'").c_str());
+            continue;
+        }
+        EXPECT_EQ(SnapshotTree(moved).size(), 24u);
+        unlink(dest.c_str());
+        conclusive++;
+    }
+    EXPECT_GT(conclusive, 0) << "velorin was never stopped inside its sizing pass";
 }
 
 }  // namespace

@@ -64,4 +64,15 @@ TEST(RoundTrip, SystemHeaderTreeComesBackByteForByte)
     ExpectRoundTrip("/usr/include", "1");
 }
 
+TEST(RoundTrip, NamesWithColonsComeBack)
+{
+    /* As Debian's manual pages of Perl modules are named. */
+    TempDir source;
+    mkdir((source / "man3").c_str(), 0755);
+    mkdir((source / "a:b").c_str(), 0755);
+    WriteFile(source / "man3/List::Util.3perl.gz", "page");
+    WriteFile(source / "a:b/c:", "c");
+    ExpectRoundTrip(source.Path(), "6");
+}
+
 }  // namespace

@@ -227,40 +227,33 @@ LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
     return DOSTRUE;
 }
 
-namespace {
-
-/* Opens the object whose mode is to change, without blocking on a FIFO or a
-   device and below a held lock as every other name is; for writing when it
-   may not be read, since its owner may change its mode whatever it grants. */
-int OpenForProtection(CONST_STRPTR name)
-{
-    int flags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    int root;
-    std::string below;
-    if (FindLockAbove(name, root, below)) {
-        const char *last;
-        int parent = ResolveParentBeneath(root, below.c_str(), &last);
-        if (parent < 0)
-            return -1;
-        int descriptor = OpenLastBeneath(parent, last, O_RDONLY | flags);
-        if (descriptor < 0 && errno == EACCES)
-            descriptor = OpenLastBeneath(parent, last, O_WRONLY | flags);
-        return descriptor;
-    }
-    int descriptor = open(name, O_RDONLY | O_NOFOLLOW | flags);
-    if (descriptor < 0 && errno == EACCES)
-        descriptor = open(name, O_WRONLY | O_NOFOLLOW | flags);
-    return descriptor;
-}
-
-}  // namespace
-
+/* A file that the runtime library has open for writing is changed through
+   that very descriptor, so that the file written is the file changed
+   whatever happens to its name meanwhile. Any other object is looked up
+   below a held lock as every other name is, without following a link and
+   without being opened for reading or writing (a FIFO or device is never
+   opened), and changed through that look-up. */
 LONG DOSIFace::SetProtection(CONST_STRPTR name, ULONG protect)
 {
-    int descriptor = OpenForProtection(name);
-    int error = descriptor < 0 ? errno : ApplyProtection(descriptor, protect);
-    if (descriptor >= 0)
-        close(descriptor);
+    int error;
+    int created = FindCreatedFile(name);
+    if (created >= 0) {
+        error = ApplyProtection(created, protect);
+    } else {
+        int root;
+        std::string below;
+        int descriptor;
+        if (FindLockAbove(name, root, below)) {
+            const char *last;
+            int parent = ResolveParentBeneath(root, below.c_str(), &last);
+            descriptor = parent < 0 ? -1 : OpenLastBeneath(parent, last, O_PATH);
+        } else {
+            descriptor = open(name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        }
+        error = descriptor < 0 ? errno : ApplyProtection(descriptor, protect);
+        if (descriptor >= 0)
+            close(descriptor);
+    }
     if (error != 0) {
         FailBeneath(error);
         return DOSFALSE;
@@ -272,6 +265,29 @@ LONG DOSIFace::SetProtection(CONST_STRPTR name, ULONG protect)
 LONG DOSIFace::IoErr()
 {
     return lastError;
+}
+
+/* The host's reason goes with the code, for the error line that follows. */
+void DOSIFace::SetIoErr(LONG code)
+{
+    static const struct {
+        LONG code;
+        int error;
+    } reasons[] = {
+        {ERROR_OBJECT_EXISTS, EEXIST},         {ERROR_OBJECT_NOT_FOUND, ENOENT},
+        {ERROR_OBJECT_WRONG_TYPE, ENOTDIR},    {ERROR_WRITE_PROTECTED, EACCES},
+        {ERROR_DISK_WRITE_PROTECTED, EROFS},   {ERROR_DISK_FULL, ENOSPC},
+        {ERROR_INVALID_COMPONENT_NAME, ENAMETOOLONG}, {ERROR_TOO_MANY_LEVELS, ELOOP},
+        {ERROR_NO_FREE_STORE, ENOMEM},         {ERROR_OBJECT_IN_USE, EBUSY},
+    };
+    lastError = code;
+    RecordHostReason(0);
+    if (code == ERROR_IS_SOFT_LINK)
+        RecordHostReasonText("A symbolic link is in the way");
+    for (const auto &reason : reasons) {
+        if (reason.code == code)
+            RecordHostReason(reason.error);
+    }
 }
 
 /* On the host, ':' is an ordinary character of a name: only a '/' ends a

@@ -49,6 +49,10 @@ void WriteBalanceReport(std::FILE *report);
    the name lies below no held lock. The longest such name counts. */
 bool FindLockAbove(CONST_STRPTR name, int &directory, std::string &below);
 
+/* The descriptor of the file that fopen created below a held lock under
+   this name and that is still open; -1 when there is none. */
+int FindCreatedFile(CONST_STRPTR name);
+
 /* The number of DOS locks handed out and not yet released. */
 unsigned CountHeldLocks();
 

@@ -1,6 +1,7 @@
 #include "HostProtection.h"
 
 #include <cerrno>
+#include <string>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,7 +63,13 @@ int ApplyProtection(int descriptor, ULONG protect)
         return errno;
     if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
         return EINVAL;
-    if (fchmod(descriptor, ModeForProtection(status.st_mode, protect, CurrentUmask())) != 0)
+    mode_t mode = ModeForProtection(status.st_mode, protect, CurrentUmask());
+    if (fchmod(descriptor, mode) == 0)
+        return 0;
+    /* A descriptor from a look-up alone (O_PATH) changes its object through
+       its own entry in /proc. */
+    if (errno != EBADF)
         return errno;
-    return 0;
+    std::string same = "/proc/self/fd/" + std::to_string(descriptor);
+    return chmod(same.c_str(), mode) == 0 ? 0 : errno;
 }

@@ -15,8 +15,8 @@
    file was created or kept. Set-user-ID, set-group-ID and sticky bits go. */
 mode_t ModeForProtection(mode_t current, ULONG protect, mode_t umask);
 
-/* Gives the open regular file or directory the mode for protect. 0, or the
-   errno value of the failure. */
+/* Gives the regular file or directory of the descriptor (open, or from
+   O_PATH) the mode for protect. 0, or the errno value of the failure. */
 int ApplyProtection(int descriptor, ULONG protect);
 
 #endif

@@ -3,9 +3,13 @@
 #include "Beneath.h"
 #include "HostLibraries.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,91 +19,99 @@ struct NewlibIFace hostNewlibInterface;
 
 namespace {
 
-/* The open flags of an fopen mode: 'r', 'w' or 'a', then '+' or 'b'. */
-int ReadMode(const char *mode)
+/* A file created below a held lock, open for writing: the stream writes
+   straight to its descriptor, and SetProtection finds it by its name. */
+struct CreatedFile {
+    int descriptor;
+    std::string name;
+};
+
+std::vector<CreatedFile *> createdFiles;
+
+ssize_t WriteCreated(void *cookie, const char *data, size_t size)
 {
-    bool update = mode[0] != '\0' && (mode[1] == '+' || (mode[1] != '\0' && mode[2] == '+'));
-    int access = update ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
-    switch (mode[0]) {
-    case 'w':
-        return access | O_CREAT | O_TRUNC;
-    case 'a':
-        return access | O_CREAT | O_APPEND;
-    default:
-        return access;
+    int descriptor = static_cast<CreatedFile *>(cookie)->descriptor;
+    size_t done = 0;
+    while (done < size) {
+        ssize_t count = write(descriptor, data + done, size - done);
+        if (count < 0 && errno == EINTR)
+            continue;
+        /* Fewer bytes than asked for, never a negative count, is how a
+           stream learns of the failure; errno says why. */
+        if (count <= 0)
+            break;
+        done += size_t(count);
     }
+    return ssize_t(done);
 }
 
-/* A regular file under a lease (a file server's, say) answers a
-   non-blocking opening with EWOULDBLOCK until the holder gives the lease
-   up; that opening is worth the wait. The object is checked through an
-   O_PATH descriptor, which opens nothing, and that same object is then
-   opened through it, so that nothing swapped in meanwhile (a FIFO, a
-   device) is ever waited on. */
-int OpenLeasedBeneath(int parent, const char *last, int access)
+int CloseCreated(void *cookie)
 {
-    int object = OpenLastBeneath(parent, last, O_PATH);
-    if (object < 0)
-        return -1;
-    struct stat status;
-    int descriptor = -1;
-    bool known = fstat(object, &status) == 0;
-    if (known && !S_ISREG(status.st_mode)) {
-        errno = S_ISLNK(status.st_mode) ? ELOOP : ENXIO;
-    } else if (known) {
-        std::string same = "/proc/self/fd/" + std::to_string(object);
-        do
-            descriptor = open(same.c_str(), access | O_NOCTTY | O_CLOEXEC);
-        while (descriptor < 0 && errno == EINTR);
-    }
-    int error = errno;
-    close(object);
-    errno = error;
-    return descriptor;
+    CreatedFile *file = static_cast<CreatedFile *>(cookie);
+    int result = close(file->descriptor);
+    std::erase(createdFiles, file);
+    delete file;
+    return result;
 }
 
-/* Opens a file below the held directory root. A file created here is a
-   regular one; one already there is opened without blocking (a FIFO waits
-   for a reader otherwise) and without following a link, and used only if
-   it is a regular file, which is cut to nothing only then; one under a
-   lease is waited for. An existing file keeps its permissions, and its
-   other names see the new content.
-   -1 with errno set: ELOOP for a symbolic link on the way, ENXIO for an
-   object that is not a regular file. */
-int OpenBeneath(int root, const std::string &below, int flags)
+/* Takes the name for a new file below parent, which this process then
+   alone has: created exclusively, so it has no other name and belongs to
+   the user running the program. A regular file already there is removed
+   first, never opened, so that nothing reaches its other names or keeps its
+   owner; anything else in the way is looked at without being opened and
+   left as it is. -1 with errno set: ELOOP for a symbolic link, ENXIO for an
+   object that is not a regular file or a directory. */
+int CreateReplacing(int parent, const char *last)
 {
-    const char *last;
-    int parent = ResolveParentBeneath(root, below.c_str(), &last);
-    if (parent < 0)
-        return -1;
-    int access = flags & ~(O_CREAT | O_TRUNC);
-    if ((flags & O_CREAT) != 0) {
-        int created = OpenLastBeneath(parent, last, access | O_CREAT | O_EXCL, 0666);
-        if (created >= 0 || errno != EEXIST)
-            return created;
-    }
-    int descriptor = OpenLastBeneath(parent, last, access | O_NONBLOCK | O_NOCTTY);
-    if (descriptor < 0 && errno == EWOULDBLOCK)
-        descriptor = OpenLeasedBeneath(parent, last, access);
-    if (descriptor < 0)
-        return -1;
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY;
+    int descriptor = OpenLastBeneath(parent, last, flags, 0666);
+    if (descriptor >= 0 || errno != EEXIST)
+        return descriptor;
     struct stat status;
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        close(descriptor);
-        errno = ENXIO;
+    if (fstatat(parent, last, &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return -1;
+    if (!S_ISREG(status.st_mode)) {
+        errno = S_ISLNK(status.st_mode) ? ELOOP : S_ISDIR(status.st_mode) ? EISDIR : ENXIO;
         return -1;
     }
-    if (((flags & O_TRUNC) != 0 && status.st_size > 0 && ftruncate(descriptor, 0) != 0) ||
-        fcntl(descriptor, F_SETFL, access & O_APPEND) != 0) {
-        int error = errno;
-        close(descriptor);
-        errno = error;
+    if (unlinkat(parent, last, 0) != 0 && errno != ENOENT)
         return -1;
+    /* Taken again meanwhile: another program is writing here too. */
+    return OpenLastBeneath(parent, last, flags, 0666);
+}
+
+/* Only a new file for writing is made below a held lock: "w", "wb", "w+". */
+bool IsCreatingMode(const char *mode)
+{
+    return mode[0] == 'w';
+}
+
+FILE *StreamOnCreated(int descriptor, CONST_STRPTR name)
+{
+    CreatedFile *file = new (std::nothrow) CreatedFile{descriptor, name};
+    cookie_io_functions_t functions = {nullptr, WriteCreated, nullptr, CloseCreated};
+    FILE *stream = file != nullptr ? fopencookie(file, "w", functions) : nullptr;
+    if (stream == nullptr) {
+        RecordHostReason(ENOMEM);
+        close(descriptor);
+        delete file;
+        return nullptr;
     }
-    return descriptor;
+    createdFiles.push_back(file);
+    RecordHostReason(0);
+    return stream;
 }
 
 }  // namespace
+
+int FindCreatedFile(CONST_STRPTR name)
+{
+    for (const CreatedFile *file : createdFiles) {
+        if (file->name == name)
+            return file->descriptor;
+    }
+    return -1;
+}
 
 /* The runtime's abort ends the process through the ordinary exit path, so the
    start-up still closes every library it opened, and with a return code the
@@ -118,9 +130,14 @@ FILE *NewlibIFace::fopen(const char *name, const char *mode)
         RecordHostReason(file != nullptr ? 0 : errno);
         return file;
     }
-    int descriptor = OpenBeneath(root, below, ReadMode(mode));
+    if (!IsCreatingMode(mode)) {
+        RecordHostReason(EINVAL);
+        return nullptr;
+    }
+    const char *last;
+    int parent = ResolveParentBeneath(root, below.c_str(), &last);
+    int descriptor = parent < 0 ? -1 : CreateReplacing(parent, last);
     if (descriptor < 0) {
-        /* ENXIO is also what a FIFO that nobody reads answers. */
         if (errno == ELOOP)
             RecordHostReasonText("A symbolic link is in the way");
         else if (errno == ENXIO)
@@ -129,13 +146,7 @@ FILE *NewlibIFace::fopen(const char *name, const char *mode)
             RecordHostReason(errno);
         return nullptr;
     }
-    RecordHostReason(0);
-    FILE *file = fdopen(descriptor, mode);
-    if (file == nullptr) {
-        RecordHostReason(errno);
-        close(descriptor);
-    }
-    return file;
+    return StreamOnCreated(descriptor, name);
 }
 
 size_t NewlibIFace::fwrite(const void *data, size_t size, size_t count, FILE *file)

@@ -10,12 +10,15 @@ struct DOSIFace : Interface {
     BPTR CreateDir(CONST_STRPTR name);
     LONG Examine(BPTR lock, struct FileInfoBlock *info);
     LONG IoErr();
+    /* Sets the code that IoErr() reports next. */
+    void SetIoErr(LONG code);
     /* Appends filename to the path in dirname (size bytes), with the
        separator the path needs; FALSE, leaving dirname as it was, when the
        result would not fit. */
     BOOL AddPart(STRPTR dirname, CONST_STRPTR filename, ULONG size);
     /* Sets the protection bits (FIBF_*) of the named object; DOSFALSE and
-       IoErr() on failure. */
+       IoErr() on failure. A file still open for writing from fopen is
+       changed through the stream's own descriptor. */
     LONG SetProtection(CONST_STRPTR name, ULONG protect);
     void Delay(LONG ticks);
 };

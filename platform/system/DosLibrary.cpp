@@ -33,6 +33,10 @@ namespace {
 struct FileLock {
     int descriptor;
     std::string name;
+    /* A directory that CreateDir made below the held lock root, at below:
+       what the resolver would open for the entries inside it. */
+    int root = -1;
+    std::string below;
 };
 
 LONG lastError;
@@ -92,7 +96,7 @@ void FailBeneath(int error)
 
 BPTR MakeLock(int descriptor, CONST_STRPTR name)
 {
-    FileLock *lock = new (std::nothrow) FileLock{descriptor, name};
+    FileLock *lock = new (std::nothrow) FileLock{descriptor, name, -1, {}};
     if (lock == nullptr) {
         close(descriptor);
         Fail(ENOMEM);
@@ -142,14 +146,7 @@ BPTR DOSIFace::Lock(CONST_STRPTR name, LONG)
     if (FindLockAbove(name, root, below)) {
         const char *last;
         int parent = ResolveParentBeneath(root, below.c_str(), &last);
-        int descriptor = parent < 0 ? -1 : OpenLastBeneath(parent, last, O_PATH);
-        /* O_PATH with O_NOFOLLOW opens a link itself rather than failing. */
-        struct stat status;
-        if (descriptor >= 0 && fstat(descriptor, &status) == 0 && S_ISLNK(status.st_mode)) {
-            close(descriptor);
-            descriptor = -1;
-            errno = ELOOP;
-        }
+        int descriptor = parent < 0 ? -1 : OpenObjectBeneath(parent, last);
         if (descriptor < 0) {
             FailBeneath(errno);
             /* A lock asked for is the question whether a link is in the
@@ -174,7 +171,12 @@ void DOSIFace::UnLock(BPTR lock)
         return;
     FileLock *fileLock = reinterpret_cast<FileLock *>(lock);
     ForgetResolvedBeneath(fileLock->descriptor);
-    close(fileLock->descriptor);
+    /* The next entries most likely go inside the directory just made: the
+       resolver keeps its descriptor rather than look it up again. */
+    if (fileLock->root >= 0)
+        KeepResolvedBeneath(fileLock->root, fileLock->below, fileLock->descriptor);
+    else
+        close(fileLock->descriptor);
     std::erase(heldLocks, fileLock);
     delete fileLock;
 }
@@ -195,7 +197,12 @@ BPTR DOSIFace::CreateDir(CONST_STRPTR name)
             FailBeneath(errno);
             return 0;
         }
-        return MakeLock(descriptor, name);
+        BPTR lock = MakeLock(descriptor, name);
+        if (lock != 0) {
+            reinterpret_cast<FileLock *>(lock)->root = root;
+            reinterpret_cast<FileLock *>(lock)->below = below;
+        }
+        return lock;
     }
     if (mkdir(name, 0777) != 0) {
         Fail(errno);

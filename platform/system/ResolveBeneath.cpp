@@ -27,10 +27,10 @@ ResolvedDirectory resolved;
    kernels before 5.6, and sandboxes that filter it out, do not have it. */
 bool haveOpenat2 = true;
 
-int OpenWithOpenat2(int base, const std::string &path)
+int OpenWithOpenat2(int base, const std::string &path, int flags = O_DIRECTORY)
 {
     struct open_how how = {};
-    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.flags = O_PATH | O_CLOEXEC | unsigned(flags);
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
     /* EAGAIN: a rename elsewhere raced the lookup; it is safe to ask again. */
     for (int attempt = 0; attempt < 16; attempt++) {
@@ -143,6 +143,31 @@ int ResolveParentBeneath(int root, const char *below, const char **last)
 int OpenLastBeneath(int parent, const char *last, int flags, int mode)
 {
     return openat(parent, last, flags | O_NOFOLLOW | O_CLOEXEC, mode);
+}
+
+int OpenObjectBeneath(int parent, const char *last)
+{
+    if (haveOpenat2 && !IsHostCallFailing("openat2")) {
+        int descriptor = OpenWithOpenat2(parent, last, 0);
+        if (descriptor >= 0 || haveOpenat2)
+            return descriptor;
+    }
+    /* O_PATH with O_NOFOLLOW opens a link itself rather than failing. */
+    int descriptor = OpenLastBeneath(parent, last, O_PATH);
+    struct stat status;
+    if (descriptor >= 0 && fstat(descriptor, &status) == 0 && S_ISLNK(status.st_mode)) {
+        close(descriptor);
+        errno = ELOOP;
+        return -1;
+    }
+    return descriptor;
+}
+
+void KeepResolvedBeneath(int root, const std::string &path, int descriptor)
+{
+    if (resolved.descriptor >= 0)
+        close(resolved.descriptor);
+    resolved = {root, path, descriptor};
 }
 
 void ForgetResolvedBeneath(int root)

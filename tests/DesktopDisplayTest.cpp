@@ -17,7 +17,6 @@
 #include "support/HeldFile.h"
 #include "support/LiveTools.h"
 #include "support/ModelWindow.h"
-#include "support/SharedLibrary.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 #include "support/XClient.h"
@@ -274,35 +273,6 @@ TEST_F(DesktopWhileOpeningAFile, DisplayStopsAnsweringTheRunStillEnds)
     display_->Signal(SIGCONT);
     EXPECT_EQ(result.exitCode, 1) << "ended without waiting for the display; " << result.err;
     EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
-}
-
-/* Where SDL2 is installed, the path it loads from. */
-/* With a display there, but no SDL2 to reach it with (hidden by an empty
-   file mounted over it, in a mount namespace of the run's own), velorin
-   unpacks as it does where there is no display. */
-TEST(DesktopWithoutSdl, UnpacksAsWithoutADisplay)
-{
-    std::string library = FindSharedLibrary("libSDL2-2.0.so.0");
-    bool able = geteuid() == 0 && !FindTool("unshare").empty() && !FindTool("Xvfb").empty();
-    if (!able || library.empty())
-        GTEST_SKIP() << "needs root, unshare, Xvfb and SDL2 installed";
-    VirtualDisplay display;
-    ASSERT_TRUE(display.IsRunning());
-    TempDir dir;
-    std::string data = MakeData(200000, 5);
-    WriteArchive(dir / "pkg.gz", StreamBuilder().Directory("d").File("d/f", data).Bytes());
-    RunOptions options;
-    options.environment["DISPLAY"] = display.Name();
-    options.environment["VELORIN_HOST_PRESENTATION"] = "";
-    AddVelorinControls(options, dir / "balance");
-    RunResult result = RunProgram(
-        FindTool("unshare"),
-        {"-m", "sh", "-c", "mount --bind /dev/null \"$0\" && exec \"$@\"", library, VELORIN_BINARY,
-         "-archive", dir / "pkg.gz", "-dest", dir.Path()},
-        options);
-    EXPECT_EQ(result.exitCode, 1) << result.err;
-    EXPECT_TRUE(ReadFile(dir / "d/f") == data);
-    ExpectBalanced(ReadFile(dir / "balance"));
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 #include "../window/Font.h"
 #include "../host/HostControls.h"
-#include "DisplayLoss.h"
 #include "Presentation.h"
-#include "SdlLibrary.h"
+#include "desktop/DisplayAddress.h"
+#include "desktop/DisplayConnection.h"
+#include "desktop/XDisplay.h"
+#include "desktop/XWindow.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -14,21 +15,25 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <text/escape.h>
 
-/* The windows as real top-level windows on the desktop, through SDL2, kept
-   by a thread of the presentation's own, as the system keeps its screens
-   beside the program: every 20 ms it takes in the person's input and the
-   window manager's requests (pings included), and shows what the program
-   drew since, whether the program is busy in a long read or not. Only this
-   thread talks to the display; it takes the model lock while it reads the
-   model or changes it (a button pressed, a message queued), never while it
-   waits for the display, so a stalled display never holds the program up.
+/* The windows as real top-level windows on an X display (XWayland
+   included), kept by a thread of the presentation's own, as the system
+   keeps its screens beside the program: every 20 ms it takes in the
+   person's input and the window manager's requests (pings included), and
+   shows what the program drew since, whether the program is busy in a long
+   read or not. Only this thread talks to the display; it takes the model
+   lock while it reads the model or changes it (a button pressed, a message
+   queued), never while it waits for the display, so a stalled display
+   never holds the program up.
 
    The default public screen is the display, divided by a whole-number scale
    on large displays; each window is placed where it stands on that screen
@@ -40,6 +45,10 @@
 namespace {
 
 const auto roundPeriod = std::chrono::milliseconds(20);
+/* How long the display has to accept the connection and answer the first
+   questions, and how long the end of the run waits for it. */
+const auto openingTime = std::chrono::seconds(2);
+const auto closingTime = std::chrono::seconds(3);
 
 /* One window as shown. The model's side (window, closing, finalPixels) is
    read and written under the model lock; the rest belongs to the thread. */
@@ -52,20 +61,13 @@ struct ShownWindow {
     WORD width, height;
     BYTE borderTop;
     Colour palette[8];
+    XWindowLook look;
     std::vector<UBYTE> frame;
     bool fresh;
-    int scale;
-    SDL_Window *sdl;
-    SDL_Surface *canvas;
-    Uint32 id;
-    unsigned long resource;
+    bool reparented;
+    xcb_window_t id;
+    xcb_gcontext_t context;
 };
-
-SDL_HitTestResult HitTestTitleBar(SDL_Window *, const SDL_Point *area, void *data)
-{
-    const ShownWindow *shown = static_cast<const ShownWindow *>(data);
-    return area->y < shown->borderTop * shown->scale ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
-}
 
 /* Titles are shown as the model draws text: UTF-8 as characters, other
    bytes escaped. */
@@ -81,46 +83,53 @@ using ModelGuard = std::lock_guard<std::recursive_mutex>;
 
 class DesktopPresentation : public Presentation {
 public:
-    explicit DesktopPresentation(const SdlLibrary &sdl, bool x11) : sdl_(sdl), x11_(x11) {}
+    explicit DesktopPresentation(const DisplayAddress &address) : address_(address) {}
 
-    /* Starts the thread and waits for it to reach the display. */
-    bool Start()
+    /* Starts the thread and waits, for openingTime at most, for it to reach
+       the display; false with the reason in why. */
+    bool Start(std::string &why)
     {
         thread_ = std::thread(&DesktopPresentation::Run, this);
         std::unique_lock<std::mutex> wake(wakeLock_);
-        wakeup_.wait(wake, [this] { return started_ || lost_; });
-        return started_ && !lost_;
+        auto deadline = std::chrono::steady_clock::now() + openingTime;
+        if (!wakeup_.wait_until(wake, deadline, [this] { return tried_; })) {
+            /* A server that accepted the connection and never answers: the
+               thread's wait ends when its socket is shut down. */
+            tooLate_ = true;
+            BreakConnection();
+            wakeup_.wait(wake, [this] { return tried_; });
+            why = "the display did not answer within " +
+                  std::to_string(std::chrono::seconds(openingTime).count()) + " seconds";
+        } else {
+            why = openingFault_;
+        }
+        return started_;
     }
 
     ~DesktopPresentation() override
     {
-        {
-            std::lock_guard<std::mutex> wake(wakeLock_);
-            stopping_ = true;
-        }
+        std::unique_lock<std::mutex> wake(wakeLock_);
+        stopping_ = true;
         wakeup_.notify_all();
         /* A display that stops answering (a stopped server, a dead network
-           link) holds the thread in a wait for it: after a while the
-           connection is broken under it, which ends the wait as a lost
-           display. A thread parked in Xlib's hook never comes back; it
-           touches nothing of this object any more. */
-        using Clock = std::chrono::steady_clock;
-        auto deadline = Clock::now() + std::chrono::seconds(3);
-        while (!finished_ && !IsDisplayThreadParked()) {
-            if (Clock::now() >= deadline)
-                BreakDisplayConnection();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+           link) holds the thread in a wait for it: the connection is then
+           broken under it, which ends the wait. */
+        if (!wakeup_.wait_for(wake, closingTime, [this] { return finished_; })) {
+            wake.unlock();
+            Lose("The display stopped answering; Velorin ends without taking its window down");
+            wake.lock();
+            BreakConnection();
         }
-        if (finished_)
-            thread_.join();
-        else
-            thread_.detach();
+        wake.unlock();
+        thread_.join();
+        if (breaker_ >= 0)
+            close(breaker_);
     }
 
     bool GetDisplaySize(LONG &width, LONG &height) override
     {
-        width = display_.w / scale_;
-        height = display_.h / scale_;
+        width = display_.areaWidth / scale_;
+        height = display_.areaHeight / scale_;
         return true;
     }
 
@@ -133,7 +142,6 @@ public:
             ShownWindow *shown = new ShownWindow{};
             shown->window = &window;
             shown->modal = window.request != nullptr;
-            shown->scale = scale_;
             window.shown = shown;
             window.dirty = true;
             windows_.push_back(shown);
@@ -236,12 +244,6 @@ private:
         ReportErrorLine(why);
     }
 
-    static void LoseConnection(void *self)
-    {
-        static_cast<DesktopPresentation *>(self)->Lose(
-            "Lost the connection to the display; unpacking goes on without the window");
-    }
-
     /* What a person would have read during the pause, as without a display. */
     void ReportLaidOutText()
     {
@@ -270,6 +272,14 @@ private:
         return 0;
     }
 
+    /* Shuts the display's socket down, which ends any wait for the display
+       with a broken connection; under wakeLock_. */
+    void BreakConnection()
+    {
+        if (breaker_ >= 0)
+            shutdown(breaker_, SHUT_RDWR);
+    }
+
     void Run()
     {
         /* Signals stay with the program's own thread, as before there was
@@ -278,36 +288,48 @@ private:
         sigset_t all;
         sigfillset(&all);
         pthread_sigmask(SIG_BLOCK, &all, nullptr);
-        bool ready = OpenDisplay();
+        std::string fault;
+        bool ready = OpenDisplay(fault);
         {
             std::lock_guard<std::mutex> wake(wakeLock_);
+            ready = ready && !tooLate_;
             started_ = ready;
+            tried_ = true;
+            openingFault_ = fault;
             if (!ready)
                 lost_ = true;
         }
         wakeup_.notify_all();
         while (ready) {
-            TakeEvents();
-            CheckDisplay();
+            bool connected = !IsLost();
+            if (connected)
+                TakeEvents();
             if (!IsLost())
                 ShowChanges();
-            CheckDisplay();
+            if (connected) {
+                xcb_flush(display_.connection);
+                if (xcb_connection_has_error(display_.connection) != 0)
+                    Lose("Lost the connection to the display; unpacking goes on without the "
+                         "window");
+            }
             std::unique_lock<std::mutex> wake(wakeLock_);
             if (stopping_)
                 break;
             wakeup_.wait_for(wake, roundPeriod, [this] { return stopping_ || woken_; });
             woken_ = false;
         }
-        bool connected = initialised_ && !IsDisplayConnectionLost();
-        ForgetWindows(connected);
-        if (connected)
-            sdl_.SDL_Quit();
+        if (ready)
+            ForgetWindows();
+        if (display_.connection != nullptr)
+            xcb_disconnect(display_.connection);
+        std::lock_guard<std::mutex> wake(wakeLock_);
         finished_ = true;
+        wakeup_.notify_all();
     }
 
     /* Drops the record of every window; on the display too while it is
        still there to talk to. */
-    void ForgetWindows(bool connected)
+    void ForgetWindows()
     {
         std::vector<ShownWindow *> forgotten;
         {
@@ -318,56 +340,45 @@ private:
             forgotten.swap(windows_);
         }
         for (ShownWindow *shown : forgotten) {
-            if (connected)
-                DestroyShown(*shown);
+            DestroyShown(*shown);
             delete shown;
         }
+        xcb_flush(display_.connection);
     }
 
-    bool OpenDisplay()
+    /* Connects and reads the display, all in the wait that Start bounds. */
+    bool OpenDisplay(std::string &why)
     {
-        if (x11_) {
-            sdl_.SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
-            if (!InstallDisplayLossHooks(LoseConnection, this))
+        int socket = ConnectDisplaySocket(
+            address_, std::chrono::steady_clock::now() + openingTime, why);
+        if (socket < 0)
+            return false;
+        {
+            std::lock_guard<std::mutex> wake(wakeLock_);
+            if (tooLate_) {
+                close(socket);
                 return false;
+            }
+            breaker_ = fcntl(socket, F_DUPFD_CLOEXEC, 3);
         }
-        /* A progress window is no reason to keep the screen saver away. */
-        sdl_.SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-        sdl_.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        /* A click on Abort counts even when it is the click that activates
-           the window, as it would on the system's own screens. */
-        sdl_.SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
-        /* The pixels go straight to the window; no 3D driver is woken. */
-        sdl_.SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-        if (sdl_.SDL_Init(SDL_INIT_VIDEO) != 0)
+        xcb_connection_t *connection = OpenXConnection(socket, address_, why);
+        if (connection == nullptr)
             return false;
-        initialised_ = true;
-        if (x11_)
-            InstallDisplayLossHooks(LoseConnection, this);
-        if (sdl_.SDL_GetDisplayUsableBounds(0, &display_) != 0 &&
-            sdl_.SDL_GetDisplayBounds(0, &display_) != 0)
+        if (!ReadXDisplay(connection, address_.screen, display_, why)) {
+            xcb_disconnect(connection);
+            display_.connection = nullptr;
             return false;
-        scale_ = std::max(1, std::min(display_.w / 640, display_.h / 480));
-        return !IsDisplayConnectionLost();
-    }
-
-    /* A failed request on one of the windows means another program
-       destroyed it: the run goes on without windows. */
-    void CheckDisplay()
-    {
-        unsigned long resource = TakeFailedResource();
-        if (resource == 0 || IsDisplayConnectionLost())
-            return;
-        for (ShownWindow *shown : windows_)
-            if (shown->resource == resource)
-                Lose("The window was destroyed from outside; unpacking goes on without it");
+        }
+        scale_ = std::max(1, std::min(display_.areaWidth / 640, display_.areaHeight / 480));
+        return true;
     }
 
     void TakeEvents()
     {
-        SDL_Event event;
-        while (!IsDisplayConnectionLost() && sdl_.SDL_PollEvent(&event))
-            Handle(event);
+        while (xcb_generic_event_t *event = xcb_poll_for_event(display_.connection)) {
+            Handle(*event);
+            std::free(event);
+        }
     }
 
     /* Brings the windows on the display up to date with the model. */
@@ -382,18 +393,18 @@ private:
                 if (shown->closing) {
                     shown->frame.swap(shown->finalPixels);
                     shown->fresh = true;
-                } else if (window->dirty || shown->sdl == nullptr) {
+                } else if (window->dirty || shown->id == 0) {
                     shown->frame = window->pixels;
                     shown->fresh = true;
                     window->dirty = false;
                 }
-                if (shown->sdl == nullptr && !shown->closing)
+                if (shown->id == 0 && !shown->closing)
                     Describe(*shown, *window);
                 current.emplace_back(shown, shown->closing);
             }
         }
         for (auto [shown, closing] : current) {
-            if (shown->sdl == nullptr && !closing)
+            if (shown->id == 0 && !closing)
                 Create(*shown);
             if (shown->fresh)
                 Present(*shown);
@@ -402,11 +413,6 @@ private:
         }
     }
 
-    struct Placement {
-        int left, top;
-        std::string title;
-    };
-
     /* What creating the window needs of the model; under the model lock. */
     void Describe(ShownWindow &shown, HostWindow &window)
     {
@@ -414,70 +420,44 @@ private:
         shown.height = window.Height;
         shown.borderTop = window.BorderTop;
         std::memcpy(shown.palette, window.screen->palette, sizeof shown.palette);
-        placements_[&shown] = {display_.x + window.LeftEdge * scale_,
-                               display_.y + window.TopEdge * scale_, ToShownTitle(window.title)};
+        shown.look = {int16_t(display_.areaX + window.LeftEdge * scale_),
+                      int16_t(display_.areaY + window.TopEdge * scale_),
+                      uint16_t(window.Width * scale_),
+                      uint16_t(window.Height * scale_),
+                      ToShownTitle(window.title),
+                      shown.modal,
+                      0};
     }
 
     void Create(ShownWindow &shown)
     {
-        Placement placement = placements_[&shown];
-        placements_.erase(&shown);
-        Uint32 flags = SDL_WINDOW_BORDERLESS;
-        if (shown.modal)
-            flags |= SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR;
-        shown.sdl = sdl_.SDL_CreateWindow(placement.title.c_str(), placement.left, placement.top,
-                                          shown.width * scale_, shown.height * scale_, flags);
-        if (shown.sdl == nullptr)
-            return;
-        shown.canvas = sdl_.SDL_CreateRGBSurfaceWithFormat(
-            0, shown.width * scale_, shown.height * scale_, 32, SDL_PIXELFORMAT_ARGB8888);
-        shown.id = sdl_.SDL_GetWindowID(shown.sdl);
-        sdl_.SDL_SetWindowHitTest(shown.sdl, HitTestTitleBar, &shown);
-        if (x11_)
-            shown.resource = WatchWindow(sdl_, shown.sdl);
         for (ShownWindow *other : windows_)
-            if (shown.modal && other != &shown && other->sdl != nullptr && !other->modal)
-                sdl_.SDL_SetWindowModalFor(shown.sdl, other->sdl);
-        sdl_.SDL_RaiseWindow(shown.sdl);
+            if (shown.modal && other != &shown && other->id != 0 && !other->modal)
+                shown.look.owner = other->id;
+        shown.id = CreateXWindow(display_, shown.look);
+        shown.context = xcb_generate_id(display_.connection);
+        xcb_create_gc(display_.connection, shown.context, shown.id, 0, nullptr);
     }
 
     void Present(ShownWindow &shown)
     {
         shown.fresh = false;
-        if (shown.sdl == nullptr || shown.canvas == nullptr ||
-            shown.frame.size() != size_t(shown.width) * size_t(shown.height))
-            return;
-        Uint32 colours[256] = {};
+        uint32_t colours[256] = {};
         for (int pen = 0; pen < 8; pen++) {
             const Colour &colour = shown.palette[pen];
-            colours[pen] =
-                0xFF000000u | Uint32(colour.red) << 16 | Uint32(colour.green) << 8 | colour.blue;
+            colours[pen] = MakePixel(display_, colour.red, colour.green, colour.blue);
         }
-        SDL_Surface *canvas = shown.canvas;
-        for (int y = 0; y < shown.height; y++) {
-            for (int copy = 0; copy < scale_; copy++) {
-                Uint32 *row = reinterpret_cast<Uint32 *>(static_cast<Uint8 *>(canvas->pixels) +
-                                                         size_t(y * scale_ + copy) * canvas->pitch);
-                const UBYTE *pens = shown.frame.data() + size_t(y) * shown.width;
-                for (int x = 0; x < shown.width; x++)
-                    std::fill_n(row + x * scale_, scale_, colours[pens[x]]);
-            }
-        }
-        SDL_Surface *surface = sdl_.SDL_GetWindowSurface(shown.sdl);
-        if (surface != nullptr && !IsDisplayConnectionLost()) {
-            sdl_.SDL_UpperBlit(canvas, nullptr, surface, nullptr);
-            sdl_.SDL_UpdateWindowSurface(shown.sdl);
-        }
+        PutXWindowPixels(display_, shown.id, shown.context, shown.frame, shown.width, shown.height,
+                         scale_, colours, image_);
     }
 
     void DestroyShown(ShownWindow &shown)
     {
-        if (shown.canvas != nullptr)
-            sdl_.SDL_FreeSurface(shown.canvas);
-        if (shown.sdl != nullptr)
-            sdl_.SDL_DestroyWindow(shown.sdl);
-        shown.canvas = nullptr;
-        shown.sdl = nullptr;
+        if (shown.id == 0)
+            return;
+        xcb_free_gc(display_.connection, shown.context);
+        xcb_destroy_window(display_.connection, shown.id);
+        shown.id = 0;
     }
 
     void Forget(ShownWindow *shown)
@@ -488,13 +468,13 @@ private:
         delete shown;
     }
 
-    /* The model's window shown as this SDL window, if it is still open;
+    /* The record of the X window id, if it is one of the windows shown;
        under the model lock. */
-    HostWindow *FindWindow(Uint32 id) const
+    ShownWindow *FindShown(xcb_window_t id) const
     {
         for (ShownWindow *shown : windows_)
-            if (shown->sdl != nullptr && shown->id == id)
-                return shown->window;
+            if (shown->id != 0 && shown->id == id)
+                return shown;
         return nullptr;
     }
 
@@ -503,101 +483,145 @@ private:
     void Choose(HostWindow &window, HostGadget &button)
     {
         if (&window == asking_) {
-            {
-                std::lock_guard<std::mutex> wake(wakeLock_);
-                answer_ = button.GadgetID;
-            }
-            wakeup_.notify_all();
+            Answer(button.GadgetID);
         } else if (asking_ == nullptr) {
             ReleaseGadget(window, button);
         }
     }
 
-    void Handle(const SDL_Event &event)
+    void Answer(int answer)
+    {
+        {
+            std::lock_guard<std::mutex> wake(wakeLock_);
+            answer_ = answer;
+        }
+        wakeup_.notify_all();
+    }
+
+    void Handle(const xcb_generic_event_t &event)
     {
         ModelGuard guard(GetModelLock());
-        switch (event.type) {
-        case SDL_MOUSEBUTTONDOWN:
-        case SDL_MOUSEBUTTONUP: {
-            HostWindow *window = FindWindow(event.button.windowID);
-            if (window == nullptr || event.button.button != SDL_BUTTON_LEFT)
-                break;
-            HostGadget *gadget = FindGadgetAt(*window, event.button.x / scale_, event.button.y / scale_);
-            if (event.type == SDL_MOUSEBUTTONDOWN) {
-                if (gadget == nullptr || (asking_ != nullptr && window != asking_))
-                    break;
-                /* Shown pressed at once, at the next showing of changes;
-                   the program hears of it only at the release. */
-                pressed_ = gadget;
-                pressedWindow_ = window;
-                gadget->pressed = true;
-                DrawButton(*window, *gadget);
-            } else if (pressed_ != nullptr && window == pressedWindow_) {
-                HostGadget *released = pressed_;
-                released->pressed = false;
-                pressed_ = nullptr;
-                DrawButton(*window, *released);
-                if (gadget == released)
-                    Choose(*window, *released);
+        switch (event.response_type & 0x7F) {
+        case 0: {
+            /* A failed request on one of the windows means another program
+               destroyed it. */
+            const auto &error = reinterpret_cast<const xcb_generic_error_t &>(event);
+            if (FindShown(error.resource_id) != nullptr)
+                LoseWindow();
+            break;
+        }
+        case XCB_DESTROY_NOTIFY:
+            if (FindShown(reinterpret_cast<const xcb_destroy_notify_event_t &>(event).window))
+                LoseWindow();
+            break;
+        case XCB_EXPOSE:
+            if (ShownWindow *shown =
+                    FindShown(reinterpret_cast<const xcb_expose_event_t &>(event).window))
+                shown->fresh = true;
+            break;
+        case XCB_REPARENT_NOTIFY: {
+            const auto &reparent = reinterpret_cast<const xcb_reparent_notify_event_t &>(event);
+            if (ShownWindow *shown = FindShown(reparent.window))
+                shown->reparented = reparent.parent != display_.screen->root;
+            break;
+        }
+        case XCB_CONFIGURE_NOTIFY: {
+            /* Where it now stands on the root: told by the window itself
+               when it has no frame around it, else by the window manager. */
+            const auto &configure = reinterpret_cast<const xcb_configure_notify_event_t &>(event);
+            ShownWindow *shown = FindShown(configure.window);
+            bool onRoot = (event.response_type & 0x80) != 0 || (shown && !shown->reparented);
+            if (shown != nullptr && shown->window != nullptr && onRoot) {
+                shown->window->LeftEdge = WORD((configure.x - display_.areaX) / scale_);
+                shown->window->TopEdge = WORD((configure.y - display_.areaY) / scale_);
             }
             break;
         }
-        case SDL_KEYDOWN: {
-            HostWindow *window = asking_ != nullptr ? asking_ : FindWindow(event.key.windowID);
-            if (window == nullptr)
+        case XCB_BUTTON_PRESS:
+        case XCB_BUTTON_RELEASE:
+            HandleButton(reinterpret_cast<const xcb_button_press_event_t &>(event));
+            break;
+        case XCB_KEY_PRESS: {
+            const auto &key = reinterpret_cast<const xcb_key_press_event_t &>(event);
+            ShownWindow *shown = FindShown(key.event);
+            HostWindow *window = asking_ != nullptr ? asking_ : shown ? shown->window : nullptr;
+            unsigned long character = ReadKeyCharacter(display_, key.detail);
+            if (window == nullptr || character == 0 || character >= 128)
                 break;
-            SDL_Keycode key = event.key.keysym.sym;
             for (HostGadget *button : ListButtons(*window))
-                if (!button->label.empty() && key < 128 &&
-                    std::tolower(static_cast<unsigned char>(button->label[0])) == key)
+                if (!button->label.empty() &&
+                    std::tolower(static_cast<unsigned char>(button->label[0])) == int(character))
                     Choose(*window, *button);
             break;
         }
-        case SDL_WINDOWEVENT:
-            HandleWindowEvent(event.window);
+        case XCB_CLIENT_MESSAGE:
+            HandleMessage(reinterpret_cast<const xcb_client_message_event_t &>(event));
             break;
         default:
             break;
         }
     }
 
-    void HandleWindowEvent(const SDL_WindowEvent &event)
+    void LoseWindow()
     {
-        for (ShownWindow *shown : windows_) {
-            if (shown->sdl == nullptr || shown->id != event.windowID)
-                continue;
-            HostWindow *window = shown->window;
-            if (event.event == SDL_WINDOWEVENT_EXPOSED ||
-                event.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-                shown->fresh = true;
-            } else if (event.event == SDL_WINDOWEVENT_MOVED && window != nullptr) {
-                window->LeftEdge = WORD((event.data1 - display_.x) / scale_);
-                window->TopEdge = WORD((event.data2 - display_.y) / scale_);
-            } else if (event.event == SDL_WINDOWEVENT_CLOSE && window != nullptr) {
-                /* Closing the window asks what its first button asks; a
-                   request closed is answered by its rightmost button. */
-                std::vector<HostGadget *> buttons = ListButtons(*window);
-                if (window == asking_) {
-                    {
-                        std::lock_guard<std::mutex> wake(wakeLock_);
-                        answer_ = 0;
-                    }
-                    wakeup_.notify_all();
-                } else if (!buttons.empty()) {
-                    Choose(*window, *buttons.front());
-                }
+        Lose("The window was destroyed from outside; unpacking goes on without it");
+    }
+
+    void HandleButton(const xcb_button_press_event_t &event)
+    {
+        ShownWindow *shown = FindShown(event.event);
+        HostWindow *window = shown != nullptr ? shown->window : nullptr;
+        if (window == nullptr || event.detail != XCB_BUTTON_INDEX_1)
+            return;
+        HostGadget *gadget = FindGadgetAt(*window, event.event_x / scale_, event.event_y / scale_);
+        if ((event.response_type & 0x7F) == XCB_BUTTON_PRESS) {
+            if (gadget == nullptr && event.event_y < shown->borderTop * scale_) {
+                StartWindowMove(display_, shown->id, event.root_x, event.root_y);
+                return;
             }
+            if (gadget == nullptr || (asking_ != nullptr && window != asking_))
+                return;
+            /* Shown pressed at once, at the next showing of changes; the
+               program hears of it only at the release. */
+            pressed_ = gadget;
+            pressedWindow_ = window;
+            gadget->pressed = true;
+            DrawButton(*window, *gadget);
+        } else if (pressed_ != nullptr && window == pressedWindow_) {
+            HostGadget *released = pressed_;
+            released->pressed = false;
+            pressed_ = nullptr;
+            DrawButton(*window, *released);
+            if (gadget == released)
+                Choose(*window, *released);
         }
     }
 
-    const SdlLibrary &sdl_;
-    bool x11_;
+    void HandleMessage(const xcb_client_message_event_t &message)
+    {
+        ShownWindow *shown = FindShown(message.window);
+        if (shown == nullptr || message.type != display_.WM_PROTOCOLS || message.format != 32)
+            return;
+        xcb_atom_t protocol = message.data.data32[0];
+        if (protocol == display_._NET_WM_PING) {
+            AnswerPing(display_, message);
+        } else if (protocol == display_.WM_DELETE_WINDOW && shown->window != nullptr) {
+            /* Closing the window asks what its first button asks; a request
+               closed is answered by its rightmost button. */
+            HostWindow *window = shown->window;
+            std::vector<HostGadget *> buttons = ListButtons(*window);
+            if (window == asking_)
+                Answer(0);
+            else if (!buttons.empty())
+                Choose(*window, *buttons.front());
+        }
+    }
+
+    const DisplayAddress address_;
     std::thread thread_;
-    bool initialised_ = false;
-    std::atomic<bool> finished_ = false;
-    SDL_Rect display_ = {};
+    XDisplay display_ = {};
     int scale_ = 1;
-    std::map<ShownWindow *, Placement> placements_;
+    std::vector<uint8_t> image_;
 
     /* Under the model lock. */
     std::vector<ShownWindow *> windows_;
@@ -608,8 +632,13 @@ private:
     /* Under wakeLock_; taken after the model lock when both are. */
     std::mutex wakeLock_;
     std::condition_variable wakeup_;
+    int breaker_ = -1; /* a second descriptor of the display's socket */
+    bool tried_ = false;
+    bool tooLate_ = false;
+    std::string openingFault_;
     bool started_ = false;
     bool stopping_ = false;
+    bool finished_ = false;
     bool woken_ = false;
     bool lost_ = false;
     int answer_ = -1;
@@ -617,25 +646,25 @@ private:
 
 }  // namespace
 
-Presentation *StartDesktopPresentation()
+Presentation *StartDesktopPresentation(std::string &why)
 {
-    bool wayland = std::getenv("WAYLAND_DISPLAY") != nullptr;
-    bool x11 = std::getenv("DISPLAY") != nullptr;
-    if (!x11 && !wayland)
-        return nullptr;
-    const SdlLibrary *sdl = LoadSdlLibrary();
-    if (sdl == nullptr)
-        return nullptr;
-    /* A display reached without a desktop session (a remote X display, a
-       virtual one) has no session bus; SDL would have D-Bus start one of its
-       own, which outlives the run. A window needs none. */
-    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 0);
-    /* X11 wherever there is an X display (XWayland included): there the
-       loss of the display is handled. */
-    DesktopPresentation *desktop = new DesktopPresentation(*sdl, x11);
-    if (!desktop->Start()) {
-        delete desktop;
+    const char *name = std::getenv("DISPLAY");
+    if (name == nullptr) {
+        if (std::getenv("WAYLAND_DISPLAY") != nullptr)
+            why = "No window: this Wayland session offers no X display (DISPLAY is not set)";
         return nullptr;
     }
+    DisplayAddress address;
+    std::string fault;
+    DesktopPresentation *desktop = nullptr;
+    if (ParseDisplayAddress(name, address, fault)) {
+        desktop = new DesktopPresentation(address);
+        if (!desktop->Start(fault)) {
+            delete desktop;
+            desktop = nullptr;
+        }
+    }
+    if (desktop == nullptr)
+        why = "No window on the display \"" + std::string(name) + "\": " + fault;
     return desktop;
 }

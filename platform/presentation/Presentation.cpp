@@ -3,9 +3,11 @@
 #include "../host/HostControls.h"
 
 #include <dos/dos.h>
+#include <text/escape.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <ctime>
 
 #include <unistd.h>
@@ -19,13 +21,28 @@ Presentation *ChoosePresentation()
     const char *forced = GetHostControls().presentation;
     if (forced != nullptr && std::strcmp(forced, "headless") == 0)
         return StartHeadlessPresentation();
-    Presentation *chosen = nullptr;
-    if (forced != nullptr && std::strcmp(forced, "terminal") == 0)
+    if (forced != nullptr && std::strcmp(forced, "terminal") == 0) {
+        Presentation *terminal = StartTerminalPresentation();
+        return terminal != nullptr ? terminal : StartHeadlessPresentation();
+    }
+    if (forced != nullptr && std::strcmp(forced, "desktop") != 0)
+        return StartHeadlessPresentation();
+    std::string why;
+    Presentation *chosen = StartDesktopPresentation(why);
+    if (chosen != nullptr)
+        return chosen;
+    if (forced == nullptr && isatty(STDERR_FILENO))
         chosen = StartTerminalPresentation();
-    else if (forced == nullptr || std::strcmp(forced, "desktop") == 0)
-        chosen = StartDesktopPresentation();
-    if (chosen == nullptr && forced == nullptr && isatty(STDERR_FILENO))
-        chosen = StartTerminalPresentation();
+    /* A display that was asked for and cannot be used is said once, before
+       anything else is drawn. */
+    if (!why.empty()) {
+        why += chosen != nullptr ? "; the progress is shown in the terminal"
+                                 : "; unpacking goes on without a window";
+        std::string line(why.size() * 4 + 1, '\0');
+        EscapeText(why.data(), why.size(), line.data(), line.size(), KEEP_BACKSLASH);
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    }
     return chosen != nullptr ? chosen : StartHeadlessPresentation();
 }
 

@@ -3,6 +3,8 @@
 
 #include "../window/HostModel.h"
 
+#include <string>
+
 /* How the model's windows reach a person: a desktop window, a drawing in the
    terminal, or nothing at all. One is chosen at the first need, by the host
    control VELORIN_HOST_PRESENTATION or else by what the host offers; the
@@ -51,8 +53,9 @@ unsigned long long GetMilliseconds();
 /* How long a pause of ticks lasts here: nothing with the instant clock. */
 unsigned long long GetPauseMilliseconds(LONG ticks);
 
-/* The presentations. Each returns null when it cannot start here. */
-Presentation *StartDesktopPresentation();
+/* The presentations. Each returns null when it cannot start here; the
+   desktop then says why in why, unless no display was asked for. */
+Presentation *StartDesktopPresentation(std::string &why);
 Presentation *StartTerminalPresentation();
 Presentation *StartHeadlessPresentation();
 

@@ -48,7 +48,7 @@ std::string RunTool(const std::vector<std::string> &command,
         .out;
 }
 
-VirtualDisplay::VirtualDisplay()
+VirtualDisplay::VirtualDisplay(const std::vector<std::string> &options)
 {
     std::string server = FindTool("Xvfb");
     int channel[2];
@@ -72,12 +72,17 @@ VirtualDisplay::VirtualDisplay()
     }
     if (claim_ < 0)
         return;
-    std::string descriptor = std::to_string(channel[1]);
+    std::vector<std::string> arguments = {"Xvfb", name_, "-displayfd", std::to_string(channel[1]),
+                                          "-screen", "0", "1024x768x24", "-noreset"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    std::vector<char *> argv;
+    for (std::string &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
     server_ = fork();
     if (server_ == 0) {
         close(channel[0]);
-        execl(server.c_str(), "Xvfb", name_.c_str(), "-displayfd", descriptor.c_str(), "-screen",
-              "0", "1024x768x24", "-nolisten", "tcp", "-noreset", static_cast<char *>(nullptr));
+        execv(server.c_str(), argv.data());
         _exit(127);
     }
     close(channel[1]);

@@ -30,10 +30,11 @@ bool AreLiveTestsRequired();
 std::string RunTool(const std::vector<std::string> &command,
                     const std::vector<std::pair<std::string, std::string>> &environment = {});
 
-/* An X server of its own, 1024 by 768, on a display number that was free. */
+/* An X server of its own, 1024 by 768, on a display number that was free;
+   options are the server's own (by default it takes no TCP connections). */
 class VirtualDisplay {
 public:
-    VirtualDisplay();
+    explicit VirtualDisplay(const std::vector<std::string> &options = {"-nolisten", "tcp"});
     VirtualDisplay(const VirtualDisplay &) = delete;
     VirtualDisplay &operator=(const VirtualDisplay &) = delete;
     ~VirtualDisplay();
@@ -41,6 +42,7 @@ public:
     bool IsRunning() const { return !name_.empty(); }
     /* ":N", for DISPLAY. */
     const std::string &Name() const { return name_; }
+    unsigned Number() const { return std::stoul(name_.substr(1)); }
     /* Ends the server at once, as when a display goes away. */
     void Kill();
     /* Sends the server a signal: SIGSTOP makes a display that stops

@@ -1,9 +1,13 @@
-// Feeds arbitrary bytes, and zlib-compressed data with one byte damaged, to
-// both inflaters and to zlib's own gzip reading, each read with request
-// sizes of its own, and checks: wherever zlib reads the whole stream without
-// an error, both inflaters deliver the same bytes and end as well; wherever
-// zlib reports an error, both report one too, and every byte that two of
-// them delivered before their errors is the same.
+// Feeds arbitrary bytes, and files of gzip members built from the input
+// (members in velorin-pack's block format and others, mixed, some with a
+// wrong size in their block header, one byte damaged, cut short, bytes
+// after the last member) to the stream layer's readers: zlib alone on the
+// caller's thread, and the read-ahead with no thread and with one to four,
+// each read with request sizes of its own. Checks every reading against an
+// independent one that inflates the file with zlib member by member: the
+// same bytes and the same end where the file is sound; a failure where it
+// is not, after the same bytes where the fault's place is certain. And the
+// read-ahead delivers exactly what zlib alone does, bytes and fault.
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +21,7 @@
 #include <zlib.h>
 
 #include "../platform/stream/HostStream.h"
+#include "../tests/support/ArchiveOracle.h"
 
 namespace {
 
@@ -26,14 +31,8 @@ constexpr size_t OUTPUT_LIMIT = 16u << 20;
 struct Reading {
     std::string bytes;
     bool failed = false;
-    int code = 0;        /* the error's code, as gzerror gives it */
+    int code = 0;         /* the error's code, as gzerror gives it */
     bool complete = true; /* false when cut at OUTPUT_LIMIT */
-};
-
-/* How an input is turned into a file and read. */
-struct Plan {
-    unsigned inputSize;
-    uint32_t seed;
 };
 
 /* Request sizes from one byte to more than the piece buffer, mostly small,
@@ -55,6 +54,12 @@ private:
     std::minstd_rand random_;
 };
 
+[[noreturn]] void Report(const char *finding)
+{
+    fprintf(stderr, "FINDING: %s\n", finding);
+    abort();
+}
+
 int OpenAgain(int file)
 {
     std::string path = "/proc/self/fd/" + std::to_string(file);
@@ -64,11 +69,9 @@ int OpenAgain(int file)
     return descriptor;
 }
 
-Reading ReadInflater(HostStream *stream, uint32_t seed)
+Reading ReadStream(HostStream *stream, uint32_t seed)
 {
     Reading reading;
-    if (stream == nullptr)
-        abort();
     Requests requests(seed);
     std::string buffer;
     bool wasShort = false;
@@ -81,11 +84,8 @@ Reading ReadInflater(HostStream *stream, uint32_t seed)
             break;
         }
         /* Fewer bytes than asked for only at the end or on an error. */
-        if (unsigned(count) > length || (wasShort && count != 0)) {
-            fprintf(stderr, "FINDING: a read delivers %d bytes of %u asked for%s\n", count, length,
-                    wasShort ? " after a short one" : "");
-            abort();
-        }
+        if (unsigned(count) > length || (wasShort && count != 0))
+            Report("a read delivers more than asked for, or more after a short read");
         reading.bytes.append(buffer.data(), size_t(count));
         if (count == 0)
             break;
@@ -93,35 +93,9 @@ Reading ReadInflater(HostStream *stream, uint32_t seed)
     }
     reading.complete = reading.bytes.size() < OUTPUT_LIMIT;
     stream->DescribeError(&reading.code);
-    if (reading.failed != (reading.code != Z_OK))
-        abort();
+    if (reading.complete && reading.failed != (reading.code != Z_OK))
+        Report("a reading's error code does not match its result");
     delete stream;
-    return reading;
-}
-
-/* zlib's gzip file reading, the reference. Where it hands back part of a
-   member that breaks off, only gzerror's Z_BUF_ERROR says so. */
-Reading ReadZlibFile(int descriptor, uint32_t seed)
-{
-    Reading reading;
-    gzFile file = gzdopen(descriptor, "rb");
-    if (file == nullptr)
-        abort();
-    Requests requests(seed);
-    std::string buffer;
-    while (reading.bytes.size() < OUTPUT_LIMIT) {
-        unsigned length = requests.Next();
-        buffer.resize(length);
-        int count = gzread(file, buffer.data(), length);
-        if (count <= 0) {
-            gzerror(file, &reading.code);
-            reading.failed = count < 0 || reading.code != Z_OK;
-            break;
-        }
-        reading.bytes.append(buffer.data(), size_t(count));
-    }
-    reading.complete = reading.bytes.size() < OUTPUT_LIMIT;
-    gzclose(file);
     return reading;
 }
 
@@ -131,73 +105,87 @@ bool SamePrefix(const std::string &a, const std::string &b)
     return memcmp(a.data(), b.data(), common) == 0;
 }
 
-[[noreturn]] void Report(const char *finding)
+void CompareWithIndependent(const InflatedFile &expected, const Reading &reading)
 {
-    fprintf(stderr, "FINDING: %s\n", finding);
-    abort();
+    if (!SamePrefix(expected.stream, reading.bytes))
+        Report("a reader and the independent reading deliver different bytes");
+    if (!reading.complete)
+        return;
+    if (expected.sound && (reading.failed || reading.bytes.size() != expected.stream.size()))
+        Report("the file is sound, a reader ends otherwise");
+    if (!expected.sound && !reading.failed)
+        Report("the file is damaged, a reader reports no error");
+    if (!expected.sound && expected.exact && reading.bytes.size() != expected.stream.size())
+        Report("a reader fails elsewhere than where the damage is certain");
 }
 
-/* The two inflaters must agree exactly: the same bytes, and an error in the
-   one wherever the other has one. */
-void CompareInflaters(const Reading &zlib, const Reading &isal)
+void CompareWithZlibAlone(const Reading &zlib, const Reading &reading)
 {
-    if (!SamePrefix(zlib.bytes, isal.bytes))
-        Report("the inflaters deliver different bytes");
-    if (!zlib.complete || !isal.complete)
-        return;
-    if (zlib.failed != isal.failed)
-        Report(zlib.failed ? "the zlib inflater reports an error, the ISA-L one none"
-                           : "the ISA-L inflater reports an error, the zlib one none");
-    if (!zlib.failed && zlib.bytes.size() != isal.bytes.size())
-        Report("the inflaters end in different places");
+    if (!SamePrefix(zlib.bytes, reading.bytes))
+        Report("the read-ahead and zlib alone deliver different bytes");
+    if (zlib.complete && reading.complete &&
+        (zlib.bytes.size() != reading.bytes.size() || zlib.failed != reading.failed || zlib.code != reading.code))
+        Report("the read-ahead and zlib alone end differently");
 }
 
-/* zlib's own gzip reading has one known fault: when the file ends inside a
-   member just as its output buffer fills, it ends without an error and
-   without the output it still holds. There an inflater may go on further
-   and must then report the stream as broken off. */
-void CompareWithZlibFile(const Reading &file, const Reading &reading)
+void AppendLittleEndian32(std::string &bytes, uint32_t value)
 {
-    if (!SamePrefix(file.bytes, reading.bytes))
-        Report("an inflater and zlib's gzread deliver different bytes");
-    if (!file.complete || !reading.complete)
-        return;
-    if (file.failed && !reading.failed)
-        Report("zlib's gzread reports an error, an inflater none");
-    if (file.failed || (reading.bytes.size() == file.bytes.size() && !reading.failed))
-        return;
-    if (!reading.failed || reading.code != Z_BUF_ERROR || reading.bytes.size() < file.bytes.size())
-        Report("zlib's gzread reads the whole stream, an inflater ends otherwise");
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.push_back(char(value >> shift));
 }
 
-/* Compresses data as one or two gzip members and damages one byte, when the
-   input asks for it: the damage then lands in real deflate data, headers
-   and trailers far more often than random bytes would. */
-std::string MakeDamagedMembers(const uint8_t *data, size_t size, uint8_t mode, uint32_t seed)
+/* One member of data: in the block format when block is set, its size in
+   the header off by sizeError. */
+std::string MakeMember(const uint8_t *data, size_t size, int level, bool block, int sizeError)
 {
+    z_stream stream{};
+    if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        abort();
+    /* Room enough for any level: stored blocks add 5 bytes a block. */
+    std::string deflated(size + size / 8 + 1024, '\0');
+    stream.next_in = const_cast<Bytef *>(data);
+    stream.avail_in = uInt(size);
+    stream.next_out = reinterpret_cast<Bytef *>(deflated.data());
+    stream.avail_out = uInt(deflated.size());
+    if (deflate(&stream, Z_FINISH) != Z_STREAM_END)
+        abort();
+    deflated.resize(stream.total_out);
+    deflateEnd(&stream);
+    std::string member("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10);
+    if (block) {
+        member[3] = 0x04;
+        member += std::string("\x08\0VB\x04\0", 6);
+        AppendLittleEndian32(member, uint32_t(20 + deflated.size() + 8 + sizeError));
+    }
+    member += deflated;
+    AppendLittleEndian32(member, uint32_t(crc32(0, data, uInt(size))));
+    AppendLittleEndian32(member, uint32_t(size));
+    return member;
+}
+
+/* Members built from the input, as the mode and seed bits ask: the input
+   cut into up to four pieces, each a block or not, one block's size maybe
+   wrong, one byte maybe damaged, the file maybe cut short, bytes maybe
+   appended. */
+std::string MakeMembers(const uint8_t *data, size_t size, uint8_t mode, uint32_t seed)
+{
+    std::minstd_rand random(seed);
     std::string file;
-    size_t split = (mode & 0x40) ? size / 2 : size;
-    for (auto [from, to] : {std::pair{size_t(0), split}, std::pair{split, size}}) {
-        if (from == to && from != 0)
-            continue;
-        z_stream stream{};
-        if (deflateInit2(&stream, (mode >> 1) % 10, Z_DEFLATED, 15 + 16, 8 + (mode >> 7),
-                         Z_DEFAULT_STRATEGY) != Z_OK)
-            abort();
-        /* Room enough for any level: stored blocks add 5 bytes a block. */
-        std::string member((to - from) + (to - from) / 8 + 1024, '\0');
-        stream.next_in = const_cast<Bytef *>(data + from);
-        stream.avail_in = uInt(to - from);
-        stream.next_out = reinterpret_cast<Bytef *>(member.data());
-        stream.avail_out = uInt(member.size());
-        if (deflate(&stream, Z_FINISH) != Z_STREAM_END)
-            abort();
-        member.resize(stream.total_out);
-        deflateEnd(&stream);
-        file += member;
+    unsigned pieces = 1 + (mode >> 1) % 4;
+    size_t from = 0;
+    for (unsigned piece = 0; piece < pieces; piece++) {
+        size_t to = piece + 1 == pieces ? size : from + (size - from) * (random() % 100) / 100;
+        bool block = (mode & 0x08) ? (random() & 1) != 0 : true;
+        int sizeError = (mode & 0x10) && random() % 3 == 0 ? int(random() % 9) - 4 : 0;
+        file += MakeMember(data + from, to - from, int(random() % 10), block, sizeError);
+        from = to;
     }
     if ((mode & 0x20) && !file.empty())
-        file[seed % file.size()] ^= char((seed >> 24) | 1);
+        file[random() % file.size()] ^= char(1 + random() % 255);
+    if ((mode & 0x40) && !file.empty())
+        file.resize(random() % file.size());
+    if (mode & 0x80)
+        file += random() % 2 ? std::string(1 + random() % 600, '\0') : std::string("\0\0x", 3);
     return file;
 }
 
@@ -209,25 +197,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     static const unsigned inputSizes[] = {1, 2, 3, 5, 8, 13, 64, 4096, STREAM_INPUT_SIZE};
     uint8_t mode = data[0];
-    Plan plan;
-    plan.inputSize = inputSizes[data[1] % (sizeof inputSizes / sizeof inputSizes[0])];
-    plan.seed = uint32_t(data[2]) | uint32_t(data[3]) << 8;
-    plan.seed = plan.seed * 2654435761u;
+    unsigned inputSize = inputSizes[data[1] % (sizeof inputSizes / sizeof inputSizes[0])];
+    uint32_t seed = (uint32_t(data[2]) | uint32_t(data[3]) << 8) * 2654435761u;
     std::string file = (mode & 1) ? std::string(reinterpret_cast<const char *>(data + 4), size - 4)
-                                  : MakeDamagedMembers(data + 4, size - 4, mode, plan.seed);
+                                  : MakeMembers(data + 4, size - 4, mode, seed);
 
     int memory = memfd_create("archive", 0);
     if (memory < 0 || write(memory, file.data(), file.size()) != ssize_t(file.size()))
         abort();
-    Reading reference = ReadZlibFile(OpenAgain(memory), plan.seed);
-    ArchiveRegion whole = {-1, 0, file.size()};
-    whole.descriptor = OpenAgain(memory);
-    Reading zlib = ReadInflater(StartZlibInflater(whole, plan.inputSize), plan.seed + 1);
-    whole.descriptor = OpenAgain(memory);
-    Reading isal = ReadInflater(StartIsalInflater(whole, plan.inputSize), plan.seed + 2);
+    InflatedFile expected = InflateArchiveFile(file);
+    ArchiveRegion whole = {OpenAgain(memory), 0, file.size()};
+    Reading zlib = ReadStream(StartZlibReader(whole, inputSize), seed + 1);
+    CompareWithIndependent(expected, zlib);
+    /* The caller's reads inflating, and one of one to four threads. */
+    for (unsigned workers : {0u, 1 + seed % 4}) {
+        whole.descriptor = OpenAgain(memory);
+        Reading ahead = ReadStream(StartInflater(whole, workers, inputSize), seed + 2 + workers);
+        CompareWithIndependent(expected, ahead);
+        CompareWithZlibAlone(zlib, ahead);
+    }
     close(memory);
-    CompareWithZlibFile(reference, zlib);
-    CompareWithZlibFile(reference, isal);
-    CompareInflaters(zlib, isal);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -54,6 +55,14 @@ TEST(ArchiveFile, FileChangedInPlaceBetweenTheReadingsIsRefused)
     EXPECT_STREQ(TakeHostReason(), "The file changed after it was first read");
     /* Read afresh after the refusal. */
     EXPECT_EQ(ReadWhole(path), "rewritten in place");
+
+    /* The same size, with the modification time put back. */
+    struct stat before;
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    WriteFile(path, "REWRITTEN IN PLACE");
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    EXPECT_EQ(ReadWhole(path), "(refused)");
 }
 
 }  // namespace

@@ -7,19 +7,29 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <stream/blocks.h>
+
 #include "../platform/stream/HostStream.h"
+#include "support/ArchiveOracle.h"
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 
 namespace {
 
-using StartFunction = HostStream *(*)(const ArchiveRegion &, unsigned);
-
+/* zlib alone on the caller's thread, and the read-ahead with its threads:
+   none (the caller's reads inflate), one, and the most. */
 struct Inflater {
     const char *name;
-    StartFunction start;
+    int workers; /* -1: zlib alone */
 };
+
+HostStream *Start(const Inflater &inflater, const ArchiveRegion &region, unsigned inputSize)
+{
+    if (inflater.workers < 0)
+        return StartZlibReader(region, inputSize);
+    return StartInflater(region, unsigned(inflater.workers), inputSize);
+}
 
 /* One gzip member of data, with the header fields that flags ask for. */
 std::string Member(const std::string &data, unsigned char flags = 0)
@@ -64,14 +74,13 @@ class InflaterTest : public testing::TestWithParam<Inflater> {
 protected:
     /* Reads the file to its end or error with requests of the given size,
        the file itself read inputSize bytes at a time. */
-    Result ReadWith(const std::string &file, unsigned request, unsigned inputSize = STREAM_INPUT_SIZE)
+    Result ReadWith(const std::string &file, unsigned request, unsigned inputSize = STREAM_INPUT_SIZE,
+                    const Inflater &inflater = GetParam(), size_t before = 0, size_t after = 0)
     {
         std::string path = dir_ / "archive";
         WriteFile(path, file);
         int descriptor = open(path.c_str(), O_RDONLY);
-        HostStream *stream =
-            GetParam().start({descriptor, 0, uint64_t(lseek(descriptor, 0, SEEK_END))}, inputSize);
-        EXPECT_NE(stream, nullptr);
+        HostStream *stream = Start(inflater, {descriptor, before, file.size() - before - after}, inputSize);
         Result result;
         std::vector<char> buffer(request);
         for (;;) {
@@ -99,7 +108,8 @@ std::string Text(size_t size)
 
 TEST_P(InflaterTest, DeliversWhatZlibDelivers)
 {
-    std::string a = Text(200000), b = MakeData(70000, 3);
+    std::string a = Text(200000), b = MakeData(70000, 3), ab = a + b;
+    std::string blocks = MakeBlockFile(ab, 50000);
     struct Case {
         const char *what;
         std::string file;
@@ -110,9 +120,13 @@ TEST_P(InflaterTest, DeliversWhatZlibDelivers)
         {"an empty file", "", ""},
         {"two members", Member(a) + Member(b), a + b},
         {"an empty member between two", Member(a) + Member("") + Member(b), a + b},
-        {"bytes after the last member", Member(b) + "trailing bytes", b},
-        {"one byte after the last member", Member(b) + "\x1f", b},
+        {"zero bytes after the last member", Member(b) + std::string(300, '\0'), b},
         {"every header field", Member(a, 0x02 | 0x04 | 0x08 | 0x10), a},
+        {"blocks", blocks, ab},
+        {"blocks, then zero bytes", blocks + std::string(5, '\0'), ab},
+        {"an empty block", MakeBlockMember("") + MakeBlockMember("x"), "x"},
+        {"blocks mixed with other members", Member(a) + MakeBlockFile(b, 9999) + Member(a) + MakeBlockMember(b), a + b + a + b},
+        {"a block stored", MakeBlockMember(b, 0), b},
     };
     for (const Case &c : cases) {
         for (unsigned inputSize : {1u, 7u, STREAM_INPUT_SIZE}) {
@@ -139,28 +153,114 @@ TEST_P(InflaterTest, RefusesWhatZlibRefuses)
         EXPECT_EQ(ReadWith(file, 65535).counts.back(), -1);
 }
 
+TEST_P(InflaterTest, BytesAfterAMemberThatBeginNoMemberAreDamage)
+{
+    /* Entries in them would be missing without a word. Every byte of the
+       member comes first; the read after it fails. */
+    std::string text = Text(3000);
+    for (const std::string &member : {Member(text), MakeBlockMember(text)}) {
+        for (const std::string &after : {std::string("\x1f"), std::string("trailing bytes"),
+                                         std::string(1000, '\0') + "x" + std::string(10, '\0')}) {
+            Result result = ReadWith(member + after, 1000);
+            EXPECT_EQ(result.bytes, text);
+            EXPECT_EQ(result.counts.back(), -1);
+            EXPECT_EQ(result.counts.size(), 4u);
+        }
+    }
+}
+
+TEST_P(InflaterTest, NothingOutsideTheRegionIsRead)
+{
+    /* An installer carries the archive inside a larger file: the bytes
+       around it would be damage if they were read. */
+    std::string stream = Text(100000);
+    for (const std::string &archive : {Member(stream), MakeBlockFile(stream, 30000), stream}) {
+        Result result = ReadWith("before" + archive + "after", 4096, 4096, GetParam(), 6, 5);
+        EXPECT_EQ(result.bytes, stream);
+        EXPECT_EQ(result.counts.back(), 0);
+    }
+}
+
+/* The size in a block's header is only a hint: wherever it is wrong, or
+   the block is damaged or holds more than a block may, the read-ahead
+   delivers exactly what zlib alone does, bytes and fault. */
+TEST_P(InflaterTest, BlocksThatAreNotWhatTheyClaimReadAsZlibReadsThem)
+{
+    std::string a = Text(40000), b = MakeData(30000, 5), c = Text(1000);
+    std::string first = MakeBlockMember(a), second = MakeBlockMember(b), third = MakeBlockMember(c);
+    auto hinted = [](const std::string &member, uint32_t hint) {
+        std::string copy = member;
+        for (int i = 0; i < 4; i++)
+            copy[16 + i] = char(hint >> (8 * i));
+        return copy;
+    };
+    std::string damagedData = second, damagedCheck = second;
+    damagedData[second.size() / 2] ^= 0x10;
+    damagedCheck[second.size() - 7] ^= 0x01;
+    std::vector<std::string> files = {
+        first + hinted(second, uint32_t(second.size() - 1)) + third,
+        first + hinted(second, uint32_t(second.size() + 1)) + third,
+        first + hinted(second, uint32_t(second.size() + third.size())) + third,
+        first + hinted(second, 29) + third,
+        first + hinted(second, 0xffffffff) + third,
+        first + damagedData + third,
+        first + damagedCheck + third,
+        first + second + third.substr(0, third.size() - 3),
+        first + MakeBlockMember(Text(BLOCK_INPUT_LIMIT + 1)) + third,
+        first + hinted(second, uint32_t(second.size() + 2)) + third + "xy",
+    };
+    const Inflater zlibAlone = {"zlib", -1};
+    for (size_t i = 0; i < files.size(); i++) {
+        for (unsigned request : {264u, 65535u}) {
+            Result expected = ReadWith(files[i], request, STREAM_INPUT_SIZE, zlibAlone);
+            Result result = ReadWith(files[i], request);
+            EXPECT_EQ(result.bytes, expected.bytes) << "case " << i;
+            EXPECT_EQ(result.counts, expected.counts) << "case " << i;
+        }
+    }
+}
+
+TEST_P(InflaterTest, ClosedHalfWayStopsAtOnce)
+{
+    /* Slots filled ahead are dropped, and the threads end with the stream. */
+    std::string path = dir_ / "large";
+    WriteFile(path, MakeBlockFile(MakeData(6 << 20, 4), BLOCK_INPUT_LIMIT, 1));
+    for (int round = 0; round < 20; round++) {
+        int descriptor = open(path.c_str(), O_RDONLY);
+        HostStream *stream = Start(GetParam(), {descriptor, 0, uint64_t(lseek(descriptor, 0, SEEK_END))},
+                                   STREAM_INPUT_SIZE);
+        char buffer[65535];
+        for (int i = 0; i < round; i++)
+            ASSERT_EQ(stream->Read(buffer, sizeof buffer), int(sizeof buffer));
+        delete stream;
+    }
+}
+
 TEST_P(InflaterTest, MemberCutAtAnyByteIsAnError)
 {
     /* zlib's own gzread misses some of these: a file that ends just as its
        output buffer fills reads as complete. A cut that leaves the first
-       member whole and at most one byte of the next is no cut: one byte
-       cannot begin a member. */
-    std::string text = Text(40000), first = Member(text), file = first + Member("second");
-    for (size_t length = 2; length < file.size(); length += (length < 300 || file.size() - length < 300) ? 1 : 37) {
-        if (length == first.size() || length == first.size() + 1)
-            continue;
-        Result result = ReadWith(file.substr(0, length), 65535, 4096);
-        EXPECT_EQ(result.counts.back(), -1) << "cut at " << length;
-        EXPECT_EQ(result.bytes, (text + "second").substr(0, result.bytes.size())) << "cut at " << length;
+       member whole is no cut. */
+    std::string text = Text(40000);
+    for (const std::string &first : {Member(text), MakeBlockMember(text)}) {
+        std::string file = first + MakeBlockMember("second");
+        for (size_t length = 2; length < file.size(); length += (length < 300 || file.size() - length < 300) ? 1 : 37) {
+            if (length == first.size())
+                continue;
+            /* Everything inflated from what is there comes first, however
+               the requests fall against the data. */
+            Result result = ReadWith(file.substr(0, length), 7, 4096);
+            EXPECT_EQ(result.counts.back(), -1) << "cut at " << length;
+            EXPECT_EQ(result.bytes, InflateArchiveFile(file.substr(0, length)).stream) << "cut at " << length;
+        }
     }
 }
 
 TEST_P(InflaterTest, MismatchedTrailerIsReportedWhereTheMemberEnds)
 {
     std::string first = Text(100000), second = Text(3000);
-    std::string firstMember = Member(first);
     for (size_t fromEnd : {8, 1}) {
-        std::string damaged = firstMember;
+        for (std::string damaged : {Member(first), MakeBlockMember(first)}) {
         damaged[damaged.size() - fromEnd] ^= 0x40;
         for (unsigned request : {264u, 65535u}) {
             Result result = ReadWith(damaged + Member(second), request);
@@ -169,6 +269,7 @@ TEST_P(InflaterTest, MismatchedTrailerIsReportedWhereTheMemberEnds)
             EXPECT_EQ(result.bytes, first) << "trailer byte " << 8 - fromEnd << ", requests of " << request;
             ASSERT_GE(result.counts.size(), 2u);
             EXPECT_EQ(result.counts.back(), -1);
+        }
         }
     }
     /* With the member's end on a request's boundary. */
@@ -180,12 +281,7 @@ TEST_P(InflaterTest, MismatchedTrailerIsReportedWhereTheMemberEnds)
     EXPECT_EQ(result.counts.back(), -1);
 }
 
-Inflater inflaters[] = {
-    {"zlib", StartZlibInflater},
-#if VELORIN_HAVE_ISAL
-    {"isal", StartIsalInflater},
-#endif
-};
+Inflater inflaters[] = {{"zlib", -1}, {"inline", 0}, {"one", 1}, {"four", 4}};
 
 INSTANTIATE_TEST_SUITE_P(Inflaters, InflaterTest, testing::ValuesIn(inflaters),
                          [](const testing::TestParamInfo<Inflater> &info) { return info.param.name; });

@@ -3,6 +3,7 @@
 #include "../text/HostReason.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 #include <fcntl.h>
@@ -17,8 +18,7 @@ namespace {
 struct KeptFile {
     std::string name;
     int descriptor = -1;
-    off_t size = 0;
-    struct timespec modified = {};
+    struct stat status = {};
     bool reading = false;
 };
 
@@ -32,31 +32,64 @@ void ForgetKeptFile()
     kept.reading = false;
 }
 
-/* A FIFO opened for reading without O_NONBLOCK waits for a writer, so the
-   type is checked on a descriptor that cannot block. A file under a lease
-   (a file server's) answers EWOULDBLOCK then; it is a regular file and
-   worth the wait for the lease to go. */
-int OpenWithoutWaiting(const char *name)
+bool IsSameTime(const struct timespec &a, const struct timespec &b)
 {
-    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+/* Whether the file is as it was: a change in place moves its modification
+   time, which its owner can set back, and always its status-change time,
+   which nobody can. Adding or removing a name moves the status-change time
+   too, and a name replaced by a newer file is no change of this one: the
+   status-change time counts only while the number of names stays. */
+bool IsUnchanged(const struct stat &now, const struct stat &then)
+{
+    return now.st_size == then.st_size && IsSameTime(now.st_mtim, then.st_mtim) &&
+           (now.st_nlink != then.st_nlink || IsSameTime(now.st_ctim, then.st_ctim));
+}
+
+int OpenForReading(const char *path, int flags)
+{
     int descriptor;
     do
-        descriptor = open(name, flags | O_NONBLOCK);
+        descriptor = open(path, flags | O_RDONLY | O_CLOEXEC | O_NOCTTY);
     while (descriptor < 0 && errno == EINTR);
-    if (descriptor < 0 && errno == EWOULDBLOCK) {
-        do
-            descriptor = open(name, flags);
-        while (descriptor < 0 && errno == EINTR);
+    return descriptor;
+}
+
+/* Opens for reading the object that located (an O_PATH descriptor) names.
+   Through /proc it is that very object, whatever its name names by now.
+   Without /proc the name is opened again: without following a link at its
+   end (the name's links are resolved first) and without waiting, since it
+   may be a FIFO by now, and only the same object is taken. */
+int Reopen(const char *name, int located, const struct stat &status)
+{
+    std::string path = "/proc/self/fd/" + std::to_string(located);
+    int descriptor = OpenForReading(path.c_str(), 0);
+    if (descriptor >= 0 || errno != ENOENT)
+        return descriptor;
+    char *resolved = realpath(name, nullptr);
+    if (resolved == nullptr)
+        return -1;
+    descriptor = OpenForReading(resolved, O_NOFOLLOW | O_NONBLOCK);
+    free(resolved);
+    struct stat opened;
+    if (descriptor >= 0 && (fstat(descriptor, &opened) != 0 || opened.st_dev != status.st_dev ||
+                            opened.st_ino != status.st_ino)) {
+        close(descriptor);
+        errno = ENOENT;
+        return -1;
     }
+    /* A file system in user space may take O_NONBLOCK at its word. */
+    if (descriptor >= 0)
+        fcntl(descriptor, F_SETFL, 0);
     return descriptor;
 }
 
 bool ReopenKeptFile(ArchiveRegion &region)
 {
     struct stat status;
-    if (fstat(kept.descriptor, &status) != 0 || status.st_size != kept.size ||
-        status.st_mtim.tv_sec != kept.modified.tv_sec ||
-        status.st_mtim.tv_nsec != kept.modified.tv_nsec) {
+    if (fstat(kept.descriptor, &status) != 0 || !IsUnchanged(status, kept.status)) {
         ForgetKeptFile();
         RecordHostReasonText("The file changed after it was first read");
         return false;
@@ -66,7 +99,7 @@ bool ReopenKeptFile(ArchiveRegion &region)
         RecordHostReason(errno);
         return false;
     }
-    region = {descriptor, 0, uint64_t(kept.size)};
+    region = {descriptor, 0, uint64_t(status.st_size)};
     kept.reading = true;
     RecordHostReason(0);
     return true;
@@ -79,23 +112,32 @@ bool OpenArchiveFile(const char *name, ArchiveRegion &region)
     if (kept.descriptor >= 0 && !kept.reading && kept.name == name)
         return ReopenKeptFile(region);
     ForgetKeptFile();
-    int descriptor = OpenWithoutWaiting(name);
-    if (descriptor < 0) {
+    /* The type is learnt without opening the file for reading: opening a
+       FIFO waits for a writer, and opening a device may act on it. */
+    int located = open(name, O_PATH | O_CLOEXEC);
+    if (located < 0) {
         RecordHostReason(errno);
         return false;
     }
     struct stat status;
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (fstat(located, &status) != 0 || !S_ISREG(status.st_mode)) {
         RecordHostReasonText("Not a regular file: the archive is read twice, so it must be a file");
-        close(descriptor);
+        close(located);
         return false;
     }
-    /* A file system in user space may take O_NONBLOCK at its word. */
-    fcntl(descriptor, F_SETFL, 0);
+    int descriptor = Reopen(name, located, status);
+    int reason = errno;
+    close(located);
+    /* Every size comes from the descriptor that is read. */
+    if (descriptor < 0 || fstat(descriptor, &status) != 0) {
+        RecordHostReason(descriptor < 0 ? reason : errno);
+        if (descriptor >= 0)
+            close(descriptor);
+        return false;
+    }
     kept.descriptor = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
     kept.name = name;
-    kept.size = status.st_size;
-    kept.modified = status.st_mtim;
+    kept.status = status;
     kept.reading = true;
     region = {descriptor, 0, uint64_t(status.st_size)};
     RecordHostReason(0);

@@ -6,40 +6,20 @@
 
 #include <unistd.h>
 
-#include <stream/gzip.h>
+#include "ReadFully.h"
 
-namespace {
-
-/* pread() from offset until count bytes or the end of the file: the count
-   read, or -1. */
-long ReadFully(int descriptor, uint64_t offset, unsigned char *into, unsigned count)
+GzipReader::GzipReader(const ArchiveRegion &region, unsigned inputSize, bool afterMember, bool ownsDescriptor)
+    : region_(region), ownsDescriptor_(ownsDescriptor), inputSize_(inputSize < 2 ? 2 : inputSize),
+      input_(new unsigned char[inputSize_]), next_(input_.get()), sawMember_(afterMember)
 {
-    unsigned done = 0;
-    while (done < count) {
-        ssize_t got = pread(descriptor, into + done, count - done, off_t(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += unsigned(got);
-    }
-    return long(done);
-}
-
-}  // namespace
-
-GzipReader::GzipReader(const ArchiveRegion &region, unsigned inputSize)
-    : region_(region), inputSize_(inputSize < 2 ? 2 : inputSize),
-      input_(new unsigned char[UNREAD_ROOM + inputSize_])
-{
-    next_ = Start();
 }
 
 GzipReader::~GzipReader()
 {
-    close(region_.descriptor);
+    if (streamReady_)
+        inflateEnd(&stream_);
+    if (ownsDescriptor_)
+        close(region_.descriptor);
 }
 
 long GzipReader::ReadRegion(unsigned char *into, unsigned count)
@@ -55,66 +35,32 @@ long GzipReader::ReadRegion(unsigned char *into, unsigned count)
 
 bool GzipReader::FillInput()
 {
-    if (endOfFile_ || errorCode_ != Z_OK)
+    if (endOfRegion_ || errorCode_ != Z_OK)
         return false;
-    if (available_ != 0 && next_ != Start())
-        memmove(Start(), next_, available_);
-    next_ = Start();
+    if (available_ != 0 && next_ != input_.get())
+        memmove(input_.get(), next_, available_);
+    next_ = input_.get();
     if (available_ == inputSize_)
         return true;
     long got = ReadRegion(next_ + available_, inputSize_ - available_);
     if (got < 0) {
-        Fail(Z_ERRNO, strerror(errno));
+        Fail(Z_ERRNO, strerror(errno), errno);
         return false;
     }
     if (unsigned(got) < inputSize_ - available_)
-        endOfFile_ = true;
+        endOfRegion_ = true;
     available_ += unsigned(got);
     return got > 0;
 }
 
-bool GzipReader::TakeInput(unsigned char *into, unsigned count)
-{
-    while (count != 0) {
-        if (available_ == 0 && !FillInput()) {
-            Fail(Z_BUF_ERROR, "unexpected end of file");
-            return false;
-        }
-        unsigned piece = count < available_ ? count : available_;
-        memcpy(into, next_, piece);
-        into += piece;
-        next_ += piece;
-        available_ -= piece;
-        count -= piece;
-    }
-    return true;
-}
-
-void GzipReader::UnreadInput(const unsigned char *bytes, unsigned count)
-{
-    /* The input always begins UNREAD_ROOM bytes into its buffer. */
-    next_ -= count;
-    available_ += count;
-    memcpy(next_, bytes, count);
-}
-
-GzipReader::Step GzipReader::ContinueInflating(bool progress)
-{
-    if (available_ == 0)
-        return Step::NeedInput;
-    if (progress)
-        return Step::More;
-    Fail(Z_STREAM_ERROR, "inflate made no progress");
-    return Step::Failed;
-}
-
-void GzipReader::Fail(int code, const char *message)
+void GzipReader::Fail(int code, const char *message, int systemError)
 {
     /* The first error is the one that counts. */
     if (errorCode_ != Z_OK)
         return;
     errorCode_ = code;
     errorText_ = message;
+    systemError_ = systemError;
 }
 
 void GzipReader::Look()
@@ -127,12 +73,81 @@ void GzipReader::Look()
         sawMember_ = true;
         BeginMember();
         phase_ = Phase::Member;
-    } else if (sawMember_ || available_ == 0) {
-        /* Whatever follows the last member is not part of the stream. */
-        available_ = 0;
+    } else if (available_ == 0) {
         phase_ = Phase::End;
     } else {
-        phase_ = Phase::Copy;
+        phase_ = sawMember_ ? Phase::Padding : Phase::Copy;
+    }
+}
+
+void GzipReader::BeginMember()
+{
+    /* A gzip wrapper only, with a 32 KiB window. */
+    if (!streamReady_) {
+        streamReady_ = inflateInit2(&stream_, 15 + 16) == Z_OK;
+        if (!streamReady_)
+            Fail(Z_MEM_ERROR, "out of memory");
+    } else {
+        inflateReset(&stream_);
+    }
+}
+
+GzipReader::Step GzipReader::InflateMember(unsigned char *out, unsigned length, unsigned *produced)
+{
+    stream_.next_in = next_;
+    stream_.avail_in = available_;
+    stream_.next_out = out;
+    stream_.avail_out = length;
+    int result = inflate(&stream_, Z_NO_FLUSH);
+    *produced = length - stream_.avail_out;
+    bool progress = *produced != 0 || stream_.avail_in != available_;
+    next_ = stream_.next_in;
+    available_ = stream_.avail_in;
+    switch (result) {
+    case Z_STREAM_END:
+        return Step::MemberEnd;
+    case Z_OK:
+    case Z_BUF_ERROR:
+        /* A match may still be copied without more input. */
+        if (stream_.avail_out == 0)
+            return Step::More;
+        if (available_ == 0)
+            return Step::NeedInput;
+        if (progress)
+            return Step::More;
+        Fail(Z_STREAM_ERROR, "inflate made no progress");
+        return Step::Failed;
+    case Z_DATA_ERROR:
+        Fail(Z_DATA_ERROR, stream_.msg != nullptr ? stream_.msg : "compressed data error");
+        return Step::Failed;
+    case Z_MEM_ERROR:
+        Fail(Z_MEM_ERROR, "out of memory");
+        return Step::Failed;
+    default:
+        Fail(Z_STREAM_ERROR, "internal error: inflate stream corrupt");
+        return Step::Failed;
+    }
+}
+
+/* gzip itself takes zero bytes after the last member for a device's
+   padding; any other byte that begins no member would hide whatever it
+   holds, so it is damage. */
+void GzipReader::SkipPadding()
+{
+    for (;;) {
+        while (available_ != 0 && *next_ == 0) {
+            next_++;
+            available_--;
+        }
+        if (available_ != 0) {
+            Fail(Z_DATA_ERROR, "data after a member that are not a member");
+            return;
+        }
+        if (!FillInput()) {
+            if (errorCode_ == Z_OK)
+                phase_ = Phase::End;
+            return;
+        }
     }
 }
 
@@ -144,9 +159,9 @@ unsigned GzipReader::Copy(unsigned char *out, unsigned length)
     available_ -= piece;
     if (piece == length)
         return piece;
-    long got = endOfFile_ ? 0 : ReadRegion(out + piece, length - piece);
+    long got = endOfRegion_ ? 0 : ReadRegion(out + piece, length - piece);
     if (got < 0) {
-        Fail(Z_ERRNO, strerror(errno));
+        Fail(Z_ERRNO, strerror(errno), errno);
         return piece;
     }
     if (unsigned(got) < length - piece)
@@ -165,6 +180,8 @@ int GzipReader::Read(void *buffer, unsigned length)
             Look();
         } else if (phase_ == Phase::Copy) {
             delivered += Copy(out + delivered, length - delivered);
+        } else if (phase_ == Phase::Padding) {
+            SkipPadding();
         } else {
             unsigned produced = 0;
             Step step = InflateMember(out + delivered, length - delivered, &produced);

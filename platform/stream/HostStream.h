@@ -9,6 +9,8 @@ struct HostStream {
     virtual int Read(void *buffer, unsigned length) = 0;
     /* The last error's text, and its code (Z_OK when there was none). */
     virtual const char *DescribeError(int *code) = 0;
+    /* The system's error number when reading the file failed (Z_ERRNO). */
+    virtual int SystemError() = 0;
 };
 
 #include <cstdint>
@@ -25,33 +27,40 @@ struct ArchiveRegion {
 /* Opens the archive file for reading: true with its region, false with the
    reason recorded (HostReason.h). The archive is read twice, once per
    pass, so it must be a regular file: anything else is refused before a
-   byte is read. Opened again by the same name after its stream was closed,
-   it is the very file of the earlier opening, read again from its start,
-   whatever the name has come to name meanwhile; a file that has changed
-   since (size or modification time) is refused. The descriptor is the
-   reader's to close. */
+   byte is read, and the file is never opened for reading to find out.
+   Opened again by the same name after its stream was closed, it is the
+   very file of the earlier opening, read again from its start, whatever
+   the name has come to name meanwhile; a file that has changed since (its
+   size, modification or status-change time) is refused. The descriptor is
+   the reader's to close. */
 bool OpenArchiveFile(const char *name, ArchiveRegion &region);
 
 /* The stream of the last opening was closed: its file may be opened again. */
 void CloseArchiveFile();
 
-/* The inflater this build reads with; takes the region's descriptor over,
-   also when it fails (null). */
+/* Reads the region as the stream functions do: members of velorin-pack's
+   block format are inflated ahead on as many threads as there are cores
+   (at most MOST_WORKERS), every other member with zlib on a thread of its
+   own, ahead of the caller's reads. Takes the region's descriptor over and
+   reads nothing outside the region. */
 HostStream *StartInflater(const ArchiveRegion &region);
 
 /* The file is read this many bytes at a time. */
 constexpr unsigned STREAM_INPUT_SIZE = 131072;
 
-/* The two inflaters, on zlib's inflate and on ISA-L's isal_inflate, with the
-   same gzip framing; each takes the region's descriptor over and reads
-   nothing outside the region. inputSize is how much
-   of the file is read at a time (tests vary it to move the seams). The
-   ISA-L one exists only in builds made with its headers, and gives null
-   where the library is not installed. */
-HostStream *StartZlibInflater(const ArchiveRegion &region, unsigned inputSize = STREAM_INPUT_SIZE);
-HostStream *StartIsalInflater(const ArchiveRegion &region, unsigned inputSize = STREAM_INPUT_SIZE);
+/* The most threads that inflate blocks: each holds a block's input, and a
+   few blocks' output wait for the caller, so memory stays fixed whatever
+   the machine. */
+constexpr unsigned MOST_WORKERS = 4;
 
-/* Whether ISA-L's library is installed here. */
-bool IsIsalAvailable();
+/* StartInflater with a given number of threads; with none, the caller's
+   reads inflate, in the same order. inputSize is how much of the file the
+   zlib reading reads at a time (tests vary both to move the seams). */
+HostStream *StartInflater(const ArchiveRegion &region, unsigned workers,
+                          unsigned inputSize = STREAM_INPUT_SIZE);
+
+/* zlib alone on the caller's thread, every member streamed: what the others
+   must deliver byte for byte and fault for fault. */
+HostStream *StartZlibReader(const ArchiveRegion &region, unsigned inputSize = STREAM_INPUT_SIZE);
 
 #endif

@@ -3,24 +3,6 @@
 #include "../text/HostReason.h"
 #include "HostStream.h"
 
-#include <cerrno>
-
-/* A build configured for ISA-L reads with it wherever the library is
-   installed, and with zlib where it is not; another build reads with zlib. */
-#if VELORIN_INFLATE_ISAL
-HostStream *StartInflater(const ArchiveRegion &region)
-{
-    if (IsIsalAvailable())
-        return StartIsalInflater(region);
-    return StartZlibInflater(region);
-}
-#else
-HostStream *StartInflater(const ArchiveRegion &region)
-{
-    return StartZlibInflater(region);
-}
-#endif
-
 gzFile gzopen(const char *path, const char *mode)
 {
     if (path == nullptr || mode == nullptr || mode[0] != 'r')
@@ -41,7 +23,7 @@ int gzread(gzFile file, void *buffer, unsigned length)
     int code = Z_OK;
     if (count < 0)
         file->DescribeError(&code);
-    RecordHostReason(code == Z_ERRNO ? errno : 0);
+    RecordHostReason(code == Z_ERRNO ? file->SystemError() : 0);
     return count;
 }
 

@@ -14,54 +14,6 @@ constexpr size_t ENTRY_HEADER = 264;
 constexpr size_t NAME_FIELD = 256;
 constexpr size_t PIECE = 65535;
 
-/* The archive stream a file holds: a file without the gzip magic is the
-   stream itself; otherwise the members' contents back to back, up to the
-   first damage (sound stays false) or to bytes that begin no member. */
-struct Inflated {
-    std::string stream;
-    bool sound = true;
-    bool exact = true; /* see OracleReading */
-};
-
-Inflated InflateFile(const std::string &file)
-{
-    Inflated result;
-    auto isMember = [&](size_t at) {
-        return file.size() - at >= 2 && uint8_t(file[at]) == 0x1f && uint8_t(file[at + 1]) == 0x8b;
-    };
-    if (!isMember(0)) {
-        result.stream = file;
-        return result;
-    }
-    for (size_t at = 0; at < file.size() && isMember(at);) {
-        z_stream member{};
-        if (inflateInit2(&member, 15 + 16) != Z_OK)
-            throw std::runtime_error("inflateInit2 failed");
-        member.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(file.data() + at));
-        member.avail_in = uInt(file.size() - at);
-        int status;
-        do {
-            char out[65536];
-            member.next_out = reinterpret_cast<Bytef *>(out);
-            member.avail_out = sizeof out;
-            status = inflate(&member, Z_NO_FLUSH);
-            result.stream.append(out, sizeof out - member.avail_out);
-        } while (status == Z_OK);
-        at = file.size() - member.avail_in;
-        /* Anything but a member's end is damage or a member broken off. */
-        if (status != Z_STREAM_END) {
-            result.sound = false;
-            std::string message = member.msg != nullptr ? member.msg : "";
-            result.exact = status == Z_BUF_ERROR || message == "incorrect data check" ||
-                           message == "incorrect length check";
-        }
-        inflateEnd(&member);
-        if (!result.sound)
-            break;
-    }
-    return result;
-}
-
 uint32_t BigEndian(const std::string &bytes, size_t at, size_t length)
 {
     uint32_t value = 0;
@@ -99,12 +51,56 @@ bool IsSafeName(const std::string &field, uint16_t type)
 
 }  // namespace
 
+InflatedFile InflateArchiveFile(const std::string &file)
+{
+    InflatedFile result;
+    auto isMember = [&](size_t at) {
+        return file.size() - at >= 2 && uint8_t(file[at]) == 0x1f && uint8_t(file[at + 1]) == 0x8b;
+    };
+    if (!isMember(0)) {
+        result.stream = file;
+        return result;
+    }
+    size_t at = 0;
+    while (at < file.size() && isMember(at)) {
+        z_stream member{};
+        if (inflateInit2(&member, 15 + 16) != Z_OK)
+            throw std::runtime_error("inflateInit2 failed");
+        member.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(file.data() + at));
+        member.avail_in = uInt(file.size() - at);
+        int status;
+        do {
+            char out[65536];
+            member.next_out = reinterpret_cast<Bytef *>(out);
+            member.avail_out = sizeof out;
+            status = inflate(&member, Z_NO_FLUSH);
+            result.stream.append(out, sizeof out - member.avail_out);
+        } while (status == Z_OK);
+        at = file.size() - member.avail_in;
+        /* Anything but a member's end is damage or a member broken off. */
+        if (status != Z_STREAM_END) {
+            result.sound = false;
+            std::string message = member.msg != nullptr ? member.msg : "";
+            result.exact = status == Z_BUF_ERROR || message == "incorrect data check" ||
+                           message == "incorrect length check";
+        }
+        inflateEnd(&member);
+        if (!result.sound)
+            return result;
+    }
+    /* After the last member only zero bytes (a device's padding) may come:
+       anything else is damage, met right after the member's data. */
+    if (file.find_first_not_of('\0', at) != std::string::npos)
+        result.sound = false;
+    return result;
+}
+
 OracleReading ReadArchiveOracle(const std::string &path)
 {
     std::ifstream input(path, std::ios::binary);
     if (!input)
         throw std::runtime_error("cannot open " + path);
-    Inflated inflated = InflateFile(std::string(std::istreambuf_iterator<char>(input), {}));
+    InflatedFile inflated = InflateArchiveFile(std::string(std::istreambuf_iterator<char>(input), {}));
     const std::string &stream = inflated.stream;
 
     OracleReading reading;

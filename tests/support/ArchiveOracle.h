@@ -39,6 +39,18 @@ struct OracleReading {
     bool exact = true;
 };
 
+/* The archive stream that a file holds, inflated with zlib's inflate
+   member by member: a file without the gzip magic is the stream itself;
+   otherwise the members' contents back to back, up to the first damage,
+   which leaves sound false. After the last member only zero bytes up to
+   the end may follow; other bytes are damage right after its data. */
+struct InflatedFile {
+    std::string stream;
+    bool sound = true;
+    bool exact = true; /* see OracleReading */
+};
+InflatedFile InflateArchiveFile(const std::string &file);
+
 /* Reads the archive as Velorin's sizing pass must: 8 bytes of archive
    header, then 264 bytes per entry header and a file's data in pieces of at
    most 65,535 bytes. A damaged gzip member delivers what precedes the

@@ -110,6 +110,32 @@ void WriteArchiveOfZeros(const std::string &path, const std::string &name, uint3
         throw std::runtime_error("cannot write " + path);
 }
 
+std::string MakeBlockMember(const std::string &data, int level, uint32_t sizeHint)
+{
+    z_stream stream = {};
+    if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2 failed");
+    std::string deflated = Deflate(stream, data, Z_FINISH);
+    deflateEnd(&stream);
+    std::string member("\x1f\x8b\x08\x04\0\0\0\0\0\x03\x08\0VB\x04\0", 16);
+    AppendLittleEndian32(member, sizeHint != 0 ? sizeHint : uLong(20 + deflated.size() + 8));
+    member += deflated;
+    AppendLittleEndian32(member, crc32(0, reinterpret_cast<const Bytef *>(data.data()), uInt(data.size())));
+    AppendLittleEndian32(member, uLong(data.size()));
+    return member;
+}
+
+std::string MakeBlockFile(const std::string &stream, size_t blockInput, int level)
+{
+    std::string file;
+    size_t at = 0;
+    do {
+        file += MakeBlockMember(stream.substr(at, blockInput), level);
+        at += blockInput;
+    } while (at < stream.size());
+    return file;
+}
+
 std::vector<std::string> ListArchiveNames(const std::string &path)
 {
     gzFile file = gzopen(path.c_str(), "r");

@@ -33,6 +33,14 @@ void WriteArchive(const std::string &path, const std::string &stream, int level 
    to 4 GiB of data in a few megabytes, written in a moment. */
 void WriteArchiveOfZeros(const std::string &path, const std::string &name, uint32_t size);
 
+/* One gzip member holding data at the level given, in velorin-pack's block
+   format: its size in the header's 'V','B' subfield, or sizeHint there
+   instead when it is not 0. */
+std::string MakeBlockMember(const std::string &data, int level = 6, uint32_t sizeHint = 0);
+
+/* A stream as block members of at most blockInput bytes each. */
+std::string MakeBlockFile(const std::string &stream, size_t blockInput, int level = 6);
+
 /* The names of an archive's entries, in stream order, read with zlib. */
 std::vector<std::string> ListArchiveNames(const std::string &path);
 

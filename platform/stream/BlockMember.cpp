@@ -1,0 +1,45 @@
+#include "BlockMember.h"
+
+#include <libdeflate.h>
+
+namespace {
+
+constexpr unsigned TRAILER_SIZE = 8;
+
+uint32_t ReadLittleEndian32(const unsigned char *bytes)
+{
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+           uint32_t(bytes[3]) << 24;
+}
+
+}  // namespace
+
+uint32_t ReadBlockSize(const unsigned char *header)
+{
+    /* FLG holds FEXTRA alone, so that the deflate data begin right after the
+       one subfield. */
+    if (header[0] != 0x1f || header[1] != 0x8b || header[2] != 8 || header[3] != 0x04)
+        return 0;
+    if (header[10] != BLOCK_EXTRA_LENGTH || header[11] != 0 || header[12] != BLOCK_SUBFIELD_ID1 ||
+        header[13] != BLOCK_SUBFIELD_ID2 || header[14] != BLOCK_SUBFIELD_LENGTH || header[15] != 0)
+        return 0;
+    uint32_t size = ReadLittleEndian32(header + 16);
+    if (size <= BLOCK_HEADER_SIZE + TRAILER_SIZE || size > BLOCK_MEMBER_LIMIT)
+        return 0;
+    return size;
+}
+
+long InflateBlockMember(libdeflate_decompressor *decompressor, const unsigned char *member,
+                        uint32_t size, unsigned char *out)
+{
+    size_t deflated = size - BLOCK_HEADER_SIZE - TRAILER_SIZE, taken = 0, inflated = 0;
+    if (libdeflate_deflate_decompress_ex(decompressor, member + BLOCK_HEADER_SIZE, deflated, out,
+                                         BLOCK_INPUT_LIMIT, &taken, &inflated) != LIBDEFLATE_SUCCESS ||
+        taken != deflated)
+        return -1;
+    const unsigned char *trailer = member + size - TRAILER_SIZE;
+    if (ReadLittleEndian32(trailer) != libdeflate_crc32(0, out, inflated) ||
+        ReadLittleEndian32(trailer + 4) != uint32_t(inflated))
+        return -1;
+    return long(inflated);
+}

@@ -1,0 +1,374 @@
+#include <algorithm>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <libdeflate.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "BlockMember.h"
+#include "GzipReader.h"
+#include "HostStream.h"
+#include "ReadFully.h"
+
+/* Inflates the archive ahead of the caller's reads, on threads of the
+   platform's own, into a ring of slots that the caller empties in order.
+
+   While the region holds members of the block format, each thread takes the
+   next member (whose size its header gives, so that the next can be found
+   without inflating) and inflates it whole with libdeflate into a slot.
+   The size is only a hint: a member that does not end where its hint says,
+   is damaged, inflates to more than a block holds, or is not a block at
+   all, is left to zlib, which reads everything from that member on, one
+   slot at a time, on one thread at a time. The caller meets that member's
+   slot after every earlier one, so it is the first member that fails which
+   hands over, and blocks taken ahead on a wrong hint are dropped. What the
+   caller reads is therefore exactly what zlib alone delivers, its faults
+   included, at the same places. */
+
+namespace {
+
+/* How much of what zlib inflates one slot takes: the caller waits for the
+   first slot, so it is kept small. */
+constexpr unsigned ZLIB_PIECE = 262144;
+
+unsigned CountCores()
+{
+    cpu_set_t cores;
+    if (sched_getaffinity(0, sizeof cores, &cores) != 0)
+        return 1;
+    int count = CPU_COUNT(&cores);
+    return count > 0 ? unsigned(count) : 1;
+}
+
+class ReadAhead final : public HostStream {
+public:
+    ReadAhead(const ArchiveRegion &region, unsigned workers, unsigned inputSize);
+    ~ReadAhead() override;
+    ReadAhead(const ReadAhead &) = delete;
+    ReadAhead &operator=(const ReadAhead &) = delete;
+
+    int Read(void *buffer, unsigned length) override;
+    const char *DescribeError(int *code) override;
+    int SystemError() override { return end_.systemError; }
+
+private:
+    enum class State { Free, Busy, Ready };
+    enum class Kind { Bytes, ToZlib };
+    /* How the stream ends after a slot's bytes: Z_OK for its end. */
+    struct Ending {
+        int code = Z_OK;
+        const char *text = "";
+        int systemError = 0;
+    };
+    struct Slot {
+        std::unique_ptr<unsigned char[]> bytes;
+        unsigned length = 0;
+        unsigned taken = 0;
+        State state = State::Free;
+        uint64_t epoch = 0;
+        Kind kind = Kind::Bytes;
+        uint64_t offset = 0; /* ToZlib: the member zlib reads from */
+        bool last = false;   /* the stream ends after the bytes, as ending says */
+        Ending ending;
+    };
+    struct Worker {
+        std::unique_ptr<unsigned char[]> input;
+        libdeflate_decompressor *decompressor = nullptr;
+        std::thread thread;
+    };
+    struct Job {
+        bool zlib = false;
+        Slot *slot = nullptr;
+        uint64_t offset = 0;
+        uint32_t size = 0;
+        unsigned char header[BLOCK_HEADER_SIZE];
+    };
+    enum class Claim { None, Marker, Job };
+
+    void Work(Worker &worker);
+    Claim TryClaim(Job &job);
+    Claim ClaimBlock(Job &job, Slot &slot);
+    void Run(Job &job, Worker &worker);
+    void Finish(Job &job);
+    void HandOverToZlib(uint64_t offset);
+
+    ArchiveRegion region_;
+    unsigned inputSize_;
+    std::mutex mutex_;
+    std::condition_variable work_;  /* a slot was freed or a job finished */
+    std::condition_variable ready_; /* a slot became ready */
+    std::vector<Slot> slots_;
+    std::vector<Worker> workers_;
+    unsigned threads_ = 0;
+    bool stopping_ = false;
+    uint64_t claimed_ = 0;  /* the sequence number of the next slot taken */
+    uint64_t consumed_ = 0; /* that of the slot the caller reads */
+    uint64_t epoch_ = 0;    /* raised when zlib takes over */
+    uint64_t offset_ = 0;   /* where the next block begins */
+    bool blocksEnded_ = false;
+    std::unique_ptr<GzipReader> zlib_;
+    bool zlibBusy_ = false;
+    bool zlibEnded_ = false;
+    bool finished_ = false; /* the caller has reached the stream's end */
+    Ending end_;
+};
+
+ReadAhead::ReadAhead(const ArchiveRegion &region, unsigned workers, unsigned inputSize)
+    : region_(region), inputSize_(inputSize), slots_(std::max(workers, 1u) + 2),
+      workers_(std::max(workers, 1u))
+{
+    /* Buffers are not cleared: only what is written to becomes resident. */
+    for (Slot &slot : slots_)
+        slot.bytes.reset(new unsigned char[std::max(BLOCK_INPUT_LIMIT, ZLIB_PIECE)]);
+    for (Worker &worker : workers_) {
+        worker.input.reset(new unsigned char[BLOCK_MEMBER_LIMIT]);
+        worker.decompressor = libdeflate_alloc_decompressor();
+    }
+    if (workers == 0)
+        return;
+    /* Signals stay with the caller's thread, which may take them through a
+       descriptor of its own and would otherwise lose them to a worker. */
+    sigset_t all, saved;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &saved);
+    for (Worker &worker : workers_) {
+        try {
+            worker.thread = std::thread(&ReadAhead::Work, this, std::ref(worker));
+        } catch (const std::system_error &) {
+            /* Fewer threads read as well; with none, the caller's reads do. */
+            break;
+        }
+        threads_++;
+    }
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+ReadAhead::~ReadAhead()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    work_.notify_all();
+    for (Worker &worker : workers_) {
+        if (worker.thread.joinable())
+            worker.thread.join();
+        libdeflate_free_decompressor(worker.decompressor);
+    }
+    zlib_.reset();
+    close(region_.descriptor);
+}
+
+void ReadAhead::Work(Worker &worker)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        Job job;
+        Claim claim = TryClaim(job);
+        if (claim == Claim::Job) {
+            lock.unlock();
+            Run(job, worker);
+            lock.lock();
+            Finish(job);
+        } else if (claim == Claim::None) {
+            work_.wait(lock);
+        }
+    }
+}
+
+/* Takes the next slot in order for a job, or fills it at once with a
+   marker: the stream's end, or zlib's turn. */
+ReadAhead::Claim ReadAhead::TryClaim(Job &job)
+{
+    if (claimed_ - consumed_ >= slots_.size())
+        return Claim::None;
+    Slot &slot = slots_[claimed_ % slots_.size()];
+    if (slot.state != State::Free)
+        return Claim::None;
+    if (zlib_ != nullptr ? zlibBusy_ || zlibEnded_ : blocksEnded_)
+        return Claim::None;
+    slot.length = 0;
+    slot.taken = 0;
+    slot.kind = Kind::Bytes;
+    slot.last = false;
+    slot.ending = Ending();
+    slot.epoch = epoch_;
+    claimed_++;
+    if (zlib_ != nullptr) {
+        zlibBusy_ = true;
+        job.zlib = true;
+        job.slot = &slot;
+        slot.state = State::Busy;
+        return Claim::Job;
+    }
+    return ClaimBlock(job, slot);
+}
+
+ReadAhead::Claim ReadAhead::ClaimBlock(Job &job, Slot &slot)
+{
+    uint64_t left = region_.length - offset_;
+    uint32_t size = 0;
+    if (left == 0) {
+        slot.last = true;
+    } else if (left >= BLOCK_HEADER_SIZE &&
+               ReadFully(region_.descriptor, region_.start + offset_, job.header, BLOCK_HEADER_SIZE) ==
+                   long(BLOCK_HEADER_SIZE)) {
+        size = ReadBlockSize(job.header);
+    }
+    if (size != 0 && size <= left) {
+        job.slot = &slot;
+        job.offset = offset_;
+        job.size = size;
+        offset_ += size;
+        slot.state = State::Busy;
+        return Claim::Job;
+    }
+    /* The end, or no block here: nothing after it is taken as a block. */
+    if (!slot.last) {
+        slot.kind = Kind::ToZlib;
+        slot.offset = offset_;
+    }
+    blocksEnded_ = true;
+    slot.state = State::Ready;
+    ready_.notify_one();
+    return Claim::Marker;
+}
+
+void ReadAhead::Run(Job &job, Worker &worker)
+{
+    Slot &slot = *job.slot;
+    if (job.zlib) {
+        int count = zlib_->Read(slot.bytes.get(), ZLIB_PIECE);
+        slot.length = count > 0 ? unsigned(count) : 0;
+        /* Fewer bytes than asked for come only at the end or an error. */
+        if (count < int(ZLIB_PIECE)) {
+            slot.last = true;
+            slot.ending.text = zlib_->DescribeError(&slot.ending.code);
+            slot.ending.systemError = zlib_->SystemError();
+        }
+        return;
+    }
+    long inflated = -1;
+    if (worker.decompressor != nullptr &&
+        ReadFully(region_.descriptor, region_.start + job.offset, worker.input.get(), job.size) ==
+            long(job.size) &&
+        memcmp(worker.input.get(), job.header, BLOCK_HEADER_SIZE) == 0)
+        inflated = InflateBlockMember(worker.decompressor, worker.input.get(), job.size, slot.bytes.get());
+    if (inflated < 0) {
+        slot.kind = Kind::ToZlib;
+        slot.offset = job.offset;
+    } else {
+        slot.length = unsigned(inflated);
+    }
+}
+
+void ReadAhead::Finish(Job &job)
+{
+    Slot &slot = *job.slot;
+    if (job.zlib) {
+        zlibBusy_ = false;
+        zlibEnded_ = slot.last;
+    }
+    /* A block taken ahead on a hint that zlib has since overruled. */
+    slot.state = slot.epoch == epoch_ ? State::Ready : State::Free;
+    ready_.notify_one();
+    work_.notify_all();
+}
+
+/* Everything from the member at offset on is zlib's: the slots filled
+   ahead hold what followed it on its hint, and are dropped. */
+void ReadAhead::HandOverToZlib(uint64_t offset)
+{
+    epoch_++;
+    for (Slot &slot : slots_)
+        if (slot.state == State::Ready)
+            slot.state = State::Free;
+    claimed_ = consumed_;
+    ArchiveRegion rest = {region_.descriptor, region_.start + offset, region_.length - offset};
+    zlib_ = std::make_unique<GzipReader>(rest, inputSize_, offset != 0, false);
+    work_.notify_all();
+}
+
+int ReadAhead::Read(void *buffer, unsigned length)
+{
+    if (length > unsigned(INT_MAX))
+        length = unsigned(INT_MAX);
+    auto *out = static_cast<unsigned char *>(buffer);
+    unsigned delivered = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (delivered < length && !finished_) {
+        Slot &slot = slots_[consumed_ % slots_.size()];
+        if (slot.state != State::Ready) {
+            if (threads_ != 0) {
+                ready_.wait(lock);
+                continue;
+            }
+            Job job;
+            Claim claim = TryClaim(job);
+            if (claim == Claim::Job) {
+                lock.unlock();
+                Run(job, workers_[0]);
+                lock.lock();
+                Finish(job);
+            }
+            continue;
+        }
+        if (slot.kind == Kind::ToZlib) {
+            HandOverToZlib(slot.offset);
+            continue;
+        }
+        /* A ready slot is the caller's alone until it frees it. */
+        unsigned piece = std::min(length - delivered, slot.length - slot.taken);
+        lock.unlock();
+        memcpy(out + delivered, slot.bytes.get() + slot.taken, piece);
+        lock.lock();
+        slot.taken += piece;
+        delivered += piece;
+        if (slot.taken < slot.length)
+            continue;
+        if (slot.last) {
+            finished_ = true;
+            end_ = slot.ending;
+        } else {
+            slot.state = State::Free;
+            consumed_++;
+            work_.notify_all();
+        }
+    }
+    if (delivered == 0 && end_.code != Z_OK)
+        return -1;
+    return int(delivered);
+}
+
+const char *ReadAhead::DescribeError(int *code)
+{
+    if (code != nullptr)
+        *code = end_.code;
+    return end_.text;
+}
+
+}  // namespace
+
+HostStream *StartInflater(const ArchiveRegion &region, unsigned workers, unsigned inputSize)
+{
+    return new ReadAhead(region, std::min(workers, MOST_WORKERS), inputSize);
+}
+
+HostStream *StartInflater(const ArchiveRegion &region)
+{
+    return StartInflater(region, CountCores());
+}
+
+HostStream *StartZlibReader(const ArchiveRegion &region, unsigned inputSize)
+{
+    return new GzipReader(region, inputSize, false, true);
+}

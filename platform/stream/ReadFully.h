@@ -1,0 +1,10 @@
+#ifndef PLATFORM_STREAM_READ_FULLY_H
+#define PLATFORM_STREAM_READ_FULLY_H
+
+#include <cstdint>
+
+/* pread() from offset until count bytes or the end of the file, through
+   interruptions: the count read, or -1 with errno set. */
+long ReadFully(int descriptor, uint64_t offset, unsigned char *into, unsigned count);
+
+#endif

@@ -1,11 +1,16 @@
 #include "ArchiveWriter.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
-#include <zlib.h>
+
+#include "BlockCompressor.h"
+#include "stream/blocks.h"
 
 ArchiveHeader EncodeArchiveHeader(bool entryFlags)
 {
@@ -26,12 +31,39 @@ FileHeader EncodeFileHeader(const std::string &name, uint32_t size, uint16_t typ
     return entry;
 }
 
+namespace {
+
+/* Bare streams are written in pieces of this size. */
+constexpr size_t PLAIN_PIECE = 128 * 1024;
+/* More threads than this add memory (two blocks each) and little speed. */
+constexpr unsigned MOST_THREADS = 32;
+
+/* libdeflate's levels 1 to 6 are as fast as zlib's and smaller; its 7 to 9
+   are already slow, so 7 to 9 spread over its slower levels, 9 giving the
+   smallest archive it can make. */
+int DeflateLevel(int level)
+{
+    static const int levels[] = {0, 1, 2, 3, 4, 5, 6, 8, 10, 12};
+    return levels[level];
+}
+
+unsigned CoresAvailable()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    return std::clamp(unsigned(CPU_COUNT(&set)), 1u, MOST_THREADS);
+}
+
+}  // namespace
+
+ArchiveWriter::ArchiveWriter() = default;
+
 ArchiveWriter::~ArchiveWriter()
 {
-    if (compressed_ != nullptr)
-        gzclose(compressed_);
-    if (plain_ != nullptr)
-        std::fclose(plain_);
+    compressor_.reset();
+    if (ownDescriptor_)
+        close(descriptor_);
 }
 
 bool ArchiveWriter::Fail(const std::string &what)
@@ -39,6 +71,11 @@ bool ArchiveWriter::Fail(const std::string &what)
     if (error_.empty())
         error_ = what;
     return false;
+}
+
+bool ArchiveWriter::FailWriting()
+{
+    return Fail("cannot write " + path_ + ": " + std::strerror(errno));
 }
 
 bool ArchiveWriter::Open(const std::string &path, int level)
@@ -49,56 +86,94 @@ bool ArchiveWriter::Open(const std::string &path, int level)
         return Fail("cannot create " + path + ": " + std::strerror(errno));
     }
     bool opened = Open(descriptor, path, level);
-    close(descriptor);
+    ownDescriptor_ = true;
     return opened;
 }
 
 bool ArchiveWriter::Open(int descriptor, const std::string &shownPath, int level)
 {
     path_ = shownPath;
-    /* The streams close what they write to: they get a copy of the descriptor. */
-    int own = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
-    if (own < 0)
-        return Fail("cannot write " + shownPath + ": " + std::strerror(errno));
+    descriptor_ = descriptor;
+    /* A file size limit (ulimit -f) then fails the write with EFBIG, which is
+       reported with the file's name, instead of ending the process and
+       leaving a partial archive behind. */
+    std::signal(SIGXFSZ, SIG_IGN);
     if (level == PLAIN_STREAM) {
-        plain_ = fdopen(own, "wb");
-        if (plain_ == nullptr) {
-            close(own);
-            return Fail("cannot write " + shownPath + ": " + std::strerror(errno));
-        }
+        plainStream_ = true;
+        plain_.reserve(PLAIN_PIECE);
         return true;
     }
-    std::string mode = "wb" + std::to_string(level);
-    compressed_ = gzdopen(own, mode.c_str());
-    if (compressed_ == nullptr) {
-        close(own);
-        return Fail("cannot write " + shownPath + ": " + std::strerror(errno));
+    if (level < 0 || level > 9)
+        return Fail("compression level " + std::to_string(level) + " is not 0 to 9");
+    compressor_ = std::make_unique<BlockCompressor>(DeflateLevel(level),
+                                                    threads_ != 0 ? threads_ : CoresAvailable());
+    if (!compressor_->Ready())
+        return Fail("cannot write " + shownPath + ": out of memory for compression");
+    return true;
+}
+
+bool ArchiveWriter::WriteOut(const unsigned char *data, size_t length)
+{
+    while (length > 0) {
+        ssize_t written = write(descriptor_, data, length);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return FailWriting();
+        data += written;
+        length -= size_t(written);
     }
-    /* Larger buffers than zlib's default cut the number of system calls. */
-    gzbuffer(compressed_, 128 * 1024);
+    return true;
+}
+
+bool ArchiveWriter::WriteOldestMember()
+{
+    const std::vector<unsigned char> &member = compressor_->WaitOldest();
+    if (member.empty())
+        return Fail("cannot write " + path_ + ": a block could not be compressed");
+    bool written = WriteOut(member.data(), member.size());
+    compressor_->TakeOldest();
+    members_++;
+    return written;
+}
+
+bool ArchiveWriter::SubmitBlock()
+{
+    compressor_->Submit();
+    while (compressor_->Full()) {
+        if (!WriteOldestMember())
+            return false;
+    }
     return true;
 }
 
 bool ArchiveWriter::WriteBytes(const void *data, size_t length)
 {
-    if (length == 0)
-        return true;
-    if (plain_ != nullptr) {
-        if (std::fwrite(data, length, 1, plain_) != 1)
-            return Fail("cannot write " + path_ + ": " + std::strerror(errno));
+    if (!error_.empty())
+        return false;
+    if (compressor_ == nullptr && !plainStream_)
+        return Fail("cannot write " + path_ + ": not open");
+    const unsigned char *bytes = static_cast<const unsigned char *>(data);
+    /* Large pieces of a bare stream go straight out; small ones are gathered. */
+    if (plainStream_ && plain_.size() + length > PLAIN_PIECE) {
+        if (!WriteOut(plain_.data(), plain_.size()))
+            return false;
+        plain_.clear();
+        if (length >= PLAIN_PIECE)
+            return WriteOut(bytes, length);
+    }
+    if (plainStream_) {
+        plain_.insert(plain_.end(), bytes, bytes + length);
         return true;
     }
-    const char *bytes = static_cast<const char *>(data);
     while (length > 0) {
-        unsigned chunk = length > (1u << 30) ? (1u << 30) : unsigned(length);
-        if (gzwrite(compressed_, bytes, chunk) != int(chunk)) {
-            int code = Z_OK;
-            const char *message = gzerror(compressed_, &code);
-            return Fail("cannot write " + path_ + ": " +
-                        (code == Z_ERRNO ? std::strerror(errno) : message));
-        }
-        bytes += chunk;
-        length -= chunk;
+        std::vector<unsigned char> &block = compressor_->Input();
+        size_t taken = std::min(length, size_t(BLOCK_INPUT_LIMIT) - block.size());
+        block.insert(block.end(), bytes, bytes + taken);
+        bytes += taken;
+        length -= taken;
+        if (block.size() == BLOCK_INPUT_LIMIT && !SubmitBlock())
+            return false;
     }
     return true;
 }
@@ -113,15 +188,24 @@ bool ArchiveWriter::WriteEntryHeader(const std::string &name, uint32_t size, uin
 bool ArchiveWriter::Close()
 {
     bool ok = error_.empty();
-    if (plain_ != nullptr) {
-        if (std::fclose(plain_) != 0)
-            ok = Fail("cannot write " + path_ + ": " + std::strerror(errno));
-        plain_ = nullptr;
+    if (ok && plainStream_)
+        ok = WriteOut(plain_.data(), plain_.size());
+    if (ok && compressor_ != nullptr) {
+        /* The last, partly filled block; an empty stream still becomes one
+           (empty) member, so that the file is a gzip file. */
+        if (!compressor_->Input().empty() || (members_ == 0 && !compressor_->Pending()))
+            compressor_->Submit();
+        while (ok && compressor_->Pending())
+            ok = WriteOldestMember();
     }
-    if (compressed_ != nullptr) {
-        if (gzclose(compressed_) != Z_OK)
-            ok = Fail("cannot write " + path_ + ": " + std::strerror(errno));
-        compressed_ = nullptr;
+    compressor_.reset();
+    plain_.clear();
+    plainStream_ = false;
+    if (ownDescriptor_) {
+        ownDescriptor_ = false;
+        if (close(descriptor_) != 0 && ok)
+            ok = FailWriting();
     }
-    return ok;
+    descriptor_ = -1;
+    return ok && error_.empty();
 }

@@ -3,12 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "../archive/ArchiveFormat.h"
 
-struct gzFile_s;
+class BlockCompressor;
 
 /* With entryFlags, the header carries the signature that says each entry
    holds flags. */
@@ -21,10 +22,13 @@ constexpr int PLAIN_STREAM = -1;
 
 /* Writes an archive stream to a file: in gzip's format at levels 0 to 9
    (0 stores the data uncompressed, still with gzip's CRC-32 and length, so
-   that a cut copy is found), or bare at PLAIN_STREAM. Velorin reads all. */
+   that a cut copy is found), or bare at PLAIN_STREAM. Velorin reads all.
+   The gzip file is a series of members, each holding a block of the stream
+   and its own size (stream/blocks.h), compressed on every core the process
+   may run on; any gzip reader reads it as one stream. */
 class ArchiveWriter {
 public:
-    ArchiveWriter() = default;
+    ArchiveWriter();
     ArchiveWriter(const ArchiveWriter &) = delete;
     ArchiveWriter &operator=(const ArchiveWriter &) = delete;
     ~ArchiveWriter();
@@ -40,12 +44,26 @@ public:
     /* Closes the file; false when anything written could not reach it. */
     bool Close();
     const std::string &Error() const { return error_; }
+    /* Compresses on this many threads rather than one per core; set before
+       Open. The archive is the same byte for byte whatever the number. */
+    void SetThreads(unsigned threads) { threads_ = threads; }
 
 private:
     bool Fail(const std::string &what);
+    bool FailWriting();
+    bool WriteOut(const unsigned char *data, size_t length);
+    bool SubmitBlock();
+    bool WriteOldestMember();
 
-    gzFile_s *compressed_ = nullptr;
-    std::FILE *plain_ = nullptr;
+    int descriptor_ = -1;
+    bool ownDescriptor_ = false;
+    unsigned threads_ = 0;
+    std::unique_ptr<BlockCompressor> compressor_;
+    /* Members written, so that even an empty stream becomes one member. */
+    uint64_t members_ = 0;
+    /* PLAIN_STREAM's bytes, gathered to be written in large pieces. */
+    std::vector<unsigned char> plain_;
+    bool plainStream_ = false;
     std::string path_;
     std::string error_;
 };

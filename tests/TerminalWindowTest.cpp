@@ -323,31 +323,46 @@ TEST_F(TerminalWindow, GaugesFillAsManyCellsAsTheirLabelsSay)
     }
 }
 
-TEST_F(TerminalWindow, FollowsTheTerminalsSize)
+TEST_F(TerminalWindow, FollowsTheTerminalsSizeAndKeepsWhatWasOnIt)
 {
-    Start(dir_ / "held.gz");
+    /* What the shell showed before velorin stays, on the screen or in the
+       scrollback, through every resize: narrower than the box (compact),
+       wider, shorter, taller. tmux rewraps its lines when the width
+       changes, as VTE does. */
+    Tmux({"new-session", "-d", "-x", "100", "-y", "30",
+          "for i in 1 2 3 4 5 6 7 8; do echo KEEP-ME-$i; done; " +
+              VelorinCommand(dir_ / "held.gz", "") + "; sleep 600"});
     WaitForScreen("\u250c\u2500 Unpacking...");
-
-    /* Smaller than the box: the message line, a line for each gauge and
-       the keys, never wider than the terminal. */
-    Tmux({"resize-window", "-x", "30", "-y", "12"});
-    std::string screen = WaitForScreenWhere(
-        [](const std::string &text) {
-            return text.find("\u250c") == std::string::npos && text.find("\n[a] Abort") != std::string::npos;
-        },
-        "the compact form");
-    for (const std::string &line : SplitLines(screen))
-        EXPECT_LE(CountColumns(line), 30u) << screen;
-    EXPECT_EQ(CountOccurrences(screen, " 0 %"), 2u) << screen;
-
-    Tmux({"resize-window", "-x", "100", "-y", "30"});
-    WaitForScreen("\u250c\u2500 Unpacking...");
-    screen = AbortAtFirstUpdate();
-    std::string history = Tmux({"capture-pane", "-p", "-S", "-"});
-    EXPECT_EQ(CountOccurrences(history, "Unpacking..."), 1u) << history;
-    EXPECT_EQ(CountOccurrences(history, "[a] Abort"), 1u) << history;
+    const std::pair<int, int> sizes[] = {{30, 12}, {60, 20}, {100, 8}, {45, 30}, {200, 50}, {40, 10}, {100, 30}};
+    for (const auto &[width, height] : sizes) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        Tmux({"resize-window", "-x", std::to_string(width), "-y", std::to_string(height)});
+        bool box = width >= 40;
+        std::string screen = WaitForScreenWhere(
+            [&](const std::string &text) {
+                return (text.find("\u250c") != std::string::npos) == box &&
+                       text.find(box ? "\u2514\u2500 [a] Abort" : "\n[a] Abort") != std::string::npos;
+            },
+            box ? "the box" : "the compact form");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        screen = Screen();
+        for (const std::string &line : SplitLines(screen))
+            EXPECT_LE(CountColumns(line), size_t(width)) << screen;
+        if (!box) {
+            EXPECT_EQ(CountOccurrences(screen, " 0 %"), 2u) << screen;
+        }
+        std::string history = Tmux({"capture-pane", "-p", "-S", "-"});
+        for (int i = 1; i <= 8; i++)
+            EXPECT_EQ(CountOccurrences(history, "KEEP-ME-" + std::to_string(i) + "\n"), 1u) << history;
+        EXPECT_LT(history.find("KEEP-ME-8"), history.find("[a] Abort")) << history;
+        EXPECT_EQ(CountOccurrences(history, "[a] Abort"), 1u) << history;
+        EXPECT_LE(CountOccurrences(history, "Unpacking..."), 1u) << history;
+    }
+    AbortAtFirstUpdate();
     Tmux({"send-keys", "y"});
     EXPECT_EQ(WaitForReturnCode(), 2);
+    std::string history = Tmux({"capture-pane", "-p", "-S", "-"});
+    EXPECT_EQ(CountOccurrences(history, "KEEP-ME-1\n"), 1u) << history;
     ExpectTerminalRestored();
 }
 

@@ -22,12 +22,11 @@ bool TerminalCapabilities::Read(int descriptor)
     int error = 0;
     if (setupterm(nullptr, descriptor, &error) != 0)
         return false;
-    moveTo_ = GetCapability("cup");
     up_ = GetCapability("cuu1");
     upLines_ = GetCapability("cuu");
     clearLine = GetCapability("el");
     clearBelow = GetCapability("ed");
-    if (moveTo_.empty() || (up_.empty() && upLines_.empty()) || clearLine.empty() ||
+    if ((up_.empty() && upLines_.empty()) || clearLine.empty() ||
         clearBelow.empty())
         return false;
     hideCursor = GetCapability("civis");
@@ -57,11 +56,6 @@ std::string TerminalCapabilities::Up(int count) const
     for (int i = 0; i < count; i++)
         moves += up_;
     return moves;
-}
-
-std::string TerminalCapabilities::MoveTo(int row, int column) const
-{
-    return tiparm(moveTo_.c_str(), row, column);
 }
 
 std::string TerminalCapabilities::Foreground(int colour) const

@@ -10,12 +10,12 @@
 class TerminalCapabilities {
 public:
     /* Reads the description of $TERM for the terminal on descriptor; false
-       when there is none, or when it cannot address the cursor (a dumb
-       terminal), so that the windows cannot be drawn in place. */
+       when there is none, or when it cannot move the cursor up and clear
+       lines (a dumb terminal), so that the windows cannot be drawn in
+       place. */
     bool Read(int descriptor);
 
     std::string Up(int count) const;
-    std::string MoveTo(int row, int column) const;
     std::string Foreground(int colour) const;
     std::string Background(int colour) const;
 
@@ -35,7 +35,7 @@ public:
     bool lastColumnUsable = false;
 
 private:
-    std::string up_, upLines_, moveTo_, foreground_, background_;
+    std::string up_, upLines_, foreground_, background_;
 };
 
 #endif

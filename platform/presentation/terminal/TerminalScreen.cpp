@@ -39,8 +39,11 @@ void TerminalScreen::GiveBack()
 {
     if (!taken_)
         return;
-    Write(terminal_.plain + terminal_.startWrapping + (drawnLines_ > 0 ? "\r\n" : "") +
-          terminal_.showCursor);
+    /* From the drawing's first line to the line under it. */
+    std::string under = "\r";
+    for (size_t line = 0; line < drawnLines_; line++)
+        under += "\r\n";
+    Write(terminal_.plain + terminal_.startWrapping + under + terminal_.showCursor);
     tcsetattr(control_, TCSANOW, &saved_);
     taken_ = false;
     drawnLines_ = 0;
@@ -62,35 +65,32 @@ void TerminalScreen::Show(const std::vector<std::string> &lines, int width, int 
         resized_ = true;
     drawnWidth_ = width;
     drawnRows_ = rows;
-    std::string output;
-    size_t previous = drawnLines_;
-    if (resized_) {
-        /* The terminal may have rewrapped or moved what was drawn: clear
-           the screen line by line and draw again from the top. */
-        for (int row = 0; row < rows; row++)
-            output += terminal_.MoveTo(row, 0) + terminal_.clearLine;
-        output += terminal_.MoveTo(0, 0);
-        resized_ = false;
-        previous = 0;
-    } else if (previous > 0) {
-        /* The cursor stays at the end of the last line drawn. */
-        output += '\r';
-        output += terminal_.Up(int(previous) - 1);
-    }
-    /* Each line clears its own; lines of a longer drawing below are
-       cleared from the start of the last line (clearing from the top
-       corner would push the screen into some terminals' scrollback, and
-       clearing from the end of a line that fills the last column would
-       take its last character). */
-    for (size_t i = 0; i < lines.size(); i++) {
-        bool last = i + 1 == lines.size();
-        output += last && lines.size() < previous ? terminal_.clearBelow : terminal_.clearLine;
-        output += lines[i];
-        if (!last)
+    std::vector<std::string> shown = lines.empty() ? std::vector<std::string>{""} : lines;
+    /* After a resize the last drawing may take more lines than it did, and
+       a shorter drawing leaves lines of the longer one: then everything
+       under the drawing's first line goes, cleared from the start of the
+       second line (clearing from the screen's top corner would push the
+       screen into some terminals' scrollback). Otherwise each line clears
+       its own, which does not flicker. */
+    bool clearRest = resized_ || shown.size() < drawnLines_;
+    resized_ = false;
+    std::string output = "\r";
+    for (size_t i = 0; i < shown.size(); i++) {
+        if (i > 0)
             output += "\r\n";
+        output += i == 1 && clearRest ? terminal_.clearBelow : terminal_.clearLine;
+        output += shown[i];
     }
-    if (lines.empty() && previous > 0)
+    size_t below = shown.size() - 1;
+    if (clearRest && shown.size() == 1) {
+        output += "\r\n";
         output += terminal_.clearBelow;
+        below++;
+    }
+    /* Back to the first line: never further up than the drawing reached
+       down, so never above the line it started on. */
+    output += '\r';
+    output += terminal_.Up(int(below));
     Write(output);
     drawnLines_ = lines.size();
 }

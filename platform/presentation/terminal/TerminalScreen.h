@@ -11,8 +11,12 @@
 /* The terminal of standard error as the windows' drawing uses it: taken
    (keys one at a time without echo, cursor hidden) while the program is in
    the foreground, given back as it was found, and drawn on in place: each
-   drawing replaces the last, from the same line, without wrapping or
-   scrolling. Not for two threads at once. */
+   drawing replaces the last, from the same line, without wrapping. Between
+   drawings the cursor waits at the start of the drawing's first line, the
+   one place that every terminal keeps on its line through a resize,
+   whether it rewraps its lines (tmux, VTE) or cuts them (xterm); so the
+   drawing never reaches above the line it started on, and what the person
+   had on the screen before it stays there. Not for two threads at once. */
 class TerminalScreen {
 public:
     explicit TerminalScreen(const TerminalCapabilities &terminal) : terminal_(terminal) {}
@@ -29,7 +33,8 @@ public:
     /* The cursor goes under the drawing, shown, and the modes are as
        they were. */
     void GiveBack();
-    /* The terminal was resized: what was drawn may have been rewrapped. */
+    /* The terminal was resized: what was drawn may have been rewrapped
+       onto more lines. */
     void NoteResize() { resized_ = true; }
     bool IsResized() const { return resized_; }
 

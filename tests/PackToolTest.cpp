@@ -141,9 +141,9 @@ TEST(PackTool, OptionsComeAnywhereInAnyCaseAndMistakesShowUsage)
     mkdir((dir / "-odd").c_str(), 0777);
     EXPECT_EQ(RunShell("cd " + dir.Path() + " && " VELORIN_PACK_BINARY " -- -odd -odd.gz").exitCode, 0);
 
-    RunResult absent = RunPack({dir / "absent", dir / "a"});
+    RunResult absent = RunPack({dir / "absent\x1b[2J", dir / "a"});
     EXPECT_EQ(absent.exitCode, 1);
-    EXPECT_EQ(absent.err, "velorin-pack: cannot pack " + dir / "absent" + ": it does not exist\n");
+    EXPECT_EQ(absent.err, "velorin-pack: cannot pack " + dir / "absent\\x1b[2J" + ": it does not exist\n");
     RunResult file = RunPack({src + "/a", dir / "a"});
     EXPECT_EQ(file.err, "velorin-pack: cannot pack " + src + "/a: it is not a directory\n");
 }
@@ -315,7 +315,7 @@ TEST(PackTool, ShowsOneProgressLineOnATerminalAndNoneElsewhere)
         EXPECT_LT(FormatProgress(progress, 2.0, width).size(), width);
 }
 
-TEST(PackTool, SymbolicLinksAndSpecialFilesAreSkippedWithAWarning)
+TEST(PackTool, WhatItSkipsOrCannotReadIsNamedWithControlBytesEscaped)
 {
     TempDir dir;
     std::string src = dir / "src";
@@ -323,6 +323,19 @@ TEST(PackTool, SymbolicLinksAndSpecialFilesAreSkippedWithAWarning)
     WriteFile(src + "/real", "r");
     ASSERT_EQ(symlink("/etc/passwd", (src + "/link").c_str()), 0);
     ASSERT_EQ(mkfifo((src + "/pipe\x1b[2J").c_str(), 0600), 0);
+    /* Found before anything is packed. */
+    WriteFile(src + "/secret\x07", "s");
+    chmod((src + "/secret\x07").c_str(), 0);
+    chmod(dir.Path().c_str(), 0777);
+    RunOptions other;
+    if (geteuid() == 0)
+        other.userId = other.groupId = 65534;
+    RunResult unreadable = RunProgram(VELORIN_PACK_BINARY, {src, dir / "pkg.gz"}, other);
+    EXPECT_EQ(unreadable.exitCode, 1);
+    EXPECT_EQ(unreadable.err, "velorin-pack: cannot open " + src + "/secret\\x07: Permission denied\n");
+    EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"src"});
+    unlink((src + "/secret\x07").c_str());
+
     RunResult result = RunPack({src, dir / "pkg.gz"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err,

@@ -18,31 +18,32 @@ struct PackOption {
 };
 
 const PackOption packOptions[] = {
-    {"-level", "N", "gzip level, 1 (fast) to 9 (small), default 6; 0 stores the\n"
-                    "data uncompressed, still checked by gzip's CRC-32", true,
+    {"-level", "N", "gzip level, 1 (fast) to 9 (small), default 6; 0 stores\n"
+                    "the data uncompressed, still checked by gzip's CRC-32", true,
      [](PackCommand &command, const char *value) {
          if (std::strlen(value) != 1 || value[0] < '0' || value[0] > '9')
              return false;
          command.settings.level = value[0] - '0';
          return true;
      }},
-    {"-exclude", "PATTERN", "leaves out what the shell pattern matches, compared with the\n"
-                            "whole path below SOURCE_DIR ('*' also matches '/'); a\n"
-                            "directory left out takes its contents with it; repeatable",
+    {"-exclude", "PATTERN", "leaves out what the shell pattern matches, compared\n"
+                            "with the whole path below SOURCE_DIR ('*' also\n"
+                            "matches '/'); a directory left out takes its contents\n"
+                            "along; repeatable",
      true,
      [](PackCommand &command, const char *value) {
          command.settings.excludes.emplace_back(value);
          return true;
      }},
-    {"-skip-unstorable", nullptr, "packs the rest, with a warning for each name or file that an\n"
-                                  "archive cannot hold, instead of refusing to pack",
+    {"-skip-unstorable", nullptr, "packs the rest, with a warning for each entry that\n"
+                                  "an archive cannot hold, instead of refusing to pack",
      true,
      [](PackCommand &command, const char *) {
          command.settings.skipUnstorable = true;
          return true;
      }},
-    {"-list", nullptr, "prints one line per entry of ARCHIVE (type, size, name; file+x\n"
-                       "for a program), then the totals",
+    {"-list", nullptr, "prints one line per entry of ARCHIVE (type, size,\n"
+                       "name; file+x for a program), then the totals",
      false,
      [](PackCommand &command, const char *) {
          command.list = true;

@@ -114,7 +114,11 @@ private:
             error_ = what;
         return false;
     }
-    std::string Shown(const std::string &name) const { return ShowName(shownRoot_ + "/" + name); }
+    /* A name as the host knows it, from the source directory as given. */
+    std::string Shown(const std::string &name) const
+    {
+        return ShowName(shownRoot_ == "/" ? "/" + name : shownRoot_ + "/" + name);
+    }
     void Skip(const std::string &what)
     {
         if (packing_) {
@@ -126,8 +130,9 @@ private:
     {
         if (!reporting_.progress)
             return;
-        off_t position = lseek(output_, 0, SEEK_CUR);
-        progress_.archiveBytes = position > 0 ? uint64_t(position) : 0;
+        struct stat archive;
+        if (fstat(output_, &archive) == 0)
+            progress_.archiveBytes = uint64_t(archive.st_size);
         reporting_.progress(progress_);
     }
 
@@ -168,7 +173,7 @@ bool TreeWalk::Walk(int directory, const std::string &prefix)
 {
     std::vector<std::string> names;
     if (!ReadNames(directory, names))
-        return Fail("cannot read directory " + ShowName(prefix.empty() ? shownRoot_ : shownRoot_ + "/" + prefix) +
+        return Fail("cannot read directory " + (prefix.empty() ? ShowName(shownRoot_) : Shown(prefix)) +
                     ": " + std::strerror(errno));
     for (const std::string &leaf : names) {
         std::string name = prefix + leaf;
@@ -204,6 +209,9 @@ bool TreeWalk::Visit(int directory, const std::string &leaf, const std::string &
     if (packing_)
         return PackFile(directory, leaf, name);
     if (Storable(name, true, uint64_t(info.st_size))) {
+        /* A file that cannot be read would end the run half-way. */
+        if (faccessat(directory, leaf.c_str(), R_OK, AT_EACCESS) != 0)
+            return Fail("cannot open " + Shown(name) + ": " + std::strerror(errno));
         progress_.totalFiles++;
         progress_.totalBytes += uint64_t(info.st_size);
     }

@@ -1,39 +1,33 @@
+#include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "ArchiveReader.h"
+#include "PackCommandLine.h"
 #include "PackTree.h"
 #include "ProgressLine.h"
 #include "ShownName.h"
 #include "StandardDescriptors.h"
+#include "UnpackNeeds.h"
 
-/* velorin-pack SOURCE_DIR ARCHIVE [-level 0-9]
-   velorin-pack -list ARCHIVE
-   velorin-pack -verify ARCHIVE
-   Exit codes: 0 done (packed, listed, or the archive is sound), 1 the tree
-   could not be packed or the archive has a fault, 2 bad command line. */
+/* Exit codes: 0 done (packed, listed, or the archive unpacks into an empty
+   destination), 1 the tree could not be packed, the archive has a fault or
+   cannot be unpacked, or the output was lost, 2 a wrong command line, 3 the
+   archive is sound but needs directories in the destination (-verify). */
 
 namespace {
 
-int PrintUsage()
+constexpr int EXIT_DONE = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_NEEDS_DIRECTORIES = 3;
+
+std::string Count(uint64_t number, const char *one, const char *many)
 {
-    std::fprintf(stderr,
-                 "Usage: velorin-pack SOURCE_DIR ARCHIVE [-level 0-9]\n"
-                 "       velorin-pack -list ARCHIVE\n"
-                 "       velorin-pack -verify ARCHIVE\n"
-                 "  Packs the tree below SOURCE_DIR into ARCHIVE for Velorin.\n"
-                 "  -level: gzip level, 1 (fast) to 9 (small), default 6; 0 stores\n"
-                 "          the data uncompressed, still checked by gzip's CRC-32.\n"
-                 "  Files that their owner may execute are marked as programs, and\n"
-                 "  Velorin makes them executable again when it unpacks them.\n"
-                 "  -list: one line per entry (type, size, name; file+x for a\n"
-                 "         program), then the totals.\n"
-                 "  -verify: reads the whole archive as Velorin's first pass does and\n"
-                 "           prints OK with the totals, or the first fault.\n");
-    return 2;
+    return std::to_string(number) + " " + (number == 1 ? one : many);
 }
 
 std::string TypeOf(uint16_t type, uint16_t flags)
@@ -45,19 +39,31 @@ std::string TypeOf(uint16_t type, uint16_t flags)
     return "type " + std::to_string(type);
 }
 
-/* An archive with a fault: where it is and what Velorin would show. */
-int ReportFault(const ArchiveReading &reading, const std::string &path)
+/* A fault in the archive: where it is and what Velorin would show. */
+void PrintFault(uint64_t offset, const std::string &text)
 {
-    std::printf("FAULT at stream offset %" PRIu64 ": %s\n", reading.faultOffset,
-                DescribeArchiveFault(reading, path).c_str());
-    return 1;
+    std::printf("FAULT at stream offset %" PRIu64 ": %s\n", offset, text.c_str());
 }
 
-void PrintTotals(const ArchiveReading &reading)
+std::string Totals(const ArchiveReading &reading)
 {
-    std::printf("%" PRIu64 " entries (%" PRIu64 " directories, %" PRIu64 " files), %" PRIu64
-                " bytes in files\n",
-                reading.entries, reading.directories, reading.files, reading.bytes);
+    return Count(reading.entries, "entry", "entries") + " (" +
+           Count(reading.directories, "directory", "directories") + ", " +
+           Count(reading.files, "file", "files") + "), " +
+           Count(reading.bytes, "byte", "bytes") + " in files";
+}
+
+/* What -list and -verify print is their result: a script must learn when
+   it did not arrive. */
+int FinishOutput(int code)
+{
+    int flushed = std::fflush(stdout);
+    int reason = errno;
+    if (flushed == 0 && !std::ferror(stdout))
+        return code;
+    std::fprintf(stderr, "velorin-pack: cannot write to standard output: %s\n",
+                 flushed != 0 ? std::strerror(reason) : "an earlier write failed");
+    return EXIT_FAILED;
 }
 
 int ListArchive(const std::string &path)
@@ -70,42 +76,52 @@ int ListArchive(const std::string &path)
                     ShowName(entry.name).c_str());
     };
     ArchiveReading reading = ReadArchiveFile(path, visitor);
-    if (reading.fault != ArchiveFault::None)
-        return ReportFault(reading, path);
-    PrintTotals(reading);
-    return 0;
+    if (reading.fault != ArchiveFault::None) {
+        PrintFault(reading.faultOffset, DescribeArchiveFault(reading, path));
+        return FinishOutput(EXIT_FAILED);
+    }
+    std::printf("%s\n", Totals(reading).c_str());
+    return FinishOutput(EXIT_DONE);
 }
 
 int VerifyArchive(const std::string &path)
 {
-    ArchiveReading reading = ReadArchiveFile(path);
+    UnpackNeeds needs;
+    uint64_t conflictOffset = 0;
+    std::string conflict;
+    ArchiveVisitor visitor;
+    visitor.entry = [&](const ArchiveEntryInfo &entry) {
+        if (conflict.empty() && !needs.Add(entry, conflict))
+            conflictOffset = entry.offset;
+    };
+    ArchiveReading reading = ReadArchiveFile(path, visitor);
+    /* Both faults are told, in the order they lie in the archive. */
+    if (!conflict.empty())
+        PrintFault(conflictOffset, conflict);
     if (reading.fault != ArchiveFault::None)
-        return ReportFault(reading, path);
-    std::printf("OK: ");
-    PrintTotals(reading);
-    return 0;
+        PrintFault(reading.faultOffset, DescribeArchiveFault(reading, path));
+    if (!conflict.empty() || reading.fault != ArchiveFault::None)
+        return FinishOutput(EXIT_FAILED);
+    for (const std::string &directory : needs.Needed())
+        std::printf("NEEDS %s: a directory that the archive does not create, so it must exist "
+                    "in the destination\n",
+                    ShowName(directory).c_str());
+    if (needs.Needed().empty()) {
+        std::printf("OK: %s\n", Totals(reading).c_str());
+        return FinishOutput(EXIT_DONE);
+    }
+    std::printf("OK if the destination holds %s: %s\n",
+                needs.Needed().size() == 1 ? "that directory" : "those directories",
+                Totals(reading).c_str());
+    return FinishOutput(EXIT_NEEDS_DIRECTORIES);
 }
 
-}  // namespace
-
-int main(int argc, char **argv)
+int PackSource(const std::string &sourceDir, const std::string &archivePath,
+               const PackSettings &settings)
 {
-    if (!OpenStandardDescriptors())
-        return 1;
-    if (argc == 3 && std::strcmp(argv[1], "-list") == 0)
-        return ListArchive(argv[2]);
-    if (argc == 3 && std::strcmp(argv[1], "-verify") == 0)
-        return VerifyArchive(argv[2]);
-    if (argc != 3 && argc != 5)
-        return PrintUsage();
-    int level = 6;
-    if (argc == 5) {
-        const char *value = argv[4];
-        if (std::strcmp(argv[3], "-level") != 0 || std::strlen(value) != 1 || value[0] < '0' ||
-            value[0] > '9')
-            return PrintUsage();
-        level = value[0] - '0';
-    }
+    /* A file size limit ends a program with SIGXFSZ; the write fails
+       instead, and the partial archive is removed as after a full disk. */
+    std::signal(SIGXFSZ, SIG_IGN);
     PackSummary summary;
     std::string error;
     ProgressLine progressLine(2);
@@ -118,15 +134,43 @@ int main(int argc, char **argv)
     };
     if (progressLine.Shown())
         reporting.progress = [&](const PackProgress &progress) { progressLine.Update(progress); };
-    bool packed = PackTree(argv[1], argv[2], level, reporting, summary, error);
+    bool packed = PackTree(sourceDir, archivePath, settings, reporting, summary, error);
     progressLine.Clear();
     if (!packed) {
         std::fprintf(stderr, "velorin-pack: %s\n", error.c_str());
-        return 1;
+        return EXIT_FAILED;
     }
-    std::printf("Packed %llu directories and %llu files (%llu bytes) into %s\n",
-                static_cast<unsigned long long>(summary.directories),
-                static_cast<unsigned long long>(summary.files),
-                static_cast<unsigned long long>(summary.bytes), argv[2]);
-    return 0;
+    std::printf("Packed %s and %s (%s) into %s\n",
+                Count(summary.directories, "directory", "directories").c_str(),
+                Count(summary.files, "file", "files").c_str(),
+                Count(summary.bytes, "byte", "bytes").c_str(), ShowName(archivePath).c_str());
+    return EXIT_DONE;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (!OpenStandardDescriptors())
+        return EXIT_FAILED;
+    PackCommand command;
+    std::string error;
+    if (!ReadPackCommandLine(argc, argv, command, error)) {
+        std::fprintf(stderr, "velorin-pack: %s\n", ShowName(error).c_str());
+        PrintPackUsage(stderr);
+        return EXIT_USAGE;
+    }
+    if (command.help) {
+        PrintPackUsage(stdout);
+        return FinishOutput(EXIT_DONE);
+    }
+    if (command.version) {
+        std::printf("velorin-pack %s\n", VELORIN_VERSION);
+        return FinishOutput(EXIT_DONE);
+    }
+    if (command.list)
+        return ListArchive(command.operands[0]);
+    if (command.verify)
+        return VerifyArchive(command.operands[0]);
+    return PackSource(command.operands[0], command.operands[1], command.settings);
 }

@@ -178,20 +178,4 @@ TEST(ArchiveWriter, AFullDiskIsReportedWithTheReason)
     }
 }
 
-TEST(ArchiveWriter, AFileSizeLimitFailsThePackCleanly)
-{
-    TempDir dir;
-    mkdir((dir / "src").c_str(), 0777);
-    WriteFile(dir / "src/big", MakeStream(4 * BLOCK_INPUT_LIMIT));
-    RunOptions options;
-    options.fileSizeLimit = 100000;
-    RunResult result = RunProgram(VELORIN_PACK_BINARY, {dir / "src", dir / "pkg.gz", "-level", "0"},
-                                  options);
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find(dir / "pkg.gz.partial: " + std::strerror(EFBIG)), std::string::npos)
-        << result.err;
-    EXPECT_NE(access((dir / "pkg.gz.partial").c_str(), F_OK), 0);
-    EXPECT_NE(access((dir / "pkg.gz").c_str(), F_OK), 0);
-}
-
 }  // namespace

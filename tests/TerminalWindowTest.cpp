@@ -11,10 +11,16 @@
 
 #include <gtest/gtest.h>
 
+#include "../platform/presentation/terminal/BoxRendering.h"
+#include "../platform/presentation/terminal/DisplayText.h"
+#include "../platform/window/TextLayout.h"
+#include "../progress/ProgressWindow.h"
+#include "../progress/progress.h"
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/LiveTools.h"
 #include "support/HeldFile.h"
+#include "support/ModelWindow.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 
@@ -249,11 +255,13 @@ TEST_F(TerminalWindow, NamesCannotDriveTheTerminal)
     /* A name that would retitle the terminal, in an entry that fails, so
        that its error line stays on view. */
     WriteArchive(dir_ / "evil.gz",
-                 StreamBuilder().File("x/\x1b]2;pwned\x07", "data").Bytes());
-    Start(dir_ / "evil.gz");
+                 StreamBuilder().File("x/\u202Eexe.txt\x1b]2;pwned\x07", "data").Bytes());
+    Start(dir_ / "evil.gz", 100, 30, "LC_ALL=C.UTF-8");
     EXPECT_EQ(WaitForReturnCode(), 0);
     std::string screen = Screen();
-    EXPECT_NE(screen.find("Unable to create file x/\\x1b]2;pwned"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("Unable to create file x/\\xe2\\x80\\xaeexe.txt\\x1b]2;pwned"), std::string::npos)
+        << screen;
+    EXPECT_NE(RunPack({"-list", dir_ / "evil.gz"}).out.find("x/\\xe2\\x80\\xaeexe.txt"), std::string::npos);
     EXPECT_EQ(Tmux({"display-message", "-p", "#{pane_title}"}).find("pwned"), std::string::npos);
     ExpectTerminalRestored();
 }
@@ -321,6 +329,109 @@ TEST_F(TerminalWindow, GaugesFillAsManyCellsAsTheirLabelsSay)
         Tmux({"kill-server"});
         unlink((dir_ / "rc").c_str());
     }
+}
+
+/* The progress window's own drawing, rendered for terminals of several
+   widths from windows of several sizes. */
+class TerminalRendering : public ModelWindowTest {
+protected:
+    std::vector<std::string> Render(int width)
+    {
+        TerminalCapabilities terminal;
+        terminal.lastColumnUsable = true;
+        HostWindow &model = Model();
+        TerminalScene scene = {{{&model, model.texts, model.laidOutText, model.laidOutFromEnd}}, width, 30, "", nullptr};
+        return RenderScene(terminal, scene);
+    }
+};
+
+TEST_F(TerminalRendering, GaugesKeepTheirRightEdgeAtEveryPercentage)
+{
+    for (long screenWidth : {640, 1260, 2000}) {
+        UseScreen(screenWidth, 600);
+        OpenProgressWindow();
+        for (int width : {40, 80, 200}) {
+            for (int percentage = 0; percentage <= 100; percentage++) {
+                DrawGauge(percentage, 0);
+                DrawGauge(100 - percentage, 1);
+                std::vector<std::string> lines = Render(width);
+                bool box = lines.front().rfind("\u250c", 0) == 0;
+                int gauges = 0;
+                for (const std::string &line : lines) {
+                    if (line.find('%') == std::string::npos)
+                        continue;
+                    gauges++;
+                    /* The gauge's right edge, then the box's, if any. */
+                    std::vector<std::string> cells = SplitCharacters(line);
+                    if (box)
+                        cells.pop_back();
+                    while (!cells.empty() && cells.back() == " ")
+                        cells.pop_back();
+                    ASSERT_FALSE(cells.empty());
+                    EXPECT_EQ(cells.back(), "\u2502")
+                        << screenWidth << " pixels, " << width << " columns: " << line;
+                }
+                EXPECT_EQ(gauges, 2);
+            }
+        }
+        CloseInterface();
+    }
+}
+
+/* The message line as a terminal of width columns shows it: its cells
+   between the box's edges. */
+std::string FindMessageLine(const std::vector<std::string> &lines)
+{
+    std::vector<std::string> cells = SplitCharacters(lines.at(1));
+    std::string text;
+    for (size_t c = 1; c + 1 < cells.size(); c++)
+        text += cells[c];
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+TEST_F(TerminalRendering, LongNamesKeepTheirEndAndShowTheCut)
+{
+    /* Cut in the window or only in the terminal, ASCII, wide and combining
+       characters alike: the end of the path stays, from a '/', after a
+       mark; an error line keeps its start instead. Without UTF-8 the mark
+       is "..." and other characters are escaped whole. */
+    OpenProgressWindow();
+    const std::string ascii = "some/deeply/nested/directory/with/a/long/path/the-file-own-name.txt";
+    const std::string wide = "data/\u540d\u524d\u306e\u30d5\u30a1\u30a4\u30eb\u540d\u524d\u306e\u30d5\u30a1\u30a4\u30eb/caf\u0065\u0301-\u540d\u524d\u540d\u524d.txt";
+    setenv("LC_ALL", "C.UTF-8", 1);
+    InitDisplayText();
+    UpdateMessage(ascii.c_str(), 0);
+    EXPECT_EQ(FindMessageLine(Render(80)), "\u2026/a/long/path/the-file-own-name.txt");
+    UpdateMessage(wide.c_str(), 0);
+    std::string shown = FindMessageLine(Render(80));
+    EXPECT_EQ(shown, "\u2026/caf\u0065\u0301-\u540d\u524d\u540d\u524d.txt");
+    UpdateMessage(("Unable to create file " + ascii).c_str(), 1);
+    EXPECT_EQ(FindMessageLine(Render(80)), "Unable to create file some/deeply/nes\u2026");
+    /* Short enough for the window, too wide for the terminal's columns. */
+    UpdateMessage("a/\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d.txt", 0);
+    EXPECT_EQ(FindMessageLine(Render(80)), "\u2026\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d.txt");
+
+    setenv("LC_ALL", "POSIX", 1);
+    InitDisplayText();
+    UpdateMessage(ascii.c_str(), 0);
+    EXPECT_EQ(FindMessageLine(Render(80)), ".../a/long/path/the-file-own-name.txt");
+    UpdateMessage("dir/\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9.txt", 0);
+    EXPECT_EQ(FindMessageLine(Render(80)), "...\\xc3\\xa9\\xc3\\xa9\\xc3\\xa9.txt");
+    unsetenv("LC_ALL");
+}
+
+TEST_F(TerminalRendering, CharactersThatReorderOrHideTextAreEscaped)
+{
+    OpenProgressWindow();
+    setenv("LC_ALL", "C.UTF-8", 1);
+    InitDisplayText();
+    /* In the window each of their bytes takes the four cells of its escape. */
+    EXPECT_EQ(MeasureTextCells("\u202E", 3), 12u);
+    UpdateMessage("bin/\u202Eexe.txt", 0);
+    EXPECT_EQ(FindMessageLine(Render(80)), "bin/\\xe2\\x80\\xaeexe.txt");
+    UpdateMessage("\u2066\u200b\ufeff\u2010", 0);
+    EXPECT_EQ(FindMessageLine(Render(80)), "\\xe2\\x81\\xa6\\xe2\\x80\\x8b\\xef\\xbb\\xbf\u2010");
+    unsetenv("LC_ALL");
 }
 
 TEST_F(TerminalWindow, FollowsTheTerminalsSizeAndKeepsWhatWasOnIt)

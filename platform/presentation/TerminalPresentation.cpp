@@ -467,7 +467,7 @@ private:
         std::vector<ShownWindow> windows;
         for (const HostWindow *window : GetOpenWindows())
             if (window->request == nullptr && window != closing)
-                windows.push_back({window, window->texts});
+                windows.push_back({window, window->texts, window->laidOutText, window->laidOutFromEnd});
         std::lock_guard<std::mutex> state(mutex_);
         shown_.swap(windows);
         generation_++;

@@ -605,4 +605,23 @@ TEST_F(TerminalWindow, ErrorLinesComeWholeUnderTheBox)
     ExpectTerminalRestored();
 }
 
+TEST_F(TerminalWindow, InterruptsDuringTheErrorPauseKeepTheFailure)
+{
+    /* Two Ctrl-C while the error line is on view end the run at once, as
+       the failure it is, with the error line under the box. */
+    UseArchive(StreamBuilder().Directory("docs").File("docs/readme", "hello"));
+    ASSERT_EQ(mkdir((dir_ / "out/docs").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir((dir_ / "out/docs/readme").c_str(), 0777), 0);
+    Start(dir_ / "held.gz", 100, 30, "VELORIN_HOST_CLOCK=");
+    WaitForScreen("[a] Abort");
+    archive_->Release();
+    WaitForScreen("Unable to create file docs/readme");
+    Tmux({"send-keys", "C-c"});
+    WaitForScreen("[a] Abort (pressed)");
+    Tmux({"send-keys", "C-c"});
+    EXPECT_EQ(WaitForReturnCode(), 0);
+    WaitForScreen("Unable to create file docs/readme: Is a directory");
+    ExpectTerminalRestored(false);
+}
+
 }  // namespace

@@ -161,9 +161,14 @@ void PlaceText(std::vector<Cell> &row, const CellColumns &columns, const TextRun
     }
 }
 
-/* Whether a run shows the text that TextFit cut to the window's line. */
+/* Whether a run shows the text that TextFit cut to the window's line: the
+   window's top line of text (the message line), whatever the texts under
+   it hold. */
 bool IsLaidOut(const ShownWindow &shown, const TextRun &run)
 {
+    for (const TextRun &other : shown.texts)
+        if (other.baseline < run.baseline && other.baseline > shown.window->BorderTop)
+            return false;
     const std::string &whole = shown.laidOutText;
     size_t length = run.bytes.size();
     if (length == 0 || length > whole.size())

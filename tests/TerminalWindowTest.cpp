@@ -1,3 +1,4 @@
+#include <array>
 #include <chrono>
 #include <cctype>
 #include <cmath>
@@ -414,13 +415,25 @@ TEST_F(TerminalRendering, LongNamesKeepTheirEndAndShowTheCut)
     UpdateMessage("a/\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d.txt", 0);
     EXPECT_EQ(FindMessageLine(Render(80)), "\u2026\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d.txt");
 
-    setenv("LC_ALL", "POSIX", 1);
-    InitDisplayText();
-    UpdateMessage(ascii.c_str(), 0);
-    EXPECT_EQ(FindMessageLine(Render(80)), ".../a/long/path/the-file-own-name.txt");
+    /* The first of the three that is set and not empty decides. */
+    const std::array<const char *, 3> settings[] = {{"", "", "en_GB.utf8"},
+                                                     {"", "C", "C.UTF-8"},
+                                                     {"", "de_DE.UTF-8@euro", ""},
+                                                     {"POSIX", "C.UTF-8", "C.UTF-8"}};
+    for (const auto &[all, ctype, lang] : settings) {
+        setenv("LC_ALL", all, 1);
+        setenv("LC_CTYPE", ctype, 1);
+        setenv("LANG", lang, 1);
+        InitDisplayText();
+        UpdateMessage(ascii.c_str(), 0);
+        bool utf8 = std::string(all).empty() && std::string(ctype) != "C";
+        EXPECT_EQ(FindMessageLine(Render(80)), std::string(utf8 ? "\u2026" : "...") + "/a/long/path/the-file-own-name.txt")
+            << all << ", " << ctype << ", " << lang;
+    }
     UpdateMessage("dir/\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9.txt", 0);
     EXPECT_EQ(FindMessageLine(Render(80)), "...\\xc3\\xa9\\xc3\\xa9\\xc3\\xa9.txt");
-    unsetenv("LC_ALL");
+    for (const char *variable : {"LC_ALL", "LC_CTYPE", "LANG"})
+        unsetenv(variable);
 }
 
 TEST_F(TerminalRendering, CharactersThatReorderOrHideTextAreEscaped)

@@ -64,6 +64,9 @@ TEST(EntryName, EscapingKeepsTextButNeverTerminalControls)
     EXPECT_EQ(Escape("\xc0\xaf"), "\\xc0\\xaf");
     EXPECT_EQ(Escape("\xa9x"), "\\xa9x");
     EXPECT_EQ(Escape("\xe2\x82"), "\\xe2\\x82");
+    /* Characters that reorder or hide the text around them. */
+    EXPECT_EQ(Escape("bin/\u202Eexe.txt"), "bin/\\xe2\\x80\\xaeexe.txt");
+    EXPECT_EQ(Escape("\u200b\u2069\ufeff\u2010"), "\\xe2\\x80\\x8b\\xe2\\x81\\xa9\\xef\\xbb\\xbf\u2010");
 }
 
 TEST(EntryName, EscapingStopsAtTheFieldAndFitsTheBuffer)

@@ -1,3 +1,4 @@
+#include <array>
 #include <chrono>
 #include <cctype>
 #include <cmath>
@@ -11,10 +12,16 @@
 
 #include <gtest/gtest.h>
 
+#include "../platform/presentation/terminal/BoxRendering.h"
+#include "../platform/presentation/terminal/DisplayText.h"
+#include "../platform/window/TextLayout.h"
+#include "../progress/ProgressWindow.h"
+#include "../progress/progress.h"
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/LiveTools.h"
 #include "support/HeldFile.h"
+#include "support/ModelWindow.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 
@@ -42,15 +49,18 @@ std::vector<std::string> SplitCharacters(const std::string &line)
     return characters;
 }
 
-/* Columns a line takes: the ideographs used here take two. */
+/* Columns a line takes: the ideographs used here take two, the combining
+   marks (U+0300 to U+036F) none. */
 size_t CountColumns(const std::string &line)
 {
     size_t columns = 0;
-    for (const std::string &character : SplitCharacters(line))
-        columns += character.size() == 3 && static_cast<unsigned char>(character[0]) >= 0xe4 &&
-                           static_cast<unsigned char>(character[0]) <= 0xe9
-                       ? 2
-                       : 1;
+    for (const std::string &character : SplitCharacters(line)) {
+        unsigned char lead = static_cast<unsigned char>(character[0]);
+        if (character.size() == 3 && lead >= 0xe4 && lead <= 0xe9)
+            columns += 2;
+        else if (!(character.size() == 2 && (lead == 0xcc || (lead == 0xcd && static_cast<unsigned char>(character[1]) < 0xb0))))
+            columns += 1;
+    }
     return columns;
 }
 
@@ -249,11 +259,13 @@ TEST_F(TerminalWindow, NamesCannotDriveTheTerminal)
     /* A name that would retitle the terminal, in an entry that fails, so
        that its error line stays on view. */
     WriteArchive(dir_ / "evil.gz",
-                 StreamBuilder().File("x/\x1b]2;pwned\x07", "data").Bytes());
-    Start(dir_ / "evil.gz");
+                 StreamBuilder().File("x/\u202Eexe.txt\x1b]2;pwned\x07", "data").Bytes());
+    Start(dir_ / "evil.gz", 100, 30, "LC_ALL=C.UTF-8");
     EXPECT_EQ(WaitForReturnCode(), 0);
     std::string screen = Screen();
-    EXPECT_NE(screen.find("Unable to create file x/\\x1b]2;pwned"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("Unable to create file x/\\xe2\\x80\\xaeexe.txt\\x1b]2;pwned"), std::string::npos)
+        << screen;
+    EXPECT_NE(RunPack({"-list", dir_ / "evil.gz"}).out.find("x/\\xe2\\x80\\xaeexe.txt"), std::string::npos);
     EXPECT_EQ(Tmux({"display-message", "-p", "#{pane_title}"}).find("pwned"), std::string::npos);
     ExpectTerminalRestored();
 }
@@ -321,6 +333,113 @@ TEST_F(TerminalWindow, GaugesFillAsManyCellsAsTheirLabelsSay)
         Tmux({"kill-server"});
         unlink((dir_ / "rc").c_str());
     }
+}
+
+/* The progress window's own drawing, rendered for terminals of several
+   widths from windows of several sizes. */
+class TerminalRendering : public ModelWindowTest {
+protected:
+    std::vector<std::string> Render(int width)
+    {
+        TerminalCapabilities terminal;
+        terminal.lastColumnUsable = true;
+        HostWindow &model = Model();
+        TerminalScene scene = {{{&model, model.texts, model.laidOutText, model.laidOutFromEnd}}, width, 30, "", nullptr};
+        return RenderScene(terminal, scene);
+    }
+};
+
+TEST_F(TerminalRendering, GaugesKeepTheirRightEdgeAtEveryPercentage)
+{
+    for (long screenWidth : {640, 1260, 2000}) {
+        UseScreen(screenWidth, 600);
+        OpenProgressWindow();
+        for (int width : {40, 80, 200}) {
+            for (int percentage = 0; percentage <= 100; percentage++) {
+                DrawGauge(percentage, 0);
+                DrawGauge(100 - percentage, 1);
+                std::vector<std::string> lines = Render(width);
+                bool box = lines.front().rfind("\u250c", 0) == 0;
+                int gauges = 0;
+                for (const std::string &line : lines) {
+                    if (line.find('%') == std::string::npos)
+                        continue;
+                    gauges++;
+                    /* The gauge's right edge, then the box's, if any. */
+                    std::vector<std::string> cells = SplitCharacters(line);
+                    if (box)
+                        cells.pop_back();
+                    while (!cells.empty() && cells.back() == " ")
+                        cells.pop_back();
+                    ASSERT_FALSE(cells.empty());
+                    EXPECT_EQ(cells.back(), "\u2502")
+                        << screenWidth << " pixels, " << width << " columns: " << line;
+                }
+                EXPECT_EQ(gauges, 2);
+            }
+        }
+        CloseInterface();
+    }
+}
+
+/* The message line as a terminal of width columns shows it: its cells
+   between the box's edges. */
+std::string FindMessageLine(const std::vector<std::string> &lines)
+{
+    std::vector<std::string> cells = SplitCharacters(lines.at(1));
+    std::string text;
+    for (size_t c = 1; c + 1 < cells.size(); c++)
+        text += cells[c];
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+TEST_F(TerminalRendering, LongNamesKeepTheirEndAndShowTheCut)
+{
+    /* Cut in the window or only in the terminal, ASCII, wide and combining
+       characters alike: the end of the path stays, from a '/', after a
+       mark; an error line keeps its start instead. Without UTF-8 the mark
+       is "..." and other characters are escaped whole, each character's
+       bytes together. */
+    OpenProgressWindow();
+    const std::string ascii = "some/deeply/nested/directory/with/a/long/path/the-file-own-name.txt";
+    const std::string wide = "data/\u540d\u524d\u306e\u30d5\u30a1\u30a4\u30eb\u540d\u524d\u306e\u30d5\u30a1\u30a4\u30eb/caf\u0065\u0301-\u540d\u524d\u540d\u524d.txt";
+    setenv("LC_ALL", "C.UTF-8", 1);
+    InitDisplayText();
+    UpdateMessage(ascii.c_str(), 0);
+    EXPECT_EQ(FindMessageLine(Render(80)), "\u2026/a/long/path/the-file-own-name.txt");
+    UpdateMessage(wide.c_str(), 0);
+    std::string shown = FindMessageLine(Render(80));
+    EXPECT_EQ(shown, "\u2026/caf\u0065\u0301-\u540d\u524d\u540d\u524d.txt");
+    UpdateMessage(("Unable to create file " + ascii).c_str(), 1);
+    EXPECT_EQ(FindMessageLine(Render(80)), "Unable to create file some/deeply/nes\u2026");
+    /* A character that reorders the text shows escaped, in the window as
+       in the terminal. */
+    UpdateMessage("bin/\u202Eexe.txt", 0);
+    EXPECT_EQ(MeasureTextCells("\u202E", 3), 12u);
+    EXPECT_EQ(FindMessageLine(Render(80)), "bin/\\xe2\\x80\\xaeexe.txt");
+    /* Short enough for the window, too wide for the terminal's columns. */
+    UpdateMessage("a/\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d.txt", 0);
+    EXPECT_EQ(FindMessageLine(Render(80)), "\u2026\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d.txt");
+
+    /* The first of the three that is set and not empty decides. */
+    const std::array<const char *, 3> settings[] = {{"", "", "en_GB.utf8"},
+                                                     {"", "C", "C.UTF-8"},
+                                                     {"", "de_DE.UTF-8@euro", ""},
+                                                     {"POSIX", "C.UTF-8", "C.UTF-8"}};
+    for (const auto &[all, ctype, lang] : settings) {
+        setenv("LC_ALL", all, 1);
+        setenv("LC_CTYPE", ctype, 1);
+        setenv("LANG", lang, 1);
+        InitDisplayText();
+        UpdateMessage(ascii.c_str(), 0);
+        bool utf8 = std::string(all).empty() && std::string(ctype) != "C";
+        EXPECT_EQ(FindMessageLine(Render(80)), std::string(utf8 ? "\u2026" : "...") + "/a/long/path/the-file-own-name.txt")
+            << all << ", " << ctype << ", " << lang;
+    }
+    UpdateMessage("dir/\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9.txt", 0);
+    EXPECT_EQ(FindMessageLine(Render(80)), "...\\xc3\\xa9\\xc3\\xa9\\xc3\\xa9.txt");
+    for (const char *variable : {"LC_ALL", "LC_CTYPE", "LANG"})
+        unsetenv(variable);
 }
 
 TEST_F(TerminalWindow, FollowsTheTerminalsSizeAndKeepsWhatWasOnIt)
@@ -426,11 +545,17 @@ TEST_F(TerminalWindow, SecondInterruptEndsTheRunAtOnce)
     ExpectTerminalRestored(false);
 }
 
-TEST_F(TerminalWindow, Utf8NamesShowWholeInAnEvenBox)
+TEST_F(TerminalWindow, Utf8NamesShowWholeInAnEvenBoxWithoutLocaleFiles)
 {
-    const std::string name = "data/\u00fcn\u00ef\u540d\u524d.bin";
+    /* The machine's locale files hidden, as in a root that has none: the
+       names show as anywhere else, wide and combining characters too. */
+    if (geteuid() != 0)
+        GTEST_SKIP() << "hiding the locale files needs root";
+    REQUIRE_LIVE_TOOLS("unshare");
+    const std::string name = "data/\u00fcn\u00ef\u540d\u524de\u0301.bin";
     UseArchive(StreamBuilder().Directory("data").File(name, data_));
-    Start(dir_ / "held.gz", 100, 30, "LC_ALL=C.UTF-8");
+    Start(dir_ / "held.gz", 100, 30,
+          "LC_ALL=C.UTF-8 unshare -m sh -c 'mount -t tmpfs none /usr/lib/locale && exec \"$0\" \"$@\"'");
     std::string screen = AbortAtFirstUpdate();
     EXPECT_NE(screen.find("\u2502" + name + " "), std::string::npos) << screen;
     size_t width = 0;
@@ -492,6 +617,25 @@ TEST_F(TerminalWindow, ErrorLinesComeWholeUnderTheBox)
     EXPECT_GT(reported, bottom) << screen;
     EXPECT_EQ(CountOccurrences(screen, "Is a directory"), 1u) << screen;
     ExpectTerminalRestored();
+}
+
+TEST_F(TerminalWindow, InterruptsDuringTheErrorPauseKeepTheFailure)
+{
+    /* Two Ctrl-C while the error line is on view end the run at once, as
+       the failure it is, with the error line under the box. */
+    UseArchive(StreamBuilder().Directory("docs").File("docs/readme", "hello"));
+    ASSERT_EQ(mkdir((dir_ / "out/docs").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir((dir_ / "out/docs/readme").c_str(), 0777), 0);
+    Start(dir_ / "held.gz", 100, 30, "VELORIN_HOST_CLOCK=");
+    WaitForScreen("[a] Abort");
+    archive_->Release();
+    WaitForScreen("Unable to create file docs/readme");
+    Tmux({"send-keys", "C-c"});
+    WaitForScreen("[a] Abort (pressed)");
+    Tmux({"send-keys", "C-c"});
+    EXPECT_EQ(WaitForReturnCode(), 0);
+    WaitForScreen("Unable to create file docs/readme: Is a directory");
+    ExpectTerminalRestored(false);
 }
 
 }  // namespace

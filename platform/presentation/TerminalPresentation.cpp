@@ -32,7 +32,7 @@
    a request is asked under the windows. Keys typed before a request that
    the window has no use for wait for it, so that "ay" typed quickly
    aborts. A second Ctrl-C while a press waits for its request ends the run
-   as a confirmed abort at once. */
+   as a confirmed abort at once, or, after an error line, as the failure. */
 
 namespace {
 
@@ -46,8 +46,11 @@ const int drawPeriod = 40;
 const unsigned long long requestGrace = 50;
 const unsigned long long endGrace = 150;
 
-/* The return code of a run whose abort was confirmed. */
+/* The return codes of a run whose abort was confirmed, and of one that
+   failed: an abort confirmed after an error line ends the run as the
+   failure it already is. */
 const int abortedRun = 2;
+const int failedRun = 0;
 
 class TerminalPresentation : public Presentation {
 public:
@@ -168,8 +171,10 @@ public:
         return answer;
     }
 
+    /* An error line means the run has failed. */
     void ReportErrorLine(const char *line) override
     {
+        failed_ = true;
         {
             std::lock_guard<std::mutex> state(mutex_);
             if (entered_) {
@@ -369,7 +374,7 @@ private:
             endTaken_ = true;
         }
         Leave();
-        std::exit(abortedRun);
+        std::exit(failed_ ? failedRun : abortedRun);
     }
 
     /* Restores the terminal and prints the error lines held while the box
@@ -390,7 +395,7 @@ private:
     [[noreturn]] void EndRun()
     {
         GiveBackTerminal();
-        _exit(abortedRun);
+        _exit(failed_ ? failedRun : abortedRun);
     }
 
     void ReadKeys()
@@ -467,7 +472,7 @@ private:
         std::vector<ShownWindow> windows;
         for (const HostWindow *window : GetOpenWindows())
             if (window->request == nullptr && window != closing)
-                windows.push_back({window, window->texts});
+                windows.push_back({window, window->texts, window->laidOutText, window->laidOutFromEnd});
         std::lock_guard<std::mutex> state(mutex_);
         shown_.swap(windows);
         generation_++;
@@ -552,6 +557,7 @@ private:
     HostGadget *answer_ = nullptr;
     std::string prompt_;
     bool interruptWaiting_ = false;
+    std::atomic<bool> failed_{false};
     std::atomic<bool> endRequested_{false};
     std::atomic<unsigned long long> endRequestedAt_{0};
     bool endTaken_ = false;

@@ -38,6 +38,14 @@ size_t ReadPrintableCharacter(const char *text, size_t available, unsigned long 
     if (value < smallest[length] || value > 0x10FFFF || value < 0xA0 ||
         (value >= 0xD800 && value <= 0xDFFF))
         return 0;
+    /* Nor a character that reorders or hides the text around it: the
+       bidirectional embeddings, overrides and isolates, the zero-width
+       spaces and joiners, the directional marks, the word joiner and the
+       byte order mark. A name could otherwise show as another
+       ("bin/\u202Eexe.txt" as "bin/txt.exe"). */
+    if ((value >= 0x200B && value <= 0x200F) || (value >= 0x202A && value <= 0x202E) ||
+        value == 0x2060 || (value >= 0x2066 && value <= 0x2069) || value == 0xFEFF)
+        return 0;
     *codePoint = value;
     return length;
 }

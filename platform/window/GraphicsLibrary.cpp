@@ -274,6 +274,7 @@ ULONG GraphicsIFace::TextFit(struct RastPort *rp, CONST_STRPTR text, ULONG count
                               : MeasureTextCells(first, fitting);
     }
     rp->Host->laidOutText.assign(first, count);
+    rp->Host->laidOutFromEnd = direction < 0;
     if (extent != nullptr) {
         extent->te_Width = UWORD(cells * FONT_WIDTH);
         extent->te_Height = rp->TxHeight;

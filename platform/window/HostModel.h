@@ -57,8 +57,10 @@ struct HostWindow : Window {
     struct MsgPort port;
     std::vector<UBYTE> pixels;
     std::vector<TextRun> texts;
-    /* The whole text last measured with TextFit, before any cut. */
+    /* The whole text last measured with TextFit, before any cut, and
+       whether the measure kept its end rather than its start. */
     std::string laidOutText;
+    bool laidOutFromEnd;
     std::string title;
     HostScreen *screen;
     bool dirty;

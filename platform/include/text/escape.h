@@ -11,8 +11,11 @@
 #define KEEP_BACKSLASH 0
 
 /* Copies text (up to its NUL or length bytes) into out as text that cannot
-   drive a terminal: printable ASCII and well-formed UTF-8 stay as they are;
-   control bytes, DEL, C1 controls and malformed UTF-8 become \xNN. With
+   drive a terminal nor change how the text around it reads: printable
+   ASCII and well-formed UTF-8 stay as they are; control bytes, DEL, C1
+   controls, malformed UTF-8, and the bytes of the bidirectional controls
+   (U+202A to U+202E, U+2066 to U+2069) and invisible characters (U+200B to
+   U+200F, U+2060, U+FEFF) become \xNN. With
    ESCAPE_BACKSLASH a backslash becomes \\, which makes the result
    unambiguous. The result is cut, never inside an escape, to fit outSize
    bytes with its terminating NUL. */

@@ -92,7 +92,9 @@ Cell ReadCell(const HostWindow &window, LONG left, LONG top, LONG right, LONG bo
         cell.filled = true;
         return cell;
     }
-    for (LONG x = left; x <= right; x++) {
+    /* The rightmost line stands for the cell: where a bar ends just short
+       of its frame, that is the frame. */
+    for (LONG x = right; x >= left; x--) {
         LONG marked = 0;
         for (LONG y = top; y <= bottom; y++)
             marked += GetPixel(window, x, y) != ground;
@@ -113,15 +115,15 @@ bool IsRunInBand(const HostWindow &window, const TextRun &run, LONG top, LONG bo
     return middle >= top && middle <= bottom && run.baseline > window.BorderTop;
 }
 
-/* Places a text over the cells. Its glyphs cover the cells it was drawn
-   on: those show the text's characters, or, where the text is blank, what
-   lies beneath (a bar stays a bar) but never a glyph's stroke read as an
-   edge. A character that does not fit whole is left out. */
-void PlaceText(std::vector<Cell> &row, const CellColumns &columns, const TextRun &run)
+/* Places a text's characters over the cells. Its glyphs cover the cells
+   it was drawn on: those show the text's characters, or, where the text is
+   blank, what lies beneath (a bar stays a bar) but never a glyph's stroke
+   read as an edge. A character that does not fit whole is left out. */
+void PlaceText(std::vector<Cell> &row, const CellColumns &columns, const TextRun &run,
+               const std::vector<DisplayCharacter> &characters)
 {
-    std::vector<DisplayCharacter> characters = SplitDisplayText(run.bytes);
     LONG start = std::max<LONG>(columns.At(run.x), 0);
-    LONG glyphsEnd = columns.Holding(run.x + LONG(run.bytes.size()) * FONT_WIDTH - 1) + 1;
+    LONG glyphsEnd = columns.Holding(run.x + run.width - 1) + 1;
     size_t end = std::max(size_t(start) + MeasureDisplayText(characters), size_t(std::max<LONG>(glyphsEnd, 0)));
     for (size_t c = size_t(std::max<LONG>(columns.Holding(run.x), 0)); c < std::min(end, row.size()); c++)
         if (row[c].edge)
@@ -157,6 +159,21 @@ void PlaceText(std::vector<Cell> &row, const CellColumns &columns, const TextRun
         }
         column += size_t(character.width);
     }
+}
+
+/* Whether a run shows the text that TextFit cut to the window's line: the
+   window's top line of text (the message line), whatever the texts under
+   it hold. */
+bool IsLaidOut(const ShownWindow &shown, const TextRun &run)
+{
+    for (const TextRun &other : shown.texts)
+        if (other.baseline < run.baseline && other.baseline > shown.window->BorderTop)
+            return false;
+    const std::string &whole = shown.laidOutText;
+    size_t length = run.bytes.size();
+    if (length == 0 || length > whole.size())
+        return false;
+    return whole.compare(shown.laidOutFromEnd ? whole.size() - length : 0, length, run.bytes) == 0;
 }
 
 class SceneRenderer {
@@ -215,15 +232,32 @@ private:
                 fillPens[row[c].dominant] = true;
         }
         /* The thin end of a filled area is not an edge: less than half a
-           cell of it shows as nothing, as more than half shows as a block. */
-        for (Cell &cell : row)
-            if (cell.edge && fillPens[cell.foreground & 0xff])
+           cell of it shows as nothing, as more than half shows as a block.
+           A filled area that nothing lies beyond has covered the frame
+           that closed it (a full gauge): its last cell shows that line. */
+        bool beyond = false;
+        for (size_t c = columns.count; c-- > 0;) {
+            Cell &cell = row[c];
+            if (!beyond && cell.filled) {
+                cell.text = edgeCharacter;
+                cell.edge = true;
+                cell.filled = false;
+                cell.background = window.screen->pens[BACKGROUNDPEN];
+            } else if (cell.edge && fillPens[cell.foreground & 0xff] && beyond) {
                 cell.Clear();
+            }
+            beyond |= cell.edge || cell.filled;
+        }
         HostWindow &model = const_cast<HostWindow &>(window);
-        for (const TextRun &run : shown.texts)
-            if (IsRunInBand(window, run, top, bottom) &&
-                !(skipButtons && FindGadgetAt(model, run.x, run.baseline - 1) != nullptr))
-                PlaceText(row, columns, run);
+        for (const TextRun &run : shown.texts) {
+            if (!IsRunInBand(window, run, top, bottom) ||
+                (skipButtons && FindGadgetAt(model, run.x, run.baseline - 1) != nullptr))
+                continue;
+            size_t room = row.size() - std::min(row.size(), size_t(std::max<LONG>(columns.At(run.x), 0)));
+            PlaceText(row, columns, run,
+                      IsLaidOut(shown, run) ? FitDisplayText(shown.laidOutText, room, shown.laidOutFromEnd)
+                                            : SplitDisplayText(run.bytes));
+        }
         return row;
     }
 

@@ -13,6 +13,10 @@
 struct ShownWindow {
     const HostWindow *window;
     std::vector<TextRun> texts;
+    /* The text that TextFit last cut to the window's line, whole, and
+       which end it kept: the terminal fits it to its own columns again. */
+    std::string laidOutText;
+    bool laidOutFromEnd;
 };
 
 /* What the terminal is to show. */
@@ -32,7 +36,9 @@ struct TerminalScene {
    (one font height tall) that holds text or a filled area, then its keys. A
    cell of a line stands for 8 by font-height pixels: the text drawn there,
    a block in the colour that fills most of it, a bar for a vertical edge,
-   or blank. When the box does not fit the terminal, each window is drawn
+   or blank. The text that the window cut to its line (the message line)
+   is cut again, whole, to the columns from its start to the box's edge,
+   keeping the same end, with a mark where it was cut. When the box does not fit the terminal, each window is drawn
    compact instead: one line for each line of text, squeezed to the
    terminal's width, then its keys. The lines are never wider than the
    terminal (less its last column where writing there moves the cursor on)

@@ -12,9 +12,11 @@ struct DisplayCharacter {
     int width;
 };
 
-/* Prepares counting widths as the terminal counts them: the character
-   set comes from the environment's locale. Only a UTF-8 locale lets other
-   than ASCII through; elsewhere such bytes are shown escaped. */
+/* Learns whether the terminal takes UTF-8: it does when the first of
+   LC_ALL, LC_CTYPE and LANG that is set and not empty names the UTF-8
+   codeset (as in C.UTF-8 or en_GB.utf8). Only then is other than ASCII let
+   through; elsewhere such bytes are shown escaped. The columns a character
+   takes come from a fixed table, never from the machine's locale files. */
 void InitDisplayText();
 
 /* Text split into the characters the terminal shows. Control bytes and
@@ -24,5 +26,12 @@ std::vector<DisplayCharacter> SplitDisplayText(const std::string &bytes);
 
 /* The columns the characters take. */
 size_t MeasureDisplayText(const std::vector<DisplayCharacter> &characters);
+
+/* The text's characters in at most columns: whole when they fit, else cut
+   with a mark ("\u2026", or "..." where the terminal is not UTF-8) where
+   text was left out. keepEnd keeps the end, from the first '/' in it (a
+   path's last names); otherwise the start is kept. A cut never falls
+   inside a character or an escape. */
+std::vector<DisplayCharacter> FitDisplayText(const std::string &bytes, size_t columns, bool keepEnd);
 
 #endif

@@ -105,7 +105,8 @@ private:
     /* Whether the entry may go on; false when it is left out (or the run
        fails, with error_ set). */
     bool Storable(const std::string &name, bool file, uint64_t size);
-    /* Whether the file is one of the archives, warned about once. */
+    /* Whether the file is the archive being written or the one it
+       replaces, which packing skips with a warning. */
     bool IsArchive(const struct stat &info, const std::string &name);
 
     bool Fail(const std::string &what)

@@ -89,7 +89,8 @@ public:
 
     /* The archive being replaced is skipped with a warning, the one being
        written silently. */
-    void SetArchives(const std::vector<FileIdentity> &replaced, const std::vector<FileIdentity> &written)
+    void SetArchives(const std::vector<FileIdentity> &replaced,
+                     const std::vector<FileIdentity> &written)
     {
         replaced_ = replaced;
         written_ = written;
@@ -174,8 +175,9 @@ bool TreeWalk::Walk(int directory, const std::string &prefix)
 {
     std::vector<std::string> names;
     if (!ReadNames(directory, names))
-        return Fail("cannot read directory " + (prefix.empty() ? ShowName(shownRoot_) : Shown(prefix)) +
-                    ": " + std::strerror(errno));
+        return Fail("cannot read directory " +
+                    (prefix.empty() ? ShowName(shownRoot_) : Shown(prefix)) + ": " +
+                    std::strerror(errno));
     for (const std::string &leaf : names) {
         std::string name = prefix + leaf;
         bool excluded = false;
@@ -252,7 +254,8 @@ bool TreeWalk::PackFile(int directory, const std::string &leaf, const std::strin
     if (descriptor < 0)
         return Fail("cannot open " + Shown(name) + ": " + std::strerror(errno));
     struct stat info;
-    bool ok = fstat(descriptor, &info) == 0 || Fail("cannot examine " + Shown(name) + ": " + std::strerror(errno));
+    bool ok = fstat(descriptor, &info) == 0 ||
+              Fail("cannot examine " + Shown(name) + ": " + std::strerror(errno));
     if (ok && !S_ISREG(info.st_mode)) {
         Skip("skipping special file " + ShowName(name));
         close(descriptor);

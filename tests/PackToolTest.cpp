@@ -63,7 +63,8 @@ TEST(PackTool, DirectoriesComeBeforeTheirContentsInByteOrder)
     WriteFile(src + "/b/List::Util.3perl.gz", "");
     RunResult result = RunPack({src, dir / "pkg.gz"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, "Packed 4 directories and 5 files (4 bytes) into " + dir / "pkg.gz" + "\n");
+    EXPECT_EQ(result.out,
+              "Packed 4 directories and 5 files (4 bytes) into " + dir / "pkg.gz" + "\n");
     EXPECT_EQ(ListArchiveNames(dir / "pkg.gz"),
               (std::vector<std::string>{"B", "a", "a/Z", "a/b", "a/b/x", "a/z", "b",
                                         "b/List::Util.3perl.gz", "c"}));
@@ -104,7 +105,8 @@ TEST(PackTool, OptionsComeAnywhereInAnyCaseAndMistakesShowUsage)
     mkdir(src.c_str(), 0777);
     WriteFile(src + "/a", std::string(1000, 'a'));
     for (const std::vector<std::string> &args :
-         {std::vector<std::string>{"-level", "9", src, dir / "a.gz"}, {src, "-LEVEL", "0", dir / "a.gz"},
+         {std::vector<std::string>{"-level", "9", src, dir / "a.gz"},
+          {src, "-LEVEL", "0", dir / "a.gz"},
           {src, dir / "a.gz", "-Level", "1"}}) {
         RunResult result = RunPack(args);
         EXPECT_EQ(result.exitCode, 0) << args[0] << result.err;
@@ -135,15 +137,18 @@ TEST(PackTool, OptionsComeAnywhereInAnyCaseAndMistakesShowUsage)
     for (const auto &[args, error] : wrong) {
         RunResult result = RunPack(args);
         EXPECT_EQ(result.exitCode, 2) << error;
-        EXPECT_EQ(result.err.rfind("velorin-pack: " + error + "\nUsage: velorin-pack", 0), 0u) << result.err;
+        EXPECT_EQ(result.err.rfind("velorin-pack: " + error + "\nUsage: velorin-pack", 0), 0u)
+            << result.err;
     }
     /* "--" lets an operand begin with '-'. */
     mkdir((dir / "-odd").c_str(), 0777);
-    EXPECT_EQ(RunShell("cd " + dir.Path() + " && " VELORIN_PACK_BINARY " -- -odd -odd.gz").exitCode, 0);
+    EXPECT_EQ(RunShell("cd " + dir.Path() + " && " VELORIN_PACK_BINARY " -- -odd -odd.gz").exitCode,
+              0);
 
     RunResult absent = RunPack({dir / "absent\x1b[2J", dir / "a"});
     EXPECT_EQ(absent.exitCode, 1);
-    EXPECT_EQ(absent.err, "velorin-pack: cannot pack " + dir / "absent\\x1b[2J" + ": it does not exist\n");
+    EXPECT_EQ(absent.err,
+              "velorin-pack: cannot pack " + dir / "absent\\x1b[2J" + ": it does not exist\n");
     RunResult file = RunPack({src + "/a", dir / "a"});
     EXPECT_EQ(file.err, "velorin-pack: cannot pack " + src + "/a: it is not a directory\n");
 }
@@ -172,9 +177,10 @@ TEST(PackTool, WhatAnArchiveCannotHoldIsAllFoundBeforeAnythingIsWritten)
 
     RunResult skipped = RunPack({"-skip-unstorable", src, dir / "pkg.gz", "-exclude", "sk*"});
     ASSERT_EQ(skipped.exitCode, 0) << skipped.err;
-    EXPECT_EQ(skipped.err,
-              "velorin-pack: warning: leaving out " + deep + ": the name is longer than 255 bytes\n"
-              "velorin-pack: warning: leaving out huge: the file is larger than 4,294,967,295 bytes\n");
+    EXPECT_EQ(skipped.err, "velorin-pack: warning: leaving out " + deep +
+                               ": the name is longer than 255 bytes\n"
+                               "velorin-pack: warning: leaving out huge: the file is larger than "
+                               "4,294,967,295 bytes\n");
     EXPECT_EQ(ListArchiveNames(dir / "pkg.gz"), (std::vector<std::string>{longDirectory, "fine"}));
 
     /* A pattern is matched against the whole path, '*' crossing '/'. */
@@ -233,8 +239,9 @@ TEST(PackTool, TheArchiveAppearsWholeOrNotAtAllAndNeverThroughAPlantedName)
     RunResult verify = RunPack({"-verify", dir / "both.gz"});
     EXPECT_EQ(verify.exitCode, 0) << verify.out;
     EXPECT_EQ(verify.out, "OK: 8 entries (0 directories, 8 files), 8388608 bytes in files\n");
-    EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"both.gz", "one", "pkg.gz", "pkg.gz.partial",
-                                                             "pkg.gz.tmp", "src", "target", "two"}));
+    EXPECT_EQ(NamesIn(dir.Path()),
+              (std::vector<std::string>{"both.gz", "one", "pkg.gz", "pkg.gz.partial", "pkg.gz.tmp",
+                                        "src", "target", "two"}));
 }
 
 TEST(PackTool, EndedBySigintOrSigtermItLeavesNoPartialArchive)
@@ -297,7 +304,8 @@ TEST(PackTool, ShowsOneProgressLineOnATerminalAndNoneElsewhere)
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     /* The archive so far against the data read: a run of one letter packs
        to almost nothing. */
-    EXPECT_NE(shown.find("\rPacking 2/2 files, 293.0 KiB of 293.0 KiB, archive "), std::string::npos)
+    EXPECT_NE(shown.find("\rPacking 2/2 files, 293.0 KiB of 293.0 KiB, archive "),
+              std::string::npos)
         << shown;
     EXPECT_NE(shown.find(" (0 %)"), std::string::npos) << shown;
     /* Taken away at the end: the last thing written blanks the line. */
@@ -306,7 +314,8 @@ TEST(PackTool, ShowsOneProgressLineOnATerminalAndNoneElsewhere)
     ASSERT_NE(last, std::string::npos);
     EXPECT_EQ(shown.substr(last), "\r" + std::string(shown.size() - last - 2, ' ') + "\r");
     EXPECT_EQ(shown.find('\n'), std::string::npos);
-    EXPECT_EQ(ReadFile(outPath), "Packed 0 directories and 2 files (300001 bytes) into " + (dir / "tty.gz") + "\n");
+    EXPECT_EQ(ReadFile(outPath),
+              "Packed 0 directories and 2 files (300001 bytes) into " + (dir / "tty.gz") + "\n");
 
     /* However narrow the terminal, the line never reaches its last column. */
     const uint64_t mebibyte = 1024 * 1024;
@@ -332,7 +341,8 @@ TEST(PackTool, WhatItSkipsOrCannotReadIsNamedWithControlBytesEscaped)
         other.userId = other.groupId = 65534;
     RunResult unreadable = RunProgram(VELORIN_PACK_BINARY, {src, dir / "pkg.gz"}, other);
     EXPECT_EQ(unreadable.exitCode, 1);
-    EXPECT_EQ(unreadable.err, "velorin-pack: cannot open " + src + "/secret\\x07: Permission denied\n");
+    EXPECT_EQ(unreadable.err,
+              "velorin-pack: cannot open " + src + "/secret\\x07: Permission denied\n");
     EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"src"});
     unlink((src + "/secret\x07").c_str());
 
@@ -383,10 +393,13 @@ TEST(PackTool, VerifyNamesTheFirstFaultAndWhereItIs)
     struct {
         std::string bytes, report;
     } faults[] = {
-        {stream.substr(0, 5), "FAULT at stream offset 0: Data error while reading archive header\n"},
-        {"\0\0\0\1" + stream.substr(4), "FAULT at stream offset 0: Wrong archive version for this program\n"},
+        {stream.substr(0, 5),
+         "FAULT at stream offset 0: Data error while reading archive header\n"},
+        {"\0\0\0\1" + stream.substr(4),
+         "FAULT at stream offset 0: Wrong archive version for this program\n"},
         {stream.substr(0, 300), "FAULT at stream offset 272: Error reading archive file header\n"},
-        {stream.substr(0, 539), "FAULT at stream offset 536: Error reading docs/readme from archive stream\n"},
+        {stream.substr(0, 539),
+         "FAULT at stream offset 536: Error reading docs/readme from archive stream\n"},
         {stream + StreamBuilder().File("../up", "x").Bytes().substr(8),
          "FAULT at stream offset 541: Unsafe entry name \"../up\"\n"},
     };
@@ -399,15 +412,17 @@ TEST(PackTool, VerifyNamesTheFirstFaultAndWhereItIs)
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     RunResult fifo = RunPack({"-verify", dir / "fifo"});
     EXPECT_EQ(fifo.exitCode, 1);
-    EXPECT_EQ(fifo.out.rfind("FAULT at stream offset 0: Unable to open archive " + dir / "fifo" + ": Not a regular file", 0), 0u)
-        << fifo.out;
+    std::string refused = "FAULT at stream offset 0: Unable to open archive " + dir / "fifo";
+    EXPECT_EQ(fifo.out.rfind(refused + ": Not a regular file", 0), 0u) << fifo.out;
 
     /* What they print is their result: lost, it is a failure. */
     for (const char *mode : {"-list", "-verify"}) {
         for (const char *redirection : {">/dev/full", ">&-"}) {
-            RunResult lost = RunShell(VELORIN_PACK_BINARY " " + std::string(mode) + " " + dir / "good.gz" + " " + redirection);
+            RunResult lost = RunShell(VELORIN_PACK_BINARY " " + std::string(mode) + " " +
+                                      dir / "good.gz" + " " + redirection);
             EXPECT_EQ(lost.exitCode, 1) << mode << redirection;
-            EXPECT_EQ(lost.err.rfind("velorin-pack: cannot write to standard output: ", 0), 0u) << lost.err;
+            EXPECT_EQ(lost.err.rfind("velorin-pack: cannot write to standard output: ", 0), 0u)
+                << lost.err;
         }
     }
 }
@@ -415,13 +430,18 @@ TEST(PackTool, VerifyNamesTheFirstFaultAndWhereItIs)
 TEST(PackTool, VerifySaysWhatUnpackingNeedsAndRefusesWhatItCannotUnpack)
 {
     TempDir dir;
-    WriteArchive(dir / "needs.gz",
-                 StreamBuilder().File("a/b/x", "x").File("a/y", "y").Directory("c").File("c/z", "z").Bytes());
+    WriteArchive(dir / "needs.gz", StreamBuilder()
+                                       .File("a/b/x", "x")
+                                       .File("a/y", "y")
+                                       .Directory("c")
+                                       .File("c/z", "z")
+                                       .Bytes());
     RunResult needs = RunPack({"-verify", dir / "needs.gz"});
     EXPECT_EQ(needs.exitCode, 3);
-    EXPECT_EQ(needs.out,
-              "NEEDS a/b: a directory that the archive does not create, so it must exist in the destination\n"
-              "OK if the destination holds that directory: 4 entries (1 directory, 3 files), 3 bytes in files\n");
+    EXPECT_EQ(needs.out, "NEEDS a/b: a directory that the archive does not create, so it must "
+                         "exist in the destination\n"
+                         "OK if the destination holds that directory: 4 entries (1 directory, 3 "
+                         "files), 3 bytes in files\n");
     /* Velorin agrees: it fails into an empty destination and succeeds once
        that directory is there. */
     mkdir((dir / "empty").c_str(), 0777);
@@ -434,9 +454,11 @@ TEST(PackTool, VerifySaysWhatUnpackingNeedsAndRefusesWhatItCannotUnpack)
         std::string stream, report;
     } conflicts[] = {
         {StreamBuilder().File("a", "").Directory("a").Bytes(),
-         "FAULT at stream offset 272: a is a file earlier in the archive, so it cannot be unpacked as a directory\n"},
+         "FAULT at stream offset 272: a is a file earlier in the archive, so it cannot be unpacked "
+         "as a directory\n"},
         {StreamBuilder().Directory("d").File("d/x", "").File("d", "").Bytes(),
-         "FAULT at stream offset 536: d is a directory earlier in the archive, so it cannot be unpacked as a file\n"},
+         "FAULT at stream offset 536: d is a directory earlier in the archive, so it cannot be "
+         "unpacked as a file\n"},
         {StreamBuilder().File("f", "").File("f/g/x", "").Bytes(),
          "FAULT at stream offset 272: f/g/x lies in f, which is a file earlier in the archive\n"},
     };

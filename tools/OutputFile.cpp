@@ -44,7 +44,9 @@ bool OutputFile::Create(const std::string &path, mode_t mode, std::string &error
     Abandon();
     shownPath_ = ShowName(path);
     size_t slash = path.rfind('/');
-    std::string directoryPath = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string directoryPath = slash == std::string::npos ? "."
+                                : slash == 0               ? "/"
+                                                           : path.substr(0, slash);
     name_ = slash == std::string::npos ? path : path.substr(slash + 1);
     if (name_.empty() || name_ == "." || name_ == "..") {
         error = shownPath_ + " names a directory, not a file to write";

@@ -89,7 +89,8 @@ public:
 
     /* The archive being replaced is skipped with a warning, the one being
        written silently. */
-    void SetArchives(const std::vector<FileIdentity> &replaced, const std::vector<FileIdentity> &written)
+    void SetArchives(const std::vector<FileIdentity> &replaced,
+                     const std::vector<FileIdentity> &written)
     {
         replaced_ = replaced;
         written_ = written;
@@ -105,7 +106,8 @@ private:
     /* Whether the entry may go on; false when it is left out (or the run
        fails, with error_ set). */
     bool Storable(const std::string &name, bool file, uint64_t size);
-    /* Whether the file is one of the archives, warned about once. */
+    /* Whether the file is the archive being written or the one it
+       replaces, which packing skips with a warning. */
     bool IsArchive(const struct stat &info, const std::string &name);
 
     bool Fail(const std::string &what)
@@ -173,8 +175,9 @@ bool TreeWalk::Walk(int directory, const std::string &prefix)
 {
     std::vector<std::string> names;
     if (!ReadNames(directory, names))
-        return Fail("cannot read directory " + (prefix.empty() ? ShowName(shownRoot_) : Shown(prefix)) +
-                    ": " + std::strerror(errno));
+        return Fail("cannot read directory " +
+                    (prefix.empty() ? ShowName(shownRoot_) : Shown(prefix)) + ": " +
+                    std::strerror(errno));
     for (const std::string &leaf : names) {
         std::string name = prefix + leaf;
         bool excluded = false;
@@ -251,7 +254,8 @@ bool TreeWalk::PackFile(int directory, const std::string &leaf, const std::strin
     if (descriptor < 0)
         return Fail("cannot open " + Shown(name) + ": " + std::strerror(errno));
     struct stat info;
-    bool ok = fstat(descriptor, &info) == 0 || Fail("cannot examine " + Shown(name) + ": " + std::strerror(errno));
+    bool ok = fstat(descriptor, &info) == 0 ||
+              Fail("cannot examine " + Shown(name) + ": " + std::strerror(errno));
     if (ok && !S_ISREG(info.st_mode)) {
         Skip("skipping special file " + ShowName(name));
         close(descriptor);
@@ -332,12 +336,43 @@ bool TreeWalk::IsArchive(const struct stat &info, const std::string &name)
 
 std::string DescribeUnstorable(const std::vector<std::string> &lines)
 {
-    std::string text = "the archive cannot hold " +
-                       (lines.size() == 1 ? std::string("this entry") : std::to_string(lines.size()) + " entries") +
-                       " (leave them out with -skip-unstorable or -exclude):";
+    std::string text = lines.size() == 1
+                           ? "the archive cannot hold this entry (leave it out with "
+                           : "the archive cannot hold " + std::to_string(lines.size()) +
+                                 " entries (leave them out with ";
+    text += "-skip-unstorable or -exclude):";
     for (const std::string &line : lines)
         text += "\n  " + line;
     return text;
+}
+
+/* Writes the surveyed tree into a new archive that takes archivePath's name
+   when it is complete. */
+bool WriteArchive(TreeWalk &walk, int root, const std::string &archivePath, int level,
+                  const std::vector<FileIdentity> &replaced, std::string &error)
+{
+    OutputFile output;
+    if (!output.Create(archivePath, 0666, error))
+        return false;
+    struct stat written;
+    if (fstat(output.Descriptor(), &written) != 0) {
+        error = "cannot examine " + ShowName(archivePath) + ": " + std::strerror(errno);
+        return false;
+    }
+    walk.SetArchives(replaced, {IdentityOf(written)});
+    ArchiveWriter writer;
+    ArchiveHeader header = EncodeArchiveHeader(true);
+    bool packed = writer.Open(output.Descriptor(), ShowName(archivePath), level) &&
+                  writer.WriteBytes(&header, sizeof header) &&
+                  walk.Pack(root, writer, output.Descriptor());
+    /* Closed in every case, so that nothing of the writer is left half-done;
+       the unfinished file goes with output. */
+    bool closed = writer.Close();
+    if (!packed || !closed) {
+        error = !walk.Error().empty() ? walk.Error() : writer.Error();
+        return false;
+    }
+    return output.Commit(error);
 }
 
 }  // namespace
@@ -365,41 +400,15 @@ bool PackTree(const std::string &sourceDir, const std::string &archivePath,
 
     TreeWalk walk(root, settings, reporting, summary);
     walk.SetArchives(replaced, {});
-    bool ok = walk.Survey(rootDirectory) || (error = walk.Error(), false);
-    if (ok && !walk.Unstorable().empty() && !settings.skipUnstorable) {
+    bool ok = false;
+    if (!walk.Survey(rootDirectory)) {
+        error = walk.Error();
+    } else if (!walk.Unstorable().empty() && !settings.skipUnstorable) {
         error = DescribeUnstorable(walk.Unstorable());
-        ok = false;
+    } else {
+        summary.skipped += walk.Unstorable().size();
+        ok = WriteArchive(walk, rootDirectory, archivePath, settings.level, replaced, error);
     }
-    if (!ok) {
-        close(rootDirectory);
-        return false;
-    }
-    summary.skipped += walk.Unstorable().size();
-
-    OutputFile output;
-    ArchiveWriter writer;
-    ArchiveHeader header = EncodeArchiveHeader(true);
-    struct stat written;
-    ok = output.Create(archivePath, 0666, error);
-    if (ok && fstat(output.Descriptor(), &written) != 0) {
-        error = "cannot examine " + ShowName(archivePath) + ": " + std::strerror(errno);
-        ok = false;
-    }
-    ok = ok && ((writer.Open(output.Descriptor(), ShowName(archivePath), settings.level) &&
-                 writer.WriteBytes(&header, sizeof header)) ||
-                (error = writer.Error(), false));
-    if (ok) {
-        walk.SetArchives(replaced, {IdentityOf(written)});
-        ok = walk.Pack(rootDirectory, writer, output.Descriptor()) || (error = walk.Error(), false);
-    }
-    /* The writer is closed in every case, so that nothing of it is left
-       half-done; only a complete archive takes the name. */
-    bool closed = writer.Close();
-    if (ok && !closed) {
-        error = writer.Error();
-        ok = false;
-    }
-    ok = ok && output.Commit(error);
     close(rootDirectory);
     return ok;
 }

@@ -66,7 +66,8 @@ std::string FormatProgress(const PackProgress &progress, double seconds, size_t 
         double perSecond = double(progress.bytes) / seconds;
         rate = ", " + FormatBytes(uint64_t(perSecond)) + "/s";
         /* The tree may have grown since it was counted. */
-        uint64_t rest = progress.totalBytes > progress.bytes ? progress.totalBytes - progress.bytes : 0;
+        uint64_t rest =
+            progress.totalBytes > progress.bytes ? progress.totalBytes - progress.bytes : 0;
         left = ", " + FormatDuration(double(rest) / perSecond) + " left";
     }
     /* The fullest form that fits; the last column stays free, since writing

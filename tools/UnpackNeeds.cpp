@@ -28,14 +28,16 @@ bool UnpackNeeds::Add(const ArchiveEntryInfo &entry, std::string &conflict)
             needed_.push_back(directory);
         deepest = false;
     }
-    auto [known, added] = names_.emplace(name, entry.type == ENTRY_FILE ? Kind::File : Kind::Directory);
+    auto [known, added] =
+        names_.emplace(name, entry.type == ENTRY_FILE ? Kind::File : Kind::Directory);
     if (added)
         return true;
     bool wasFile = known->second == Kind::File;
     if (wasFile == (entry.type == ENTRY_FILE))
         return true;
-    conflict = ShowName(name) +
-               (wasFile ? " is a file earlier in the archive, so it cannot be unpacked as a directory"
-                        : " is a directory earlier in the archive, so it cannot be unpacked as a file");
+    conflict =
+        ShowName(name) +
+        (wasFile ? " is a file earlier in the archive, so it cannot be unpacked as a directory"
+                 : " is a directory earlier in the archive, so it cannot be unpacked as a file");
     return false;
 }

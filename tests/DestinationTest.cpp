@@ -158,6 +158,12 @@ TEST_F(Destination, ExistingFilesAreReplacedNeverWrittenInPlace)
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "Unable to create file readme: Permission denied\n");
     EXPECT_EQ(ReadFile(dir_ / "out/readme"), "old");
+    /* Only its owner removes a file from a sticky directory. */
+    chmod((dir_ / "out").c_str(), 01777);
+    result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"}, nobody);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "Unable to create file readme: Operation not permitted\n");
+    EXPECT_EQ(ReadFile(dir_ / "out/readme"), "old");
 }
 
 TEST_F(Destination, ObjectsThatAreNotFilesAreNeitherOpenedNorRemoved)

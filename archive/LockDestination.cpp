@@ -15,7 +15,8 @@ int LockDestination(const char *destName)
     /* A file where the destination should be is no place to unpack into;
        found here, before anything is written. */
     struct FileInfoBlock info;
-    if (destlock != 0 && (IDOS->Examine(destlock, &info) == DOSFALSE || info.fib_DirEntryType <= 0)) {
+    if (destlock != 0 &&
+        (IDOS->Examine(destlock, &info) == DOSFALSE || info.fib_DirEntryType <= 0)) {
         IDOS->UnLock(destlock);
         destlock = 0;
         IDOS->SetIoErr(ERROR_OBJECT_WRONG_TYPE);

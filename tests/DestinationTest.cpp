@@ -49,7 +49,8 @@ TEST_F(Destination, ThatIsAFileIsRefusedBeforeAnythingIsWritten)
     WriteArchive(dir_ / "pkg.gz", StreamBuilder().File("readme", "x").Bytes());
     RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "plain"});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.err, "Unable to change directory to " + (dir_ / "plain") + ": Not a directory\n");
+    EXPECT_EQ(result.err,
+              "Unable to change directory to " + (dir_ / "plain") + ": Not a directory\n");
     EXPECT_EQ(ReadFile(dir_ / "plain"), "a file");
 }
 
@@ -112,8 +113,11 @@ TEST_F(Destination, ExistingFilesAreReplacedNeverWrittenInPlace)
         ASSERT_EQ(chown((dir_ / "out/others").c_str(), 65534, 65534), 0);
     }
     mode_t previous = umask(022);
-    RunResult result = Unpack(
-        StreamBuilder().File("linked", "new 1").File("readonly", "new 2").File("others", "new 3").Bytes());
+    RunResult result = Unpack(StreamBuilder()
+                                  .File("linked", "new 1")
+                                  .File("readonly", "new 2")
+                                  .File("others", "new 3")
+                                  .Bytes());
     umask(previous);
     EXPECT_EQ(result.exitCode, 1) << result.err;
     ExpectElsewhereUntouched();
@@ -153,6 +157,12 @@ TEST_F(Destination, ExistingFilesAreReplacedNeverWrittenInPlace)
     result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"}, nobody);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "Unable to create file readme: Permission denied\n");
+    EXPECT_EQ(ReadFile(dir_ / "out/readme"), "old");
+    /* Only its owner removes a file from a sticky directory. */
+    chmod((dir_ / "out").c_str(), 01777);
+    result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"}, nobody);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "Unable to create file readme: Operation not permitted\n");
     EXPECT_EQ(ReadFile(dir_ / "out/readme"), "old");
 }
 

@@ -38,13 +38,14 @@ mode_t ModeOf(const std::string &path)
 }
 
 /* A stream whose header's bytes 2 to 7 are headerTail, holding file entries
-   whose bytes 262 and 263 are the given pairs. */
+   of data whose bytes 262 and 263 are the given pairs. */
 std::string StreamWith(const std::string &headerTail,
-                       const std::vector<std::pair<std::string, std::string>> &files)
+                       const std::vector<std::pair<std::string, std::string>> &files,
+                       const std::string &data = "#!/bin/sh\n")
 {
     std::string stream = StreamBuilder().Bytes().substr(0, 2) + headerTail;
     for (const auto &[name, entryTail] : files) {
-        std::string entry = StreamBuilder().File(name, "#!/bin/sh\n").Bytes().substr(8);
+        std::string entry = StreamBuilder().File(name, data).Bytes().substr(8);
         entry.replace(262, 2, entryTail);
         stream += entry;
     }
@@ -120,6 +121,20 @@ TEST_F(ExecutableFlag, AReplacedFileTakesANewFilesModeAndItsOtherNamesStayAsThey
     EXPECT_EQ(ModeOf(dir_ / "out/data"), 0644u);
     /* A program replaced by an archive's file is no longer set-user-ID. */
     EXPECT_EQ(ModeOf(dir_ / "out/tool"), 0755u);
+}
+
+TEST_F(ExecutableFlag, APartlyWrittenProgramIsNotExecutable)
+{
+    UmaskScope mask(022);
+    /* Cut short by a file size limit. */
+    WriteArchive(dir_ / "pkg.gz",
+                 StreamWith(signature, {{"run", executableFlag}}, std::string(200000, 'p')));
+    RunOptions options;
+    options.fileSizeLimit = 100000;
+    RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"}, options);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "Error writing to run: File too large\n");
+    EXPECT_EQ(ModeOf(dir_ / "out/run"), 0644u);
 }
 
 TEST_F(ExecutableFlag, WithoutTheSignatureTheEntriesLastBytesMeanNothing)

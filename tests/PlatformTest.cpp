@@ -34,31 +34,6 @@ TEST(Dos, CreateDirReportsAnExistingNameWhateverItIs)
     }
 }
 
-TEST(Dos, CreateDirMapsOtherFailures)
-{
-    TempDir dir;
-    WriteFile(dir / "file", "x");
-    EXPECT_EQ(IDOS->CreateDir((dir / "missing/child").c_str()), 0);
-    EXPECT_EQ(IDOS->IoErr(), ERROR_OBJECT_NOT_FOUND);
-    EXPECT_EQ(IDOS->CreateDir((dir / "file/child").c_str()), 0);
-    EXPECT_EQ(IDOS->IoErr(), ERROR_OBJECT_WRONG_TYPE);
-    EXPECT_EQ(IDOS->CreateDir((dir / std::string(300, 'n')).c_str()), 0);
-    EXPECT_EQ(IDOS->IoErr(), ERROR_INVALID_COMPONENT_NAME);
-}
-
-TEST(Dos, LockFindsOnlyExistingObjects)
-{
-    TempDir dir;
-    WriteFile(dir / "file", "x");
-    for (const std::string &name : {dir.Path(), dir / "file"}) {
-        BPTR lock = IDOS->Lock(name.c_str(), SHARED_LOCK);
-        EXPECT_NE(lock, 0) << name;
-        IDOS->UnLock(lock);
-    }
-    EXPECT_EQ(IDOS->Lock((dir / "absent").c_str(), SHARED_LOCK), 0);
-    EXPECT_EQ(IDOS->IoErr(), ERROR_OBJECT_NOT_FOUND);
-}
-
 TEST(Dos, NamesBelowAHeldLockNeverPassThroughALink)
 {
     /* With openat2, and a component at a time as without it. */

@@ -253,7 +253,7 @@ LONG DOSIFace::SetProtection(CONST_STRPTR name, ULONG protect)
         if (FindLockAbove(name, root, below)) {
             const char *last;
             int parent = ResolveParentBeneath(root, below.c_str(), &last);
-            descriptor = parent < 0 ? -1 : OpenLastBeneath(parent, last, O_PATH);
+            descriptor = parent < 0 ? -1 : OpenObjectBeneath(parent, last);
         } else {
             descriptor = open(name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
         }
@@ -281,11 +281,16 @@ void DOSIFace::SetIoErr(LONG code)
         LONG code;
         int error;
     } reasons[] = {
-        {ERROR_OBJECT_EXISTS, EEXIST},         {ERROR_OBJECT_NOT_FOUND, ENOENT},
-        {ERROR_OBJECT_WRONG_TYPE, ENOTDIR},    {ERROR_WRITE_PROTECTED, EACCES},
-        {ERROR_DISK_WRITE_PROTECTED, EROFS},   {ERROR_DISK_FULL, ENOSPC},
-        {ERROR_INVALID_COMPONENT_NAME, ENAMETOOLONG}, {ERROR_TOO_MANY_LEVELS, ELOOP},
-        {ERROR_NO_FREE_STORE, ENOMEM},         {ERROR_OBJECT_IN_USE, EBUSY},
+        {ERROR_OBJECT_EXISTS, EEXIST},
+        {ERROR_OBJECT_NOT_FOUND, ENOENT},
+        {ERROR_OBJECT_WRONG_TYPE, ENOTDIR},
+        {ERROR_WRITE_PROTECTED, EACCES},
+        {ERROR_DISK_WRITE_PROTECTED, EROFS},
+        {ERROR_DISK_FULL, ENOSPC},
+        {ERROR_INVALID_COMPONENT_NAME, ENAMETOOLONG},
+        {ERROR_TOO_MANY_LEVELS, ELOOP},
+        {ERROR_NO_FREE_STORE, ENOMEM},
+        {ERROR_OBJECT_IN_USE, EBUSY},
     };
     lastError = code;
     RecordHostReason(0);

@@ -3,7 +3,6 @@
 #include "Beneath.h"
 #include "HostLibraries.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -67,23 +66,26 @@ int CreateReplacing(int parent, const char *last)
     int descriptor = OpenLastBeneath(parent, last, flags, 0666);
     if (descriptor >= 0 || errno != EEXIST)
         return descriptor;
+    /* Gone again meanwhile: the name is free. */
     struct stat status;
-    if (fstatat(parent, last, &status, AT_SYMLINK_NOFOLLOW) != 0)
-        return -1;
-    if (!S_ISREG(status.st_mode)) {
+    if (fstatat(parent, last, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT)
+            return -1;
+    } else if (!S_ISREG(status.st_mode)) {
         errno = S_ISLNK(status.st_mode) ? ELOOP : S_ISDIR(status.st_mode) ? EISDIR : ENXIO;
         return -1;
-    }
-    if (unlinkat(parent, last, 0) != 0 && errno != ENOENT)
+    } else if (unlinkat(parent, last, 0) != 0 && errno != ENOENT) {
         return -1;
-    /* Taken again meanwhile: another program is writing here too. */
+    }
+    /* Taken again meanwhile: another program is writing here too, and the
+       entry fails with EEXIST. */
     return OpenLastBeneath(parent, last, flags, 0666);
 }
 
-/* Only a new file for writing is made below a held lock: "w", "wb", "w+". */
+/* Below a held lock, files are only made and written: "w" or "wb". */
 bool IsCreatingMode(const char *mode)
 {
-    return mode[0] == 'w';
+    return mode[0] == 'w' && std::strchr(mode, '+') == nullptr;
 }
 
 FILE *StreamOnCreated(int descriptor, CONST_STRPTR name)

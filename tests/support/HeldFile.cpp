@@ -18,8 +18,9 @@ HeldFile::HeldFile(const std::string &path, const std::string &content, Hold hol
     if (hold == AgainstWriting) {
         std::string directory = path.substr(0, path.rfind('/'));
         descriptor_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_CLOEXEC);
-        if (descriptor_ < 0 || fanotify_mark(descriptor_, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD,
-                                             AT_FDCWD, directory.c_str()) != 0)
+        if (descriptor_ < 0 ||
+            fanotify_mark(descriptor_, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD,
+                          directory.c_str()) != 0)
             throw std::runtime_error("cannot watch openings in " + directory);
         return;
     }
@@ -59,7 +60,8 @@ bool HeldFile::WaitForOpening(int timeoutSeconds)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     while (waiting_ < 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd ready = {descriptor_, POLLIN, 0};
         if (left.count() <= 0 || poll(&ready, 1, int(left.count())) <= 0)
             return false;

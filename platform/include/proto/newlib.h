@@ -9,9 +9,11 @@
    host C library's own. These are the system's: abort, so that an aborted
    program ends with a return code instead of a signal, and the calls that
    create and write files, so that a file below a locked directory is
-   created as DOS creates its names (never through a symbolic link, never a
-   FIFO or device that is already there) and a failure keeps the host's
-   reason for the error line that reports it. */
+   created as DOS creates its names (never through a symbolic link, always a
+   new file: one already there is replaced, never written into, and a FIFO
+   or device in its place is refused unopened) and a failure keeps the
+   host's reason for the error line that reports it. Below a locked
+   directory, fopen only makes files for writing ("w"). */
 struct NewlibIFace : Interface {
     [[noreturn]] void abort();
     FILE *fopen(const char *name, const char *mode);

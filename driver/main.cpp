@@ -61,6 +61,12 @@ int main(int argc, char **argv)
         EndRunEarly();
     }
     for (int i = 1; i < argc; i += 2) {
+        /* Asked for its version, it says so and unpacks nothing. */
+        if (strcasecmp(argv[i], "-version") == 0) {
+            printf("velorin %s\n", VELORIN_VERSION);
+            CloseLibraries();
+            return 0;
+        }
         /* An option name with no value after it is a malformed command line. */
         if (i + 1 >= argc) {
             PrintUsage();

@@ -59,6 +59,18 @@ TEST(CommandLine, EachFaultPrintsItsLinesAndReturnsZero)
     }
 }
 
+TEST(CommandLine, VersionIsToldWhereAnOptionNameStands)
+{
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"-version"}, {"-dest", "x", "-VERSION"}}) {
+        RunResult result = RunVelorin(args);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.out, "velorin " VELORIN_VERSION "\n");
+    }
+    /* As a value it is a value: the destination named -version. */
+    EXPECT_EQ(RunVelorin({"-dest", "-version"}).out, "Missing archive name\n");
+}
+
 TEST(CommandLine, OptionNamesIgnoreCaseAndTheLastValueCounts)
 {
     TempDir dir;

@@ -48,9 +48,8 @@ HostStream *StartInflater(const ArchiveRegion &region);
 /* The file is read this many bytes at a time. */
 constexpr unsigned STREAM_INPUT_SIZE = 131072;
 
-/* The most threads that inflate blocks: each holds a block's input, and a
-   few blocks' output wait for the caller, so memory stays fixed whatever
-   the machine. */
+/* The most threads that inflate blocks: each holds a block's input and
+   output, about 2 MiB, so memory stays fixed whatever the machine. */
 constexpr unsigned MOST_WORKERS = 4;
 
 /* StartInflater with a given number of threads; with none, the caller's

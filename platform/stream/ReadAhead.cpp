@@ -122,8 +122,10 @@ private:
     Ending end_;
 };
 
+/* One slot for each thread to fill and one for the caller to empty: memory
+   stays at a block's input and output per thread, and one output more. */
 ReadAhead::ReadAhead(const ArchiveRegion &region, unsigned workers, unsigned inputSize)
-    : region_(region), inputSize_(inputSize), slots_(std::max(workers, 1u) + 2),
+    : region_(region), inputSize_(inputSize), slots_(std::max(workers, 1u) + 1),
       workers_(std::max(workers, 1u))
 {
     /* Buffers are not cleared: only what is written to becomes resident. */

@@ -1,5 +1,7 @@
 #include "TextLayout.h"
 
+#include "Font.h"
+
 #include <vector>
 
 #include <text/escape.h>
@@ -31,7 +33,9 @@ TextPiece ReadTextPiece(const char *text, size_t available)
     TextPiece piece = {};
     unsigned long character;
     piece.length = ReadPrintableCharacter(text, available, &character);
-    if (piece.length > 0) {
+    /* A character that no font here can show legibly is escaped byte by
+       byte, as a terminal that cannot show it does. */
+    if (piece.length > 0 && (character <= 0xFF || FindFallbackGlyph(character) != nullptr)) {
         piece.cells = 1;
         piece.shown[0] = character;
         return piece;

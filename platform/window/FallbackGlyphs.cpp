@@ -14,7 +14,8 @@
    it is installed: one line per character, "XXXX:" and the glyph's rows in
    hex, sorted by code point. Its 8 × 16 glyphs (alphabets) are folded to the
    screens' 8 rows; its 16 × 16 glyphs (ideographs and the like) cannot be
-   read at that height and are left out. The file is searched where it lies,
+   read at that height, nor in one cell, and are left to the replacement
+   mark. The file is searched where it lies,
    a character at a time, so that it costs no memory beyond the characters
    met. */
 

@@ -28,8 +28,7 @@ const unsigned char *FindFallbackGlyph(unsigned long character);
 /* The rows of a character's glyph by its code point: the font's own for
    printable Latin-1, the fallback font's beyond, else a replacement mark (a
    dark diamond holding a light question mark), one cell wide like every
-   other character. Text layout escapes a character without a glyph, so the
-   mark is only met by a caller that did not lay its text out. */
+   other character. */
 inline const unsigned char *GetCharacterGlyph(unsigned long character)
 {
     static const unsigned char replacement[FONT_ROWS] = {0x18, 0x24, 0x7a, 0xf7,

@@ -1,7 +1,5 @@
 #include "TextLayout.h"
 
-#include "Font.h"
-
 #include <vector>
 
 #include <text/escape.h>
@@ -33,9 +31,7 @@ TextPiece ReadTextPiece(const char *text, size_t available)
     TextPiece piece = {};
     unsigned long character;
     piece.length = ReadPrintableCharacter(text, available, &character);
-    /* A character that no font here can show legibly is escaped byte by
-       byte, as a terminal that cannot show it does. */
-    if (piece.length > 0 && (character <= 0xFF || FindFallbackGlyph(character) != nullptr)) {
+    if (piece.length > 0) {
         piece.cells = 1;
         piece.shown[0] = character;
         return piece;

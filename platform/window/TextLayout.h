@@ -6,10 +6,10 @@
 #include <exec/types.h>
 
 /* How the windows' texts are laid out in the font's cells. Texts are bytes;
-   a printable character (ASCII, or well-formed UTF-8) that the font or its
-   fallback has a glyph for takes one cell. Any other byte (a control byte,
-   a byte of malformed UTF-8 or of a character without a glyph) takes the
-   four cells of its escape \xNN, as EscapeText shows control bytes.
+   a printable character (ASCII, or well-formed UTF-8) takes one cell and is
+   drawn with the font's glyph where the font has one, with a replacement
+   mark elsewhere. Any other byte (a control byte, a byte of malformed
+   UTF-8) takes the four cells of its escape \xNN, as EscapeText shows it.
    Texts are measured and cut by these pieces, never inside one. */
 
 struct TextPiece {

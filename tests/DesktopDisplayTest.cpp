@@ -115,18 +115,20 @@ protected:
 /* The sizing pass of one file of 4 GiB less a byte, all zeros: seconds of
    reading without a single progress update, shown only by the window's own
    thread. A directory holds the file's place in the destination, so the
-   writing pass fails at its first opening and the run ends by itself. */
+   writing pass fails at its first opening and the run ends by itself. Its
+   name shows a letter of the fallback font and an ideograph escaped. */
 TEST_F(DesktopDuringLongCall, WindowIsShownWhileOneLargeFileIsSized)
 {
-    WriteArchiveOfZeros(dir_ / "pkg.gz", "big.bin", UINT32_MAX);
-    ASSERT_EQ(mkdir((dir_ / "out/big.bin").c_str(), 0777), 0);
-    UpdateMessage("Preparing big.bin", 0);
+    const std::string name = "\xD0\x96uk \xE8\x99\xAB.bin"; /* Жuk 虫.bin */
+    WriteArchiveOfZeros(dir_ / "pkg.gz", name, UINT32_MAX);
+    ASSERT_EQ(mkdir((dir_ / ("out/" + name)).c_str(), 0777), 0);
+    UpdateMessage(("Preparing " + name).c_str(), 0);
     /* The screen is watched from the start: the pass lasts a second or two. */
     Launch();
     EXPECT_EQ(WaitForModelOnScreen(), 0u) << "message line and both gauges as the model drew them";
     RunResult result = velorin_->Finish(600);
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.err, "Unable to create file big.bin: Is a directory\n");
+    EXPECT_EQ(result.err, "Unable to create file " + name + ": Is a directory\n");
 }
 
 /* Velorin held in its writing pass, in the opening of the one file it
@@ -269,9 +271,12 @@ TEST_F(DesktopWhileOpeningAFile, DisplayStopsAnsweringTheRunStillEnds)
     ASSERT_EQ(WaitForModelOnScreen(), 0u);
     display_->Signal(SIGSTOP);
     held_->Release();
+    auto released = Clock::now();
     RunResult result = velorin_->Finish(60);
+    double seconds = std::chrono::duration<double>(Clock::now() - released).count();
     display_->Signal(SIGCONT);
     EXPECT_EQ(result.exitCode, 1) << "ended without waiting for the display; " << result.err;
+    EXPECT_LT(seconds, 6.0) << "the end waits three seconds for the display at most";
     EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
 }
 

@@ -13,10 +13,12 @@
 #include "support/HeldFile.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
+#include "support/XClient.h"
 
 namespace {
 
 struct Geometry {
+    unsigned long id = 0;
     long x = 0, y = 0, width = 0, height = 0;
 };
 
@@ -64,6 +66,7 @@ protected:
             ADD_FAILURE() << "no window titled " << title;
             return geometry;
         }
+        geometry.id = std::stoul(id);
         std::istringstream lines(Xdotool({"getwindowgeometry", "--shell", id}));
         for (std::string line; std::getline(lines, line);) {
             size_t equals = line.find('=');
@@ -88,9 +91,10 @@ protected:
         Xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
     }
 
-    /* Starts velorin, presses Abort while it waits for its archive, and
+    /* Starts velorin, presses Abort (or closes the window, as a window
+       manager's close button does) while it waits for its archive, and
        answers the request with the button at the given side. */
-    RunResult RunAndAnswer(bool yes)
+    RunResult RunAndAnswer(bool yes, bool close = false)
     {
         RunOptions options;
         options.environment["DISPLAY"] = display_->Name();
@@ -104,7 +108,13 @@ protected:
         EXPECT_EQ(progress.y, 658);
         EXPECT_EQ(progress.width, 341 + 8);
         /* The button: from gx = 7, 335 wide, its top 80 - 12 below the window's top. */
-        Click(progress.x + 7 + 335 / 2, progress.y + 80 - 12 + 6);
+        if (close) {
+            XClient(display_->Name()).Close(progress.id);
+            /* Taken in at the window's next round, as a click is while
+               xdotool lets go of the button. */
+            usleep(200000);
+        } else
+            Click(progress.x + 7 + 335 / 2, progress.y + 80 - 12 + 6);
         archive_->Release();
 
         Geometry request = WaitForWindow("Abort Operation");
@@ -139,6 +149,12 @@ TEST_F(DesktopWindow, AbortAnsweredWithNoFinishesTheRun)
     RunResult result = RunAndAnswer(false);
     EXPECT_EQ(result.exitCode, 1) << result.err;
     EXPECT_TRUE(ReadFile(dir_ / "out/data/big.bin") == data_);
+}
+
+TEST_F(DesktopWindow, ClosedByTheWindowManagerAsksAsAbortDoes)
+{
+    RunResult result = RunAndAnswer(true, true);
+    EXPECT_EQ(result.exitCode, 2) << result.err;
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
-#include "../window/Font.h"
 #include "../host/HostControls.h"
 #include "Presentation.h"
 #include "desktop/DisplayAddress.h"
@@ -15,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <mutex>
 #include <thread>
 

@@ -1,7 +1,8 @@
 #ifndef PLATFORM_FONT_H
 #define PLATFORM_FONT_H
 
-/* The screens' bitmap font: 8 pixels wide, 8 glyph rows, ISO-8859-1. */
+/* The screens' bitmap font: 8 pixels wide, 8 glyph rows, ISO-8859-1, with
+   a fallback font for other characters. */
 
 #define FONT_WIDTH 8
 #define FONT_ROWS 8
@@ -19,14 +20,24 @@ inline const unsigned char *GetGlyph(unsigned char character)
     return printable ? fontGlyphs[character] : box;
 }
 
+/* The glyph that the host's fallback font (GNU Unifont, where installed)
+   has for a character beyond Latin-1, folded to the screens' size; null
+   where there is none that can be read at this size. */
+const unsigned char *FindFallbackGlyph(unsigned long character);
+
 /* The rows of a character's glyph by its code point: the font's own for
-   printable Latin-1, else a replacement mark (a dark diamond holding a light
-   question mark), one cell wide like every other character. */
+   printable Latin-1, the fallback font's beyond, else a replacement mark (a
+   dark diamond holding a light question mark), one cell wide like every
+   other character. */
 inline const unsigned char *GetCharacterGlyph(unsigned long character)
 {
     static const unsigned char replacement[FONT_ROWS] = {0x18, 0x24, 0x7a, 0xf7,
                                                          0xe7, 0x7e, 0x24, 0x18};
-    if (character > 0xff || (character >= 0x7f && character < 0xa0) || character < 0x20)
+    if (character > 0xff) {
+        const unsigned char *glyph = FindFallbackGlyph(character);
+        return glyph != nullptr ? glyph : replacement;
+    }
+    if ((character >= 0x7f && character < 0xa0) || character < 0x20)
         return replacement;
     return fontGlyphs[character];
 }

@@ -39,6 +39,20 @@ std::vector<uint32_t> XClient::Grab(long x, long y, long width, long height)
     return pixels;
 }
 
+void XClient::Close(unsigned long window)
+{
+    Display *display = AsDisplay(display_);
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+}
+
 bool XClient::Ping(unsigned long window, long timeoutMs)
 {
     Display *display = AsDisplay(display_);

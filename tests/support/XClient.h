@@ -24,6 +24,10 @@ public:
        the answer on the root window: whether it came within timeoutMs. */
     bool Ping(unsigned long window, long timeoutMs);
 
+    /* Asks window to close, as a window manager's close button does
+       (WM_DELETE_WINDOW). */
+    void Close(unsigned long window);
+
 private:
     void *display_;
 };

@@ -9,6 +9,26 @@ namespace {
 
 HostControls controls;
 
+/* Whether the comma-separated list holds word. */
+bool ListHolds(const char *list, const char *word)
+{
+    size_t length = std::strlen(word);
+    for (const char *item = list; item != nullptr && *item != '\0';) {
+        const char *end = std::strchr(item, ',');
+        size_t itemLength = end != nullptr ? size_t(end - item) : std::strlen(item);
+        if (itemLength == length && std::strncmp(item, word, length) == 0)
+            return true;
+        item = end != nullptr ? end + 1 : nullptr;
+    }
+    return false;
+}
+
+}  // namespace
+
+#if VELORIN_HOST_CONTROLS
+
+namespace {
+
 const char *ReadText(const char *name)
 {
     const char *value = std::getenv(name);
@@ -30,20 +50,6 @@ HostScreenSize ReadScreenSize(const char *name)
     return size;
 }
 
-/* Whether the comma-separated list holds word. */
-bool ListHolds(const char *list, const char *word)
-{
-    size_t length = std::strlen(word);
-    for (const char *item = list; item != nullptr && *item != '\0';) {
-        const char *end = std::strchr(item, ',');
-        size_t itemLength = end != nullptr ? size_t(end - item) : std::strlen(item);
-        if (itemLength == length && std::strncmp(item, word, length) == 0)
-            return true;
-        item = end != nullptr ? end + 1 : nullptr;
-    }
-    return false;
-}
-
 }  // namespace
 
 void ReadHostControls()
@@ -60,6 +66,14 @@ void ReadHostControls()
     controls.abortAt = abortAt != nullptr ? std::strtoul(abortAt, nullptr, 10) : 0;
     controls.answer = ReadText("VELORIN_HOST_ANSWER");
 }
+
+#else
+
+/* What users run takes nothing from the environment: every control keeps its
+   default, and the platform behaves as the system it stands in for. */
+void ReadHostControls() {}
+
+#endif
 
 HostControls &GetHostControls()
 {

@@ -9,6 +9,12 @@
  * GetHostControls(). With none of them set, the platform behaves as the
  * system it stands in for, and the program itself never sees them.
  *
+ * Only test builds read them: this file is compiled with
+ * VELORIN_HOST_CONTROLS=1 for velorin-testable and the test suite, which are
+ * never installed. The velorin that users run reads none of them, so nothing
+ * in its environment can make calls fail, press Abort, answer a request or
+ * have a report written at its exit.
+ *
  *   VELORIN_HOST_LIBRARIES   Comma-separated NAME=STATE pairs that change what
  *                            the library registry offers, for example
  *                            "intuition.library=35,graphics.library=missing".

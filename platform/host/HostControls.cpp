@@ -37,7 +37,7 @@ const char *ReadText(const char *name)
 
 HostScreenSize ReadScreenSize(const char *name)
 {
-    HostScreenSize size = {false, 0, 0, 8};
+    HostScreenSize size;
     const char *value = ReadText(name);
     if (value == nullptr)
         return size;

@@ -66,23 +66,25 @@ enum HostLibraryState {
     HOST_LIBRARY_NO_INTERFACE,
 };
 
+/* Each field's default is what the platform does with the control unset;
+   the velorin that users run keeps every default. */
 struct HostScreenSize {
-    bool given;
-    long width;
-    long height;
-    long fontHeight;
+    bool given = false;
+    long width = 0;
+    long height = 0;
+    long fontHeight = 8;
 };
 
 struct HostControls {
-    const char *libraries;
-    bool instantClock;
-    const char *balanceReport;
-    const char *presentation;
+    const char *libraries = nullptr;
+    bool instantClock = false;
+    const char *balanceReport = nullptr;
+    const char *presentation = nullptr;
     HostScreenSize screen;
     HostScreenSize installerScreen;
-    const char *failingCalls;
-    unsigned long abortAt;
-    const char *answer;
+    const char *failingCalls = nullptr;
+    unsigned long abortAt = 0;
+    const char *answer = nullptr;
 };
 
 void ReadHostControls();

@@ -9,27 +9,6 @@ namespace {
 
 HostControls controls;
 
-const char *ReadText(const char *name)
-{
-    const char *value = std::getenv(name);
-    return value != nullptr && *value != '\0' ? value : nullptr;
-}
-
-HostScreenSize ReadScreenSize(const char *name)
-{
-    HostScreenSize size = {false, 0, 0, 8};
-    const char *value = ReadText(name);
-    if (value == nullptr)
-        return size;
-    long width = 0, height = 0, fontHeight = 8;
-    char end = '\0';
-    int fields = std::sscanf(value, "%ldx%ldx%ld%c", &width, &height, &fontHeight, &end);
-    if ((fields == 2 || fields == 3) && width > 0 && width < 32768 && height > 0 &&
-        height < 32768 && fontHeight >= 8 && fontHeight <= 32)
-        size = {true, width, height, fontHeight};
-    return size;
-}
-
 /* Whether the comma-separated list holds word. */
 bool ListHolds(const char *list, const char *word)
 {
@@ -42,6 +21,33 @@ bool ListHolds(const char *list, const char *word)
         item = end != nullptr ? end + 1 : nullptr;
     }
     return false;
+}
+
+}  // namespace
+
+#if VELORIN_HOST_CONTROLS
+
+namespace {
+
+const char *ReadText(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+HostScreenSize ReadScreenSize(const char *name)
+{
+    HostScreenSize size;
+    const char *value = ReadText(name);
+    if (value == nullptr)
+        return size;
+    long width = 0, height = 0, fontHeight = 8;
+    char end = '\0';
+    int fields = std::sscanf(value, "%ldx%ldx%ld%c", &width, &height, &fontHeight, &end);
+    if ((fields == 2 || fields == 3) && width > 0 && width < 32768 && height > 0 &&
+        height < 32768 && fontHeight >= 8 && fontHeight <= 32)
+        size = {true, width, height, fontHeight};
+    return size;
 }
 
 }  // namespace
@@ -60,6 +66,14 @@ void ReadHostControls()
     controls.abortAt = abortAt != nullptr ? std::strtoul(abortAt, nullptr, 10) : 0;
     controls.answer = ReadText("VELORIN_HOST_ANSWER");
 }
+
+#else
+
+/* What users run takes nothing from the environment: every control keeps its
+   default, and the platform behaves as the system it stands in for. */
+void ReadHostControls() {}
+
+#endif
 
 HostControls &GetHostControls()
 {

@@ -9,6 +9,12 @@
  * GetHostControls(). With none of them set, the platform behaves as the
  * system it stands in for, and the program itself never sees them.
  *
+ * Only test builds read them: this file is compiled with
+ * VELORIN_HOST_CONTROLS=1 for velorin-testable and the test suite, which are
+ * never installed. The velorin that users run reads none of them, so nothing
+ * in its environment can make calls fail, press Abort, answer a request or
+ * have a report written at its exit.
+ *
  *   VELORIN_HOST_LIBRARIES   Comma-separated NAME=STATE pairs that change what
  *                            the library registry offers, for example
  *                            "intuition.library=35,graphics.library=missing".
@@ -60,23 +66,25 @@ enum HostLibraryState {
     HOST_LIBRARY_NO_INTERFACE,
 };
 
+/* Each field's default is what the platform does with the control unset;
+   the velorin that users run keeps every default. */
 struct HostScreenSize {
-    bool given;
-    long width;
-    long height;
-    long fontHeight;
+    bool given = false;
+    long width = 0;
+    long height = 0;
+    long fontHeight = 8;
 };
 
 struct HostControls {
-    const char *libraries;
-    bool instantClock;
-    const char *balanceReport;
-    const char *presentation;
+    const char *libraries = nullptr;
+    bool instantClock = false;
+    const char *balanceReport = nullptr;
+    const char *presentation = nullptr;
     HostScreenSize screen;
     HostScreenSize installerScreen;
-    const char *failingCalls;
-    unsigned long abortAt;
-    const char *answer;
+    const char *failingCalls = nullptr;
+    unsigned long abortAt = 0;
+    const char *answer = nullptr;
 };
 
 void ReadHostControls();

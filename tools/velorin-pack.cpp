@@ -4,13 +4,15 @@
 #include <cstring>
 #include <string>
 
-#include "ArchiveReader.h"
+#include "ArchiveReport.h"
+#include "MakeInstaller.h"
 #include "PackTree.h"
 #include "ProgressLine.h"
 #include "ShownName.h"
 #include "StandardDescriptors.h"
 
 /* velorin-pack SOURCE_DIR ARCHIVE [-level 0-9]
+   velorin-pack SOURCE_DIR OUTPUT -installer [-run COMMAND] [-stub PROGRAM] [-level 0-9]
    velorin-pack -list ARCHIVE
    velorin-pack -verify ARCHIVE
    Exit codes: 0 done (packed, listed, or the archive is sound), 1 the tree
@@ -22,6 +24,7 @@ int PrintUsage()
 {
     std::fprintf(stderr,
                  "Usage: velorin-pack SOURCE_DIR ARCHIVE [-level 0-9]\n"
+                 "       velorin-pack SOURCE_DIR OUTPUT -installer [-run COMMAND] [-stub PROGRAM]\n"
                  "       velorin-pack -list ARCHIVE\n"
                  "       velorin-pack -verify ARCHIVE\n"
                  "  Packs the tree below SOURCE_DIR into ARCHIVE for Velorin.\n"
@@ -32,58 +35,12 @@ int PrintUsage()
                  "  -list: one line per entry (type, size, name; file+x for a\n"
                  "         program), then the totals.\n"
                  "  -verify: reads the whole archive as Velorin's first pass does and\n"
-                 "           prints OK with the totals, or the first fault.\n");
+                 "           prints OK with the totals, or the first fault.\n"
+                 "  -installer [-run COMMAND] [-stub PROGRAM]: makes ARCHIVE a one-file\n"
+                 "           installer: the velorin program (PROGRAM, or the one beside\n"
+                 "           velorin-pack), the archive, and COMMAND, which it runs through\n"
+                 "           /bin/sh in the unpacked tree.\n");
     return 2;
-}
-
-std::string TypeOf(uint16_t type, uint16_t flags)
-{
-    if (type == ENTRY_FILE)
-        return flags & ENTRY_FLAG_EXECUTABLE ? "file+x" : "file";
-    if (type == ENTRY_DIRECTORY)
-        return "dir";
-    return "type " + std::to_string(type);
-}
-
-/* An archive with a fault: where it is and what Velorin would show. */
-int ReportFault(const ArchiveReading &reading, const std::string &path)
-{
-    std::printf("FAULT at stream offset %" PRIu64 ": %s\n", reading.faultOffset,
-                DescribeArchiveFault(reading, path).c_str());
-    return 1;
-}
-
-void PrintTotals(const ArchiveReading &reading)
-{
-    std::printf("%" PRIu64 " entries (%" PRIu64 " directories, %" PRIu64 " files), %" PRIu64
-                " bytes in files\n",
-                reading.entries, reading.directories, reading.files, reading.bytes);
-}
-
-int ListArchive(const std::string &path)
-{
-    ArchiveVisitor visitor;
-    visitor.entry = [](const ArchiveEntryInfo &entry) {
-        /* The size of anything but a file is not part of the archive's content. */
-        uint32_t size = entry.type == ENTRY_FILE ? entry.size : 0;
-        std::printf("%-8s %10" PRIu32 "  %s\n", TypeOf(entry.type, entry.flags).c_str(), size,
-                    ShowName(entry.name).c_str());
-    };
-    ArchiveReading reading = ReadArchiveFile(path, visitor);
-    if (reading.fault != ArchiveFault::None)
-        return ReportFault(reading, path);
-    PrintTotals(reading);
-    return 0;
-}
-
-int VerifyArchive(const std::string &path)
-{
-    ArchiveReading reading = ReadArchiveFile(path);
-    if (reading.fault != ArchiveFault::None)
-        return ReportFault(reading, path);
-    std::printf("OK: ");
-    PrintTotals(reading);
-    return 0;
 }
 
 }  // namespace
@@ -96,16 +53,33 @@ int main(int argc, char **argv)
         return ListArchive(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "-verify") == 0)
         return VerifyArchive(argv[2]);
-    if (argc != 3 && argc != 5)
+    if (argc < 3)
         return PrintUsage();
     int level = 6;
-    if (argc == 5) {
-        const char *value = argv[4];
-        if (std::strcmp(argv[3], "-level") != 0 || std::strlen(value) != 1 || value[0] < '0' ||
-            value[0] > '9')
+    bool installer = false;
+    InstallerPlan plan;
+    for (int i = 3; i < argc; i++) {
+        const char *option = argv[i];
+        if (std::strcmp(option, "-installer") == 0) {
+            installer = true;
+            continue;
+        }
+        if (i + 1 >= argc)
             return PrintUsage();
-        level = value[0] - '0';
+        const char *value = argv[++i];
+        if (std::strcmp(option, "-run") == 0 && *value != '\0') {
+            plan.command = value;
+        } else if (std::strcmp(option, "-stub") == 0) {
+            plan.stub = value;
+        } else if (std::strcmp(option, "-level") == 0 && std::strlen(value) == 1 &&
+                   value[0] >= '0' && value[0] <= '9') {
+            level = value[0] - '0';
+        } else {
+            return PrintUsage();
+        }
     }
+    if (!installer && (!plan.command.empty() || !plan.stub.empty()))
+        return PrintUsage();
     PackSummary summary;
     std::string error;
     ProgressLine progressLine(2);
@@ -118,7 +92,11 @@ int main(int argc, char **argv)
     };
     if (progressLine.Shown())
         reporting.progress = [&](const PackProgress &progress) { progressLine.Update(progress); };
-    bool packed = PackTree(argv[1], argv[2], level, reporting, summary, error);
+    plan.sourceDir = argv[1];
+    plan.output = argv[2];
+    plan.level = level;
+    bool packed = installer ? MakeInstaller(plan, reporting, summary, error)
+                            : PackTree(argv[1], argv[2], level, reporting, summary, error);
     progressLine.Clear();
     if (!packed) {
         std::fprintf(stderr, "velorin-pack: %s\n", error.c_str());

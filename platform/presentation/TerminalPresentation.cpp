@@ -15,6 +15,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <proto/newlib.h>
+
 #include "terminal/BoxRendering.h"
 #include "terminal/DisplayText.h"
 #include "terminal/KeyInput.h"
@@ -369,7 +371,7 @@ private:
             endTaken_ = true;
         }
         Leave();
-        std::exit(abortedRun);
+        INewlib->exit(abortedRun);
     }
 
     /* Restores the terminal and prints the error lines held while the box
@@ -390,7 +392,7 @@ private:
     [[noreturn]] void EndRun()
     {
         GiveBackTerminal();
-        _exit(abortedRun);
+        INewlib->_exit(abortedRun);
     }
 
     void ReadKeys()

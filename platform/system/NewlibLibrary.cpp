@@ -2,7 +2,9 @@
 #include "../text/HostReason.h"
 #include "Beneath.h"
 #include "HostLibraries.h"
+#include "RunEnding.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -14,6 +16,15 @@
 struct NewlibIFace hostNewlibInterface;
 
 namespace {
+
+std::atomic<RunEnding> runEnding{nullptr};
+
+/* The ending runs once: whichever end of the run comes first takes it. */
+int PassThroughEnding(int code, bool atOnce)
+{
+    RunEnding ending = runEnding.exchange(nullptr);
+    return ending != nullptr ? ending(code, atOnce) : code;
+}
 
 /* The open flags of an fopen mode: 'r', 'w' or 'a', then '+' or 'b'. */
 int ReadMode(const char *mode)
@@ -106,7 +117,22 @@ int OpenBeneath(int root, const std::string &below, int flags)
    calling script can test rather than a signal and a core dump. */
 void NewlibIFace::abort()
 {
-    std::exit(NEWLIB_ABORT_RETURN_CODE);
+    exit(NEWLIB_ABORT_RETURN_CODE);
+}
+
+void SetRunEnding(RunEnding ending)
+{
+    runEnding = ending;
+}
+
+void NewlibIFace::exit(int code)
+{
+    std::exit(PassThroughEnding(code, false));
+}
+
+void NewlibIFace::_exit(int code)
+{
+    ::_exit(PassThroughEnding(code, true));
 }
 
 FILE *NewlibIFace::fopen(const char *name, const char *mode)

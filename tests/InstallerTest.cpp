@@ -319,12 +319,13 @@ protected:
        terminal's settings after it. */
     void Start()
     {
-        std::string run = "env -u DISPLAY -u WAYLAND_DISPLAY VELORIN_HOST_CLOCK=instant RECORD=" +
-                          Quote(dir_ / "record") + " " + Quote(installer_) + " -dest " +
-                          Quote(dir_ / "out") + "; echo $? > " + Quote(dir_ / "rc.tmp") +
-                          "; stty -a > " + Quote(dir_ / "stty") + "; mv " + Quote(dir_ / "rc.tmp") +
-                          " " + Quote(dir_ / "rc") + "; sleep 600";
-        Tmux({"new-session", "-d", "-x", "100", "-y", "30", "sh -c " + Quote(run)});
+        std::string installer = "exec env -u DISPLAY -u WAYLAND_DISPLAY VELORIN_HOST_CLOCK=instant "
+                                "RECORD=" + Quote(dir_ / "record") + " " + Quote(installer_) +
+                                " -dest " + Quote(dir_ / "out");
+        Tmux({"new-session", "-d", "-x", "100", "-y", "30",
+              "sh -c " + Quote(installer) + "; echo $? > " + Quote(dir_ / "rc.tmp") +
+                  "; stty -a > " + Quote(dir_ / "stty") + "; mv " + Quote(dir_ / "rc.tmp") + " " +
+                  Quote(dir_ / "rc") + "; sleep 600"});
     }
 
     void WaitForScreen(const std::string &text)
@@ -341,7 +342,11 @@ protected:
     {
         for (int i = 0; i < 600 && !Exists(dir_ / "rc"); i++)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return Exists(dir_ / "rc") ? std::stoi(ReadFile(dir_ / "rc")) : -1;
+        if (!Exists(dir_ / "rc")) {
+            ADD_FAILURE() << "the installer did not end:\n" << Tmux({"capture-pane", "-p"});
+            return -1;
+        }
+        return std::stoi(ReadFile(dir_ / "rc"));
     }
 
     void ExpectTerminalGivenBack(const std::string &settings)
@@ -363,10 +368,27 @@ TEST_F(InstallerInTerminal, AbortRunsNothingAndGivesTheAbortStatus)
     WaitForScreen("[a] Abort");
     Tmux({"send-keys", "ay"});
     held.Release();
-    EXPECT_EQ(WaitForStatus(), 130);
+    ASSERT_EQ(WaitForStatus(), 130);
     EXPECT_FALSE(Exists(dir_ / "record"));
     EXPECT_NE(Tmux({"capture-pane", "-p"}).find("aborted; the command was not run"),
               std::string::npos);
+    ExpectTerminalGivenBack(ReadFile(dir_ / "stty"));
+}
+
+/* A second Ctrl-C ends the run at once while it waits on the held file:
+   the presentation ends the process itself, with the abort's status too. */
+TEST_F(InstallerInTerminal, SecondInterruptEndsWithTheAbortStatus)
+{
+    MakeWithCommand("./setup.sh");
+    mkdir((dir_ / "out/data").c_str(), 0777);
+    HeldFile held(dir_ / "out/data/blob.bin", "", HeldFile::AgainstWriting);
+    Start();
+    ASSERT_TRUE(held.WaitUntilWanted());
+    Tmux({"send-keys", "C-c"});
+    WaitForScreen("[a] Abort (pressed)");
+    Tmux({"send-keys", "C-c"});
+    ASSERT_EQ(WaitForStatus(), 130);
+    EXPECT_FALSE(Exists(dir_ / "record"));
     ExpectTerminalGivenBack(ReadFile(dir_ / "stty"));
 }
 

@@ -230,6 +230,39 @@ TEST_F(Installer, CommandLineFaultsAreRefused)
         EXPECT_NE(refused.err.find(stub), std::string::npos) << refused.err;
     }
     EXPECT_EQ(RunPack({dir_ / "src", dir_ / "x.gz", "-run", "true"}).exitCode, 2);
+    /* A tree that cannot be packed leaves no file behind. */
+    TreeSnapshot before = SnapshotTree(dir_.Path());
+    EXPECT_EQ(RunPack({dir_ / "nothing", dir_ / "new.run", "-installer"}).exitCode, 1);
+    EXPECT_EQ(SnapshotTree(dir_.Path()), before);
+}
+
+/* Where /proc is missing, the installer finds its own file by the name it
+   was started by, here through PATH. Removing its temporary directory
+   never enters another file system mounted there by the command. */
+TEST_F(Installer, RunsWithoutProcAndNeverRemovesThroughAMount)
+{
+    std::string unshare = FindTool("unshare");
+    if (geteuid() != 0 || unshare.empty()) {
+        if (AreLiveTestsRequired())
+            FAIL() << "needs root and unshare";
+        GTEST_SKIP() << "needs root and unshare";
+    }
+    mkdir((dir_ / "tmp").c_str(), 0777);
+    mkdir((dir_ / "outside").c_str(), 0777);
+    WriteFile(dir_ / "outside/keep.txt", "keep");
+    MakeWithCommand("./setup.sh && mkdir mounted && mount --bind \"$OUTSIDE\" mounted");
+    RunOptions options;
+    options.environment["TMPDIR"] = dir_ / "tmp";
+    options.environment["OUTSIDE"] = dir_ / "outside";
+    options.environment["PATH"] = dir_.Path() + ":/usr/sbin:/usr/bin:/sbin:/bin";
+    AddVelorinControls(options, dir_ / "balance");
+    options.environment["RECORD"] = dir_ / "record";
+    RunResult result = RunProgram(
+        unshare, {"-m", "sh", "-c", "mount -t tmpfs none /proc && exec app.run"}, options);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(ReadFile(dir_ / "record").rfind(dir_ / "tmp/", 0), 0u);
+    EXPECT_NE(result.err.find("cannot remove all of"), std::string::npos) << result.err;
+    EXPECT_EQ(ReadFile(dir_ / "outside/keep.txt"), "keep");
 }
 
 /* Whether the program needs no dynamic loader: only such a one starts in

@@ -25,9 +25,20 @@ bool Fail(std::string &error, const std::string &what)
     return false;
 }
 
+/* Whether the directory is where a file system is mounted: a bind mount
+   of a directory of the same file system has the same device number, but
+   the kernel marks its root (from Linux 5.8). */
+bool IsMountRoot(int parent, const char *name)
+{
+    struct statx status;
+    return statx(parent, name, AT_SYMLINK_NOFOLLOW, STATX_TYPE, &status) == 0 &&
+           (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+           (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+}
+
 /* Empties the directory open at descriptor: links and files are unlinked,
-   directories emptied first. A directory of another file system (a mount
-   left behind) is not entered. */
+   directories emptied first. A directory where another file system is
+   mounted (a mount left behind) is not entered. */
 bool EmptyDirectory(int descriptor, dev_t device, std::string &error)
 {
     int listing = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
@@ -52,7 +63,7 @@ bool EmptyDirectory(int descriptor, dev_t device, std::string &error)
                 emptied = Fail(error, std::string("cannot remove ") + name);
             continue;
         }
-        if (status.st_dev != device) {
+        if (status.st_dev != device || IsMountRoot(descriptor, name)) {
             errno = EXDEV;
             emptied = Fail(error, std::string("will not enter ") + name);
             continue;

@@ -230,6 +230,14 @@ TEST_F(Installer, CommandLineFaultsAreRefused)
         EXPECT_NE(refused.err.find(stub), std::string::npos) << refused.err;
     }
     EXPECT_EQ(RunPack({dir_ / "src", dir_ / "x.gz", "-run", "true"}).exitCode, 2);
+    /* An installer written into its own tree leaves itself out; made
+       again, the earlier one would be packed into it. */
+    std::vector<std::string> inTree = {dir_ / "src", dir_ / "src/app.run", "-installer"};
+    EXPECT_EQ(RunPack(inTree).exitCode, 0);
+    RunResult again = RunPack(inTree);
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.err.find("would be packed into itself"), std::string::npos) << again.err;
+    unlink((dir_ / "src/app.run").c_str());
     /* A tree that cannot be packed leaves no file behind. */
     TreeSnapshot before = SnapshotTree(dir_.Path());
     EXPECT_EQ(RunPack({dir_ / "nothing", dir_ / "new.run", "-installer"}).exitCode, 1);

@@ -182,16 +182,35 @@ int PackArchive(const InstallerPlan &plan, const PackReporting &reporting, PackS
         error = "cannot create a file beside " + plan.output + ": " + Reason();
         return -1;
     }
+    /* The name is only reserved: packing creates the file, and removes
+       what it wrote if a signal ends it. */
     close(placeholder);
-    if (!PackTree(plan.sourceDir, name, plan.level, reporting, summary, error)) {
-        unlink(name.c_str());
+    unlink(name.c_str());
+    if (!PackTree(plan.sourceDir, name, plan.level, reporting, summary, error))
         return -1;
-    }
     int descriptor = open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
         error = "cannot open " + name + ": " + Reason();
     unlink(name.c_str());
     return descriptor;
+}
+
+/* An earlier output inside the tree would be packed into the new one. */
+bool IsEarlierOutputInTree(const InstallerPlan &plan)
+{
+    struct stat status;
+    if (lstat(plan.output.c_str(), &status) != 0)
+        return false;
+    char *tree = realpath(plan.sourceDir.c_str(), nullptr);
+    char *folder = realpath(DirectoryOf(plan.output).c_str(), nullptr);
+    bool inside = false;
+    if (tree != nullptr && folder != nullptr) {
+        std::string below = std::string(tree) == "/" ? "/" : std::string(tree) + "/";
+        inside = std::strcmp(tree, folder) == 0 || std::string(folder).rfind(below, 0) == 0;
+    }
+    std::free(tree);
+    std::free(folder);
+    return inside;
 }
 
 }  // namespace
@@ -201,6 +220,11 @@ bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, Pa
 {
     if (plan.command.size() > INSTALLER_COMMAND_LIMIT) {
         error = "the command is longer than " + std::to_string(INSTALLER_COMMAND_LIMIT) + " bytes";
+        return false;
+    }
+    if (IsEarlierOutputInTree(plan)) {
+        error = plan.output + " lies inside " + plan.sourceDir +
+                " and would be packed into itself: remove it first, or write elsewhere";
         return false;
     }
     std::string stubPath = plan.stub.empty() ? StubBesideProgram() : plan.stub;

@@ -125,7 +125,8 @@ int PrintHelp(const InstallerSlot &slot, const InstallerTrailer &trailer)
 /* The end of the run: velorin's return code in, the exit status out. */
 int EndInstallerRun(int code, bool atOnce)
 {
-    std::fflush(nullptr);
+    if (!atOnce)
+        std::fflush(nullptr);
     int status;
     std::string notRun = run.command.empty() ? "" : "; the command was not run";
     if (code == velorinUnpacked) {

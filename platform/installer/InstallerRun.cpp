@@ -11,6 +11,7 @@
 
 #include "../../tools/ArchiveReport.h"
 #include "../../tools/ShownName.h"
+#include "../presentation/Presentation.h"
 #include "../stream/HostStream.h"
 #include "../system/RunEnding.h"
 
@@ -132,6 +133,7 @@ int EndInstallerRun(int code, bool atOnce)
     if (code == velorinUnpacked) {
         status = INSTALLER_DONE;
         if (!run.command.empty()) {
+            EndPresentation();
             std::vector<std::string> arguments = {run.startedAs};
             arguments.insert(arguments.end(), run.arguments.begin(), run.arguments.end());
             std::string error;

@@ -73,7 +73,7 @@ protected:
     RunResult Run(const std::vector<std::string> &args, RunOptions options = {})
     {
         AddVelorinControls(options, dir_ / "balance");
-        options.environment["RECORD"] = dir_ / "record";
+        options.environment.emplace("RECORD", dir_ / "record");
         return RunProgram(installer_, args, options);
     }
 
@@ -109,10 +109,13 @@ TEST_F(Installer, RunsTheCommandInTheUnpackedTreeWithItsArgumentsAndStatus)
 
 TEST_F(Installer, TemporaryDirectoryIsRemovedWithoutFollowingLinksOrKept)
 {
-    /* The command leaves a read-only directory and links to a directory and
-       a file outside, which must survive the removal. */
+    /* The command leaves read-only directories and links to a directory
+       and a file outside, which must survive the removal. Run by a user
+       other than root where the test can, as permissions bind only them. */
     mkdir((dir_ / "tmp").c_str(), 0777);
     mkdir((dir_ / "outside").c_str(), 0777);
+    chmod(dir_.Path().c_str(), 0755);
+    chmod((dir_ / "tmp").c_str(), 0777);
     WriteFile(dir_ / "outside/keep.txt", "keep");
     MakeWithCommand("./setup.sh && mkdir -p ro/sub && chmod 500 ro/sub ro && "
                     "ln -s \"$OUTSIDE\" dirlink && ln -s \"$OUTSIDE/keep.txt\" filelink");
@@ -120,9 +123,14 @@ TEST_F(Installer, TemporaryDirectoryIsRemovedWithoutFollowingLinksOrKept)
     options.environment["TMPDIR"] = dir_ / "tmp";
     options.environment["OUTSIDE"] = dir_ / "outside";
 
-    RunResult removed = Run({}, options);
+    RunOptions asUser = options;
+    asUser.environment["RECORD"] = dir_ / "tmp/record";
+    if (geteuid() == 0)
+        asUser.userId = asUser.groupId = 65534;
+    RunResult removed = Run({}, asUser);
     EXPECT_EQ(removed.exitCode, 0) << removed.err;
-    std::string ranIn = ReadFile(dir_ / "record");
+    std::string ranIn = ReadFile(dir_ / "tmp/record");
+    unlink((dir_ / "tmp/record").c_str());
     EXPECT_EQ(ranIn.rfind(dir_ / "tmp/", 0), 0u) << ranIn;
     EXPECT_TRUE(SnapshotTree(dir_ / "tmp").empty()) << removed.err;
     EXPECT_EQ(ReadFile(dir_ / "outside/keep.txt"), "keep");

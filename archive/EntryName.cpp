@@ -5,7 +5,7 @@
 int IsSafeEntryName(const char *field, size_t fieldSize)
 {
     const char *end = (const char *)memchr(field, '\0', fieldSize);
-    if (end == NULL || end == field || field[0] == '/' || memchr(field, ':', end - field) != NULL)
+    if (end == NULL || end == field || field[0] == '/')
         return 0;
     for (const char *component = field; component <= end;) {
         const char *slash = (const char *)memchr(component, '/', end - component);

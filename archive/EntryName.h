@@ -5,7 +5,7 @@
 
 /* Whether an entry's name field may be joined to the destination prefix:
    it holds a NUL within fieldSize bytes, is not empty, does not start with
-   '/', holds no ':' (a volume name) and no empty, "." or ".." component.
+   '/' and has no empty, "." or ".." component.
    Velorin refuses any other name, and velorin-pack never writes one. */
 int IsSafeEntryName(const char *field, size_t fieldSize);
 

@@ -36,7 +36,7 @@ TEST(EntryName, RelativePathsAreSafe)
 TEST(EntryName, NamesThatCouldLeaveTheDestinationAreUnsafe)
 {
     for (const char *name : {"", "/", "/etc/passwd", "..", "../x", "a/../../x", "a/..", ".",
-                             "./a", "a/./b", "a//b", "a/", "C:x", "x:", "RAM:T/f", "a/b:c"})
+                             "./a", "a/./b", "a//b", "a/"})
         EXPECT_FALSE(IsSafe(name)) << name;
 }
 
@@ -83,7 +83,6 @@ TEST(EntryName, UnsafeEntryStopsTheRunBeforeAnythingIsCreated)
         {"/tmp/absolute", "Unsafe entry name \"/tmp/absolute\"\n"},
         {"docs/../../up", "Unsafe entry name \"docs/../../up\"\n"},
         {"docs//twice", "Unsafe entry name \"docs//twice\"\n"},
-        {"Work:volume", "Unsafe entry name \"Work:volume\"\n"},
         {"", "Unsafe entry name \"\"\n"},
         {"..", "Unsafe entry name \"..\"\n"},
         {"./here", "Unsafe entry name \"./here\"\n"},

@@ -1,11 +1,14 @@
 #include <chrono>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <elf.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -210,11 +213,57 @@ TEST_F(Installer, ListVerifyAndHelpDescribeWhatItHolds)
     RunResult help = Run({"-help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("installer of " + std::to_string(SizeOf(installer_)) +
-                            " bytes, holding 1 directories and 2 files"),
+                            " bytes, holding 1 directory and 2 files"),
               std::string::npos)
         << help.out;
     EXPECT_NE(help.out.find("runs: ./setup.sh\n"), std::string::npos) << help.out;
     EXPECT_FALSE(Exists(dir_ / "record"));
+
+    /* A listing that did not arrive is a failure. */
+    RunResult lost = RunProgram("/bin/sh", {"-c", "\"$0\" -list > /dev/full", installer_});
+    EXPECT_EQ(lost.exitCode, 1);
+    EXPECT_NE(lost.err.find("app.run: cannot write to standard output"), std::string::npos)
+        << lost.err;
+}
+
+TEST_F(Installer, PackingOptionsComeAnywhereInAnyCaseAndApplyToInstallers)
+{
+    RunResult made = RunPack({"-Exclude", "data", dir_ / "src", "-RUN", "./setup.sh", installer_,
+                              "-Installer", "-LEVEL", "0"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    RunResult listed = Run({"-list"});
+    EXPECT_NE(listed.out.find("setup.sh"), std::string::npos) << listed.out;
+    EXPECT_EQ(listed.out.find("data"), std::string::npos) << listed.out;
+    EXPECT_EQ(Run({"-dest", dir_ / "out"}).exitCode, 0);
+    EXPECT_TRUE(Exists(dir_ / "record"));
+
+    EXPECT_EQ(RunPack({dir_ / "src", dir_ / "x.run", "-installer", "-run", ""}).exitCode, 2);
+    EXPECT_EQ(RunPack({dir_ / "src", dir_ / "x.gz", "-stub", installer_}).exitCode, 2);
+    EXPECT_EQ(RunPack({"-list", installer_, "-installer"}).exitCode, 2);
+    EXPECT_FALSE(Exists(dir_ / "x.run") || Exists(dir_ / "x.gz"));
+}
+
+TEST_F(Installer, EndedBySigtermWhileMadeItLeavesNothing)
+{
+    std::string big = dir_ / "big";
+    mkdir(big.c_str(), 0777);
+    /* Four gigabytes of holes take long enough to pack to be interrupted. */
+    int descriptor = open((big + "/holes").c_str(), O_WRONLY | O_CREAT, 0666);
+    ASSERT_EQ(ftruncate(descriptor, 4294967295LL), 0);
+    close(descriptor);
+    std::string made = dir_ / "out/big.run";
+    BackgroundProgram pack(VELORIN_PACK_BINARY, {big, made, "-installer", "-level", "1"});
+    auto entries = [&] {
+        return std::distance(std::filesystem::directory_iterator(dir_ / "out"),
+                             std::filesystem::directory_iterator());
+    };
+    for (int waited = 0; entries() == 0; waited++) {
+        ASSERT_LT(waited, 30000) << "no partial installer appeared";
+        usleep(1000);
+    }
+    kill(pack.Pid(), SIGTERM);
+    EXPECT_EQ(pack.Finish(60).exitCode, -1);
+    EXPECT_EQ(entries(), 0);
 }
 
 TEST_F(Installer, CommandLineFaultsAreRefused)

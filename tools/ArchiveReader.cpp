@@ -6,6 +6,7 @@
 
 #include "../archive/EntryName.h"
 #include <text/escape.h>
+#include "../platform/text/HostReason.h"
 #include "ShownName.h"
 
 namespace {
@@ -20,6 +21,8 @@ ArchiveReading Stop(ArchiveReading &reading, ArchiveFault fault, uint64_t offset
     reading.fault = fault;
     reading.faultOffset = offset;
     reading.faultEntry = entry;
+    if (const char *reason = TakeHostReason())
+        reading.faultReason = reason;
     return reading;
 }
 
@@ -84,13 +87,15 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
     }
 }
 
-std::string DescribeArchiveFault(const ArchiveReading &reading, const std::string &path)
+namespace {
+
+std::string DescribeFault(const ArchiveReading &reading, const std::string &path)
 {
     switch (reading.fault) {
     case ArchiveFault::None:
         return "";
     case ArchiveFault::CannotOpen:
-        return "Unable to open archive " + path;
+        return "Unable to open archive " + ShowName(path);
     case ArchiveFault::ShortHeader:
         return "Data error while reading archive header";
     case ArchiveFault::WrongVersion:
@@ -109,4 +114,14 @@ std::string DescribeArchiveFault(const ArchiveReading &reading, const std::strin
     EscapeText(reading.faultEntry.data(), reading.faultEntry.size(), shown.data(), shown.size(),
                KEEP_BACKSLASH);
     return std::string("Error reading ") + shown.data() + " from archive stream";
+}
+
+}  // namespace
+
+std::string DescribeArchiveFault(const ArchiveReading &reading, const std::string &path)
+{
+    std::string text = DescribeFault(reading, path);
+    if (!reading.faultReason.empty())
+        text += ": " + reading.faultReason;
+    return text;
 }

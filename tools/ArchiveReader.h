@@ -31,6 +31,7 @@ struct ArchiveReading {
     ArchiveFault fault = ArchiveFault::None;
     uint64_t faultOffset = 0; /* stream offset of the read that failed */
     std::string faultEntry;   /* the entry being read at the fault, if any */
+    std::string faultReason;  /* the host's reason, when the file failed */
     bool entryFlags = false;  /* the header says that entries carry flags */
     uint64_t entries = 0;
     uint64_t directories = 0;
@@ -50,7 +51,8 @@ struct ArchiveVisitor {
    at the first fault. */
 ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &visitor = {});
 
-/* The line Velorin shows for a fault, as it would show it. */
+/* The line Velorin shows for a fault, as it would show it, with the host's
+   reason after it. */
 std::string DescribeArchiveFault(const ArchiveReading &reading, const std::string &path);
 
 #endif

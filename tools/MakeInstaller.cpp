@@ -13,7 +13,8 @@
 
 #include <installer/layout.h>
 
-#include "RemoveOnSignal.h"
+#include "OutputFile.h"
+#include "ShownName.h"
 
 namespace {
 
@@ -45,12 +46,12 @@ bool ReadWholeFile(const std::string &path, std::vector<uint8_t> &bytes, std::st
 {
     int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) {
-        error = "cannot read the program " + path + ": " + Reason();
+        error = "cannot read the program " + ShowName(path) + ": " + Reason();
         return false;
     }
     struct stat status;
     if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        error = path + " is not a program";
+        error = ShowName(path) + " is not a program";
         close(descriptor);
         return false;
     }
@@ -61,7 +62,7 @@ bool ReadWholeFile(const std::string &path, std::vector<uint8_t> &bytes, std::st
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {
-            error = "cannot read the program " + path + ": " +
+            error = "cannot read the program " + ShowName(path) + ": " +
                     (got < 0 ? Reason() : std::string("it shrank while it was read"));
             close(descriptor);
             return false;
@@ -119,13 +120,13 @@ bool FindSlot(const std::vector<uint8_t> &stub, const std::string &path, size_t 
     InstallerSlot slot;
     if (!FindSection(stub, INSTALLER_SECTION, sectionOffset, sectionSize) ||
         sectionSize < INSTALLER_SLOT_SIZE || !DecodeInstallerSlot(&stub[sectionOffset], slot)) {
-        error = path + " is not a velorin program that can begin an installer";
+        error = ShowName(path) + " is not a velorin program that can begin an installer";
         return false;
     }
     offset = size_t(sectionOffset);
     for (size_t i = 20; i < INSTALLER_SLOT_SIZE; i++) {
         if (stub[offset + i] != 0) {
-            error = path + " is already an installer";
+            error = ShowName(path) + " is already an installer";
             return false;
         }
     }
@@ -145,54 +146,6 @@ bool WriteAll(int descriptor, const void *data, size_t length)
         length -= size_t(written);
     }
     return true;
-}
-
-bool CopyFile(int from, int to)
-{
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        ssize_t got = read(from, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        if (!WriteAll(to, buffer.data(), size_t(got)))
-            return false;
-    }
-}
-
-/* A new file beside path with a name of its own; -1 with errno. */
-int CreateBeside(const std::string &path, const char *kind, std::string &name)
-{
-    std::string leaf = path.substr(path.rfind('/') + 1);
-    name = DirectoryOf(path) + "/." + leaf + "." + kind + "-XXXXXX";
-    return mkostemp(name.data(), O_CLOEXEC);
-}
-
-/* The archive, packed under a name of its own beside the output and
-   unlinked at once: its descriptor is all that is kept. */
-int PackArchive(const InstallerPlan &plan, const PackReporting &reporting, PackSummary &summary,
-                std::string &error)
-{
-    std::string name;
-    int placeholder = CreateBeside(plan.output, "archive", name);
-    if (placeholder < 0) {
-        error = "cannot create a file beside " + plan.output + ": " + Reason();
-        return -1;
-    }
-    /* The name is only reserved: packing creates the file, and removes
-       what it wrote if a signal ends it. */
-    close(placeholder);
-    unlink(name.c_str());
-    if (!PackTree(plan.sourceDir, name, plan.level, reporting, summary, error))
-        return -1;
-    int descriptor = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-        error = "cannot open " + name + ": " + Reason();
-    unlink(name.c_str());
-    return descriptor;
 }
 
 /* An earlier output inside the tree would be packed into the new one. */
@@ -223,7 +176,7 @@ bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, Pa
         return false;
     }
     if (IsEarlierOutputInTree(plan)) {
-        error = plan.output + " lies inside " + plan.sourceDir +
+        error = ShowName(plan.output) + " lies inside " + ShowName(plan.sourceDir) +
                 " and would be packed into itself: remove it first, or write elsewhere";
         return false;
     }
@@ -233,15 +186,28 @@ bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, Pa
     if (!ReadWholeFile(stubPath, stub, error) || !FindSlot(stub, stubPath, slotOffset, error))
         return false;
 
-    int archive = PackArchive(plan, reporting, summary, error);
-    if (archive < 0)
+    OutputFile output;
+    if (!output.Create(plan.output, 0755, error))
         return false;
-    struct stat archiveStatus;
-    fstat(archive, &archiveStatus);
+    std::string shownOutput = ShowName(plan.output);
+    /* The stub goes first with its slot empty; the slot is filled once the
+       archive's length is known. */
+    if (!WriteAll(output.Descriptor(), stub.data(), stub.size())) {
+        error = "cannot write " + shownOutput + ": " + Reason();
+        return false;
+    }
+    if (!PackTreeInto(plan.sourceDir, output.Descriptor(), shownOutput, plan.settings, reporting,
+                      summary, error))
+        return false;
+    off_t archiveEnd = lseek(output.Descriptor(), 0, SEEK_CUR);
+    if (archiveEnd < off_t(stub.size())) {
+        error = "cannot write " + shownOutput + ": " + Reason();
+        return false;
+    }
 
     InstallerTrailer trailer;
     trailer.archiveStart = stub.size();
-    trailer.archiveLength = uint64_t(archiveStatus.st_size);
+    trailer.archiveLength = uint64_t(archiveEnd) - stub.size();
     trailer.directories = summary.directories;
     trailer.files = summary.files;
     trailer.bytes = summary.bytes;
@@ -256,34 +222,14 @@ bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, Pa
     slot.totalSize = slot.archiveStart + slot.archiveLength + slot.trailerLength;
     std::random_device random;
     slot.identity = uint64_t(random()) << 32 | random();
-    EncodeInstallerSlot(slot, stub.data() + slotOffset);
-
-    std::string partial;
-    int output = CreateBeside(plan.output, "partial", partial);
-    if (output < 0) {
-        error = "cannot create a file beside " + plan.output + ": " + Reason();
-        close(archive);
+    uint8_t slotBytes[INSTALLER_SLOT_SIZE];
+    std::memcpy(slotBytes, stub.data() + slotOffset, INSTALLER_SLOT_SIZE);
+    EncodeInstallerSlot(slot, slotBytes);
+    if (!WriteAll(output.Descriptor(), trailerBytes.data(), trailerBytes.size()) ||
+        pwrite(output.Descriptor(), slotBytes, INSTALLER_SLOT_SIZE, off_t(slotOffset)) !=
+            ssize_t(INSTALLER_SLOT_SIZE)) {
+        error = "cannot write " + shownOutput + ": " + Reason();
         return false;
     }
-    RemoveOnSignal(partial);
-    mode_t mask = umask(0);
-    umask(mask);
-    bool written = fchmod(output, 0755 & ~mask) == 0 && WriteAll(output, stub.data(), stub.size()) &&
-                   CopyFile(archive, output) &&
-                   WriteAll(output, trailerBytes.data(), trailerBytes.size());
-    if (!written)
-        error = "cannot write " + partial + ": " + Reason();
-    close(archive);
-    if (close(output) != 0 && written) {
-        error = "cannot write " + partial + ": " + Reason();
-        written = false;
-    }
-    if (written && std::rename(partial.c_str(), plan.output.c_str()) != 0) {
-        error = "cannot rename " + partial + " to " + plan.output + ": " + Reason();
-        written = false;
-    }
-    if (!written)
-        unlink(partial.c_str());
-    KeepOnSignal();
-    return written;
+    return output.Commit(error);
 }

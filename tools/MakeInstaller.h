@@ -8,7 +8,7 @@
 struct InstallerPlan {
     std::string sourceDir;
     std::string output;
-    int level = 6;
+    PackSettings settings;
     /* Run through /bin/sh in the unpacked tree; empty for none. */
     std::string command;
     /* The velorin program that begins the installer; empty for the one
@@ -18,9 +18,9 @@ struct InstallerPlan {
 
 /* Packs the tree below plan.sourceDir, as PackTree does, into a one-file
    installer at plan.output: the stub with its slot filled, the archive,
-   the trailer. The file is written under a temporary name beside output,
-   with mode 0755 less the umask, and renamed into place when whole;
-   nothing is left after a failure or a signal. */
+   the trailer. The file, of mode 0755 under the umask, appears under its
+   name only when whole, as an archive does (OutputFile.h); nothing is left
+   after a failure or a signal. */
 bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, PackSummary &summary,
                    std::string &error);
 

@@ -2,19 +2,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <utility>
+#include <set>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "../archive/EntryName.h"
 #include "ArchiveWriter.h"
-#include "RemoveOnSignal.h"
+#include "OutputFile.h"
 #include "ShownName.h"
 
 namespace {
@@ -31,152 +31,248 @@ FileIdentity IdentityOf(const struct stat &info)
     return {info.st_dev, info.st_ino};
 }
 
-/* The names below hostPath in byte order, without "." and "..". */
-bool ListDirectory(const std::string &hostPath, std::vector<std::string> &names, std::string &error)
+/* The names in an open directory in byte order, without "." and "..". A
+   fresh opening of the directory is read, so that each walk reads it from
+   its start. False with errno set when it cannot be read. */
+bool ReadNames(int directory, std::vector<std::string> &names)
 {
-    DIR *directory = opendir(hostPath.c_str());
-    if (directory == nullptr) {
-        error = "cannot read directory " + hostPath + ": " + std::strerror(errno);
+    int reading = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *stream = reading >= 0 ? fdopendir(reading) : nullptr;
+    if (stream == nullptr) {
+        int error = errno;
+        if (reading >= 0)
+            close(reading);
+        errno = error;
         return false;
     }
     errno = 0;
-    while (dirent *item = readdir(directory)) {
+    while (dirent *item = readdir(stream)) {
         if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
             names.emplace_back(item->d_name);
     }
-    int readError = errno;
-    closedir(directory);
-    if (readError != 0) {
-        error = "cannot read directory " + hostPath + ": " + std::strerror(readError);
+    int error = errno;
+    closedir(stream);
+    errno = error;
+    if (error != 0)
         return false;
-    }
     std::sort(names.begin(), names.end());
     return true;
 }
 
-/* Adds up the files and bytes that packing will meet, for the progress
-   line. Anything it cannot read is left for the packing walk to report. */
-void CountTree(const std::string &hostPath, const std::vector<FileIdentity> &archives,
-               PackProgress &totals)
+/* Why an archive cannot hold an entry, or empty when it can. */
+std::string UnstorableReason(const std::string &name, bool file, uint64_t size)
 {
-    std::vector<std::string> names;
-    std::string ignored;
-    if (!ListDirectory(hostPath, names, ignored))
-        return;
-    for (const std::string &leaf : names) {
-        std::string childPath = hostPath + "/" + leaf;
-        struct stat info;
-        if (lstat(childPath.c_str(), &info) != 0 ||
-            std::find(archives.begin(), archives.end(), IdentityOf(info)) != archives.end())
-            continue;
-        if (S_ISDIR(info.st_mode)) {
-            CountTree(childPath, archives, totals);
-        } else if (S_ISREG(info.st_mode)) {
-            totals.totalFiles++;
-            totals.totalBytes += uint64_t(info.st_size);
-        }
-    }
+    if (name.size() > 255)
+        return "the name is longer than 255 bytes";
+    std::string field = name;
+    field.push_back('\0');
+    if (!IsSafeEntryName(field.data(), field.size()))
+        return "Velorin refuses the name";
+    if (file && size > 0xFFFFFFFFull)
+        return "the file is larger than 4,294,967,295 bytes";
+    return {};
 }
 
-class TreePacker {
+/* Walks the tree twice with the same decisions: the survey counts what
+   packing will meet and finds everything the archive cannot hold, without
+   writing; packing then writes the entries. */
+class TreeWalk {
 public:
-    TreePacker(ArchiveWriter &writer, const PackReporting &reporting, PackSummary &summary,
-               std::vector<FileIdentity> archives, const PackProgress &totals)
-        : writer_(writer), reporting_(reporting), summary_(summary),
-          archives_(std::move(archives)), progress_(totals)
+    TreeWalk(const std::string &shownRoot, const PackSettings &settings,
+             const PackReporting &reporting, PackSummary &summary)
+        : shownRoot_(shownRoot), settings_(settings), reporting_(reporting), summary_(summary)
     {
     }
 
-    bool PackDirectory(const std::string &hostPath, const std::string &prefix);
+    bool Survey(int root);
+    bool Pack(int root, ArchiveWriter &writer, int output);
+
+    /* The archive being replaced is skipped with a warning, the one being
+       written silently. */
+    void SetArchives(const std::vector<FileIdentity> &replaced,
+                     const std::vector<FileIdentity> &written)
+    {
+        replaced_ = replaced;
+        written_ = written;
+    }
+    const std::vector<std::string> &Unstorable() const { return unstorable_; }
     const std::string &Error() const { return error_; }
 
 private:
+    bool Walk(int directory, const std::string &prefix);
+    bool Visit(int directory, const std::string &leaf, const std::string &name);
+    bool VisitDirectory(int directory, const std::string &leaf, const std::string &name);
+    bool PackFile(int directory, const std::string &leaf, const std::string &name);
+    /* Whether the entry may go on; false when it is left out (or the run
+       fails, with error_ set). */
+    bool Storable(const std::string &name, bool file, uint64_t size);
+    /* Whether the file is the archive being written or the one it
+       replaces, which packing skips with a warning. */
+    bool IsArchive(const struct stat &info, const std::string &name);
+
     bool Fail(const std::string &what)
     {
         if (error_.empty())
             error_ = what;
         return false;
     }
-    bool CheckName(const std::string &name);
-    bool PackFile(const std::string &hostPath, const std::string &name, const struct stat &info);
+    /* A name as the host knows it, from the source directory as given. */
+    std::string Shown(const std::string &name) const
+    {
+        return ShowName(shownRoot_ == "/" ? "/" + name : shownRoot_ + "/" + name);
+    }
     void Skip(const std::string &what)
     {
-        reporting_.warn(what);
-        summary_.skipped++;
+        if (packing_) {
+            reporting_.warn(what);
+            summary_.skipped++;
+        }
     }
     void ReportProgress()
     {
-        if (reporting_.progress)
-            reporting_.progress(progress_);
+        if (!reporting_.progress)
+            return;
+        struct stat archive;
+        if (fstat(output_, &archive) == 0 && archive.st_size >= outputStart_)
+            progress_.archiveBytes = uint64_t(archive.st_size - outputStart_);
+        reporting_.progress(progress_);
     }
 
-    ArchiveWriter &writer_;
+    std::string shownRoot_;
+    const PackSettings &settings_;
     const PackReporting &reporting_;
     PackSummary &summary_;
-    /* The archive being written and the one it replaces. */
-    std::vector<FileIdentity> archives_;
+    std::vector<FileIdentity> replaced_;
+    std::vector<FileIdentity> written_;
+    bool packing_ = false;
+    ArchiveWriter *writer_ = nullptr;
+    int output_ = -1;
+    /* Where the archive begins in the output: after an installer's program. */
+    off_t outputStart_ = 0;
     PackProgress progress_;
+    /* What the survey found the archive cannot hold: names, and lines that
+       say why. */
+    std::set<std::string> unstorableNames_;
+    std::vector<std::string> unstorable_;
     std::string error_;
-    std::vector<char> buffer_ = std::vector<char>(1 << 20);
+    std::vector<char> buffer_;
 };
 
-bool TreePacker::CheckName(const std::string &name)
+bool TreeWalk::Survey(int root)
 {
-    if (name.size() > 255)
-        return Fail("name longer than 255 bytes: " + ShowName(name));
-    std::string field = name;
-    field.push_back('\0');
-    if (!IsSafeEntryName(field.data(), field.size()))
-        return Fail("name that Velorin refuses (it holds ':' or a path component it cannot "
-                    "place safely): " +
-                    ShowName(name));
-    return true;
+    packing_ = false;
+    return Walk(root, "");
 }
 
-bool TreePacker::PackDirectory(const std::string &hostPath, const std::string &prefix)
+bool TreeWalk::Pack(int root, ArchiveWriter &writer, int output)
+{
+    packing_ = true;
+    writer_ = &writer;
+    output_ = output;
+    outputStart_ = std::max(lseek(output, 0, SEEK_CUR), off_t(0));
+    buffer_.resize(1 << 20);
+    return Walk(root, "");
+}
+
+bool TreeWalk::Walk(int directory, const std::string &prefix)
 {
     std::vector<std::string> names;
-    std::string listError;
-    if (!ListDirectory(hostPath, names, listError))
-        return Fail(listError);
-
+    if (!ReadNames(directory, names))
+        return Fail("cannot read directory " +
+                    (prefix.empty() ? ShowName(shownRoot_) : Shown(prefix)) + ": " +
+                    std::strerror(errno));
     for (const std::string &leaf : names) {
-        std::string childPath = hostPath + "/" + leaf;
         std::string name = prefix + leaf;
-        struct stat info;
-        if (lstat(childPath.c_str(), &info) != 0)
-            return Fail("cannot examine " + childPath + ": " + std::strerror(errno));
-        if (std::find(archives_.begin(), archives_.end(), IdentityOf(info)) != archives_.end()) {
-            Skip("skipping the archive being written, " + ShowName(name));
-        } else if (S_ISLNK(info.st_mode)) {
-            Skip("skipping symbolic link " + ShowName(name));
-        } else if (S_ISDIR(info.st_mode)) {
-            if (!CheckName(name) || !writer_.WriteEntryHeader(name, 0, ENTRY_DIRECTORY))
-                return Fail(writer_.Error());
-            summary_.directories++;
-            if (!PackDirectory(childPath, name + "/"))
-                return false;
-        } else if (S_ISREG(info.st_mode)) {
-            if (!CheckName(name) || !PackFile(childPath, name, info))
-                return false;
-        } else {
-            Skip("skipping special file " + ShowName(name));
-        }
+        bool excluded = false;
+        for (const std::string &pattern : settings_.excludes)
+            excluded = excluded || fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
+        if (!excluded && !Visit(directory, leaf, name))
+            return false;
     }
     return true;
 }
 
-bool TreePacker::PackFile(const std::string &hostPath, const std::string &name,
-                          const struct stat &info)
+bool TreeWalk::Visit(int directory, const std::string &leaf, const std::string &name)
 {
-    if (uint64_t(info.st_size) > 0xFFFFFFFFull)
-        return Fail("file larger than 4,294,967,295 bytes: " + ShowName(name));
-    int descriptor = open(hostPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info;
+    if (fstatat(directory, leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return Fail("cannot examine " + Shown(name) + ": " + std::strerror(errno));
+    if (IsArchive(info, name))
+        return true;
+    if (S_ISLNK(info.st_mode)) {
+        Skip("skipping symbolic link " + ShowName(name));
+        return true;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        if (!Storable(name, false, 0))
+            return error_.empty();
+        return VisitDirectory(directory, leaf, name);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        Skip("skipping special file " + ShowName(name));
+        return true;
+    }
+    if (packing_)
+        return PackFile(directory, leaf, name);
+    if (Storable(name, true, uint64_t(info.st_size))) {
+        /* A file that cannot be read would end the run half-way. */
+        if (faccessat(directory, leaf.c_str(), R_OK, AT_EACCESS) != 0)
+            return Fail("cannot open " + Shown(name) + ": " + std::strerror(errno));
+        progress_.totalFiles++;
+        progress_.totalBytes += uint64_t(info.st_size);
+    }
+    return error_.empty();
+}
+
+bool TreeWalk::VisitDirectory(int directory, const std::string &leaf, const std::string &name)
+{
+    int child = openat(directory, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (child < 0 && (errno == ENOTDIR || errno == ELOOP)) {
+        Skip("skipping " + ShowName(name) + ": it stopped being a directory while it was packed");
+        return true;
+    }
+    if (child < 0)
+        return Fail("cannot read directory " + Shown(name) + ": " + std::strerror(errno));
+    bool ok = true;
+    if (packing_) {
+        ok = writer_->WriteEntryHeader(name, 0, ENTRY_DIRECTORY) || Fail(writer_->Error());
+        summary_.directories += ok ? 1 : 0;
+    }
+    ok = ok && Walk(child, name + "/");
+    close(child);
+    return ok;
+}
+
+bool TreeWalk::PackFile(int directory, const std::string &leaf, const std::string &name)
+{
+    /* Opened without waiting: whatever the name has come to be since it was
+       examined, a FIFO or a device cannot block the run, and the type and
+       size are those of the file actually read. */
+    int descriptor =
+        openat(directory, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0 && errno == ELOOP) {
+        Skip("skipping symbolic link " + ShowName(name));
+        return true;
+    }
     if (descriptor < 0)
-        return Fail("cannot open " + hostPath + ": " + std::strerror(errno));
+        return Fail("cannot open " + Shown(name) + ": " + std::strerror(errno));
+    struct stat info;
+    bool ok = fstat(descriptor, &info) == 0 ||
+              Fail("cannot examine " + Shown(name) + ": " + std::strerror(errno));
+    if (ok && !S_ISREG(info.st_mode)) {
+        Skip("skipping special file " + ShowName(name));
+        close(descriptor);
+        return true;
+    }
+    if (ok && (IsArchive(info, name) || !Storable(name, true, uint64_t(info.st_size)))) {
+        close(descriptor);
+        return error_.empty();
+    }
+    if (ok)
+        fcntl(descriptor, F_SETFL, 0);
     uint32_t size = uint32_t(info.st_size);
     uint16_t flags = (info.st_mode & S_IXUSR) != 0 ? ENTRY_FLAG_EXECUTABLE : 0;
-    bool ok = writer_.WriteEntryHeader(name, size, ENTRY_FILE, flags) || Fail(writer_.Error());
+    ok = ok && (writer_->WriteEntryHeader(name, size, ENTRY_FILE, flags) || Fail(writer_->Error()));
     uint64_t left = size;
     while (ok && left > 0) {
         size_t want = size_t(std::min<uint64_t>(left, buffer_.size()));
@@ -184,11 +280,11 @@ bool TreePacker::PackFile(const std::string &hostPath, const std::string &name,
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            ok = Fail("cannot read " + hostPath + ": " + std::strerror(errno));
+            ok = Fail("cannot read " + Shown(name) + ": " + std::strerror(errno));
         else if (got == 0)
-            ok = Fail(hostPath + " became shorter while it was being packed");
-        else if (!writer_.WriteBytes(buffer_.data(), size_t(got)))
-            ok = Fail(writer_.Error());
+            ok = Fail(Shown(name) + " became shorter while it was being packed");
+        else if (!writer_->WriteBytes(buffer_.data(), size_t(got)))
+            ok = Fail(writer_->Error());
         else {
             left -= uint64_t(got);
             progress_.bytes += uint64_t(got);
@@ -197,7 +293,7 @@ bool TreePacker::PackFile(const std::string &hostPath, const std::string &name,
     }
     char extra;
     if (ok && read(descriptor, &extra, 1) > 0)
-        ok = Fail(hostPath + " grew while it was being packed");
+        ok = Fail(Shown(name) + " grew while it was being packed");
     close(descriptor);
     if (ok) {
         summary_.files++;
@@ -208,57 +304,140 @@ bool TreePacker::PackFile(const std::string &hostPath, const std::string &name,
     return ok;
 }
 
-}  // namespace
-
-bool PackTree(const std::string &sourceDir, const std::string &archivePath, int level,
-              const PackReporting &reporting, PackSummary &summary, std::string &error)
+bool TreeWalk::Storable(const std::string &name, bool file, uint64_t size)
 {
-    struct stat source;
-    if (stat(sourceDir.c_str(), &source) != 0 || !S_ISDIR(source.st_mode)) {
-        error = sourceDir + " is not a directory";
+    std::string reason = UnstorableReason(name, file, size);
+    if (reason.empty())
+        return true;
+    std::string line = ShowName(name) + ": " + reason;
+    if (!packing_) {
+        unstorableNames_.insert(name);
+        unstorable_.push_back(line);
+        if (settings_.skipUnstorable)
+            reporting_.warn("leaving out " + line);
         return false;
     }
-    std::vector<FileIdentity> archives;
-    struct stat replaced;
-    if (stat(archivePath.c_str(), &replaced) == 0)
-        archives.push_back(IdentityOf(replaced));
+    /* Found and dealt with by the survey; anything else appeared since. */
+    if (unstorableNames_.count(name) != 0)
+        return false;
+    if (!settings_.skipUnstorable)
+        return Fail("the archive cannot hold " + line);
+    reporting_.warn("leaving out " + line);
+    summary_.skipped++;
+    return false;
+}
 
-    std::string partial = archivePath + ".partial";
-    RemoveOnSignal(partial);
+bool TreeWalk::IsArchive(const struct stat &info, const std::string &name)
+{
+    if (std::find(written_.begin(), written_.end(), IdentityOf(info)) != written_.end())
+        return true;
+    if (std::find(replaced_.begin(), replaced_.end(), IdentityOf(info)) == replaced_.end())
+        return false;
+    Skip("skipping the archive being replaced, " + ShowName(name));
+    return true;
+}
+
+std::string DescribeUnstorable(const std::vector<std::string> &lines)
+{
+    std::string text = lines.size() == 1
+                           ? "the archive cannot hold this entry (leave it out with "
+                           : "the archive cannot hold " + std::to_string(lines.size()) +
+                                 " entries (leave them out with ";
+    text += "-skip-unstorable or -exclude):";
+    for (const std::string &line : lines)
+        text += "\n  " + line;
+    return text;
+}
+
+/* Writes the surveyed tree into descriptor, from its current position. */
+bool WriteArchiveInto(TreeWalk &walk, int root, int descriptor, const std::string &shownPath,
+                      int level, const std::vector<FileIdentity> &replaced, std::string &error)
+{
+    struct stat written;
+    if (fstat(descriptor, &written) != 0) {
+        error = "cannot examine " + shownPath + ": " + std::strerror(errno);
+        return false;
+    }
+    walk.SetArchives(replaced, {IdentityOf(written)});
     ArchiveWriter writer;
     ArchiveHeader header = EncodeArchiveHeader(true);
-    struct stat output;
-    if (!writer.Open(partial, level) || stat(partial.c_str(), &output) != 0 ||
-        !writer.WriteBytes(&header, sizeof header)) {
-        error = writer.Error().empty() ? "cannot create " + partial : writer.Error();
-        writer.Close();
-        std::remove(partial.c_str());
-        KeepOnSignal();
+    bool packed = writer.Open(descriptor, shownPath, level) &&
+                  writer.WriteBytes(&header, sizeof header) &&
+                  walk.Pack(root, writer, descriptor);
+    /* Closed in every case, so that nothing of the writer is left half-done. */
+    bool closed = writer.Close();
+    if (!packed || !closed) {
+        error = !walk.Error().empty() ? walk.Error() : writer.Error();
         return false;
     }
-    archives.push_back(IdentityOf(output));
+    return true;
+}
 
+/* Surveys the tree below sourceDir, refuses or skips what an archive cannot
+   hold, and hands the walk to write. The file at replacedPath, if any, is
+   skipped should it lie in the tree. */
+bool SurveyAndWrite(const std::string &sourceDir, const std::string &replacedPath,
+                    const PackSettings &settings, const PackReporting &reporting,
+                    PackSummary &summary, std::string &error,
+                    const std::function<bool(TreeWalk &, int, const std::vector<FileIdentity> &)>
+                        &write)
+{
     std::string root = sourceDir;
     while (root.size() > 1 && root.back() == '/')
         root.pop_back();
-    PackProgress totals;
-    if (reporting.progress)
-        CountTree(root, archives, totals);
-    TreePacker packer(writer, reporting, summary, archives, totals);
-    bool packed = packer.PackDirectory(root, "");
-    bool closed = writer.Close();
-    if (!packed || !closed) {
-        error = !packed ? packer.Error() : writer.Error();
-        std::remove(partial.c_str());
-        KeepOnSignal();
+    int rootDirectory = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootDirectory < 0) {
+        int reason = errno;
+        error = "cannot pack " + ShowName(sourceDir) + ": " +
+                (reason == ENOENT    ? "it does not exist"
+                 : reason == ENOTDIR ? "it is not a directory"
+                                     : std::strerror(reason));
         return false;
     }
-    if (std::rename(partial.c_str(), archivePath.c_str()) != 0) {
-        error = "cannot rename " + partial + " to " + archivePath + ": " + std::strerror(errno);
-        std::remove(partial.c_str());
-        KeepOnSignal();
-        return false;
+    std::vector<FileIdentity> replaced;
+    struct stat existing;
+    if (stat(replacedPath.c_str(), &existing) == 0)
+        replaced.push_back(IdentityOf(existing));
+
+    TreeWalk walk(root, settings, reporting, summary);
+    walk.SetArchives(replaced, {});
+    bool ok = false;
+    if (!walk.Survey(rootDirectory)) {
+        error = walk.Error();
+    } else if (!walk.Unstorable().empty() && !settings.skipUnstorable) {
+        error = DescribeUnstorable(walk.Unstorable());
+    } else {
+        summary.skipped += walk.Unstorable().size();
+        ok = write(walk, rootDirectory, replaced);
     }
-    KeepOnSignal();
-    return true;
+    close(rootDirectory);
+    return ok;
+}
+
+}  // namespace
+
+bool PackTree(const std::string &sourceDir, const std::string &archivePath,
+              const PackSettings &settings, const PackReporting &reporting, PackSummary &summary,
+              std::string &error)
+{
+    auto write = [&](TreeWalk &walk, int root, const std::vector<FileIdentity> &replaced) {
+        /* The archive takes its name only when it is complete. */
+        OutputFile output;
+        return output.Create(archivePath, 0666, error) &&
+               WriteArchiveInto(walk, root, output.Descriptor(), ShowName(archivePath),
+                                settings.level, replaced, error) &&
+               output.Commit(error);
+    };
+    return SurveyAndWrite(sourceDir, archivePath, settings, reporting, summary, error, write);
+}
+
+bool PackTreeInto(const std::string &sourceDir, int descriptor, const std::string &shownPath,
+                  const PackSettings &settings, const PackReporting &reporting,
+                  PackSummary &summary, std::string &error)
+{
+    auto write = [&](TreeWalk &walk, int root, const std::vector<FileIdentity> &replaced) {
+        return WriteArchiveInto(walk, root, descriptor, shownPath, settings.level, replaced,
+                                error);
+    };
+    return SurveyAndWrite(sourceDir, std::string(), settings, reporting, summary, error, write);
 }

@@ -4,6 +4,17 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+struct PackSettings {
+    int level = 6;
+    /* Leave out what an archive cannot hold, instead of refusing to pack. */
+    bool skipUnstorable = false;
+    /* Shell patterns matched against the whole path below the source
+       directory, '*' matching '/' too; a directory that one matches is left
+       out with everything in it. */
+    std::vector<std::string> excludes;
+};
 
 struct PackSummary {
     uint64_t directories = 0;
@@ -18,25 +29,38 @@ struct PackProgress {
     uint64_t bytes = 0;
     uint64_t totalFiles = 0;
     uint64_t totalBytes = 0;
+    /* The archive's size so far. */
+    uint64_t archiveBytes = 0;
 };
 
 struct PackReporting {
     std::function<void(const std::string &)> warn;
-    /* Called as the data go into the archive; when set, the tree is walked
-       once beforehand to count what lies ahead. */
+    /* Called as the data go into the archive. */
     std::function<void(const PackProgress &)> progress;
 };
 
 /* Packs the tree below sourceDir into an archive at archivePath: each
    directory before its contents, siblings in byte order of their names,
    files that their owner may execute flagged as programs. Symbolic links,
-   special files and the archive itself (the file being replaced and the one
-   being written) are skipped with a warning. A name that Velorin would
-   refuse, or one longer than 255 bytes, or a file larger than 4,294,967,295
-   bytes, fails the whole run; the archive is then not written (it is built
-   under a temporary name, removed on failure or when a signal ends the
-   program, and renamed when complete). */
-bool PackTree(const std::string &sourceDir, const std::string &archivePath, int level,
-              const PackReporting &reporting, PackSummary &summary, std::string &error);
+   special files and the archive being replaced are skipped with a warning.
+   The tree is walked once before anything is compressed: every name that
+   an archive cannot hold (one Velorin would refuse or longer than 255
+   bytes, a file larger than 4,294,967,295 bytes) is found then, and either
+   all of them are reported together and nothing is written, or, with
+   skipUnstorable, each is left out with a warning. Types and sizes are
+   learnt without opening anything but directories and the regular files
+   being read, so a FIFO never blocks the run. The archive appears under its
+   name only when complete (OutputFile.h); after a failure nothing is left
+   behind. */
+bool PackTree(const std::string &sourceDir, const std::string &archivePath,
+              const PackSettings &settings, const PackReporting &reporting, PackSummary &summary,
+              std::string &error);
+
+/* Packs the tree as PackTree does, into descriptor from its current
+   position; shownPath names the file in errors. The descriptor stays open,
+   and what was written stays on failure: the caller owns the file. */
+bool PackTreeInto(const std::string &sourceDir, int descriptor, const std::string &shownPath,
+                  const PackSettings &settings, const PackReporting &reporting,
+                  PackSummary &summary, std::string &error);
 
 #endif

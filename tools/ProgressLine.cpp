@@ -53,19 +53,28 @@ std::string FormatProgress(const PackProgress &progress, double seconds, size_t 
     std::string files = std::to_string(progress.files) + "/" + std::to_string(progress.totalFiles) +
                         " files";
     std::string bytes = FormatBytes(progress.bytes) + " of " + FormatBytes(progress.totalBytes);
-    std::string rate, left;
+    std::string archive, rate, left;
+    /* The archive's size against the data read so far: how well it packs. */
+    if (progress.bytes > 0) {
+        char ratio[32];
+        std::snprintf(ratio, sizeof ratio, "%.0f %%",
+                      100.0 * double(progress.archiveBytes) / double(progress.bytes));
+        archive = ", archive " + FormatBytes(progress.archiveBytes) + " (" + ratio + ")";
+    }
     /* The rate means something only after a moment of work. */
     if (seconds >= 0.5 && progress.bytes > 0) {
         double perSecond = double(progress.bytes) / seconds;
         rate = ", " + FormatBytes(uint64_t(perSecond)) + "/s";
         /* The tree may have grown since it was counted. */
-        uint64_t rest = progress.totalBytes > progress.bytes ? progress.totalBytes - progress.bytes : 0;
+        uint64_t rest =
+            progress.totalBytes > progress.bytes ? progress.totalBytes - progress.bytes : 0;
         left = ", " + FormatDuration(double(rest) / perSecond) + " left";
     }
     /* The fullest form that fits; the last column stays free, since writing
        there makes some terminals wrap. */
     const std::string forms[] = {
-        "Packing " + files + ", " + bytes + rate + left,
+        "Packing " + files + ", " + bytes + archive + rate + left,
+        files + ", " + bytes + archive + left,
         files + ", " + bytes + left,
         files + left,
     };
@@ -74,7 +83,7 @@ std::string FormatProgress(const PackProgress &progress, double seconds, size_t 
         if (form.size() <= room)
             return form;
     }
-    return forms[2].substr(0, room);
+    return forms[3].substr(0, room);
 }
 
 ProgressLine::ProgressLine(int descriptor)

@@ -8,7 +8,8 @@
 #include "PackTree.h"
 
 /* One line of progress on a terminal, rewritten in place: files and bytes
-   done of the totals, the rate, and the time left. It uses no escape
+   done of the totals, the archive's size so far and its ratio to the data
+   read, the rate, and the time left. It uses no escape
    sequences, so it works on any terminal, fits the terminal's width so that
    it never wraps, and is drawn only while the program is in the foreground. */
 class ProgressLine {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -11,12 +12,13 @@ namespace {
 /* Read by the handler, so set before it is installed and never freed while
    it may run. */
 char *volatile removedPath = nullptr;
+volatile int removedDirectory = AT_FDCWD;
 const int endingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void RemoveAndEnd(int signalNumber)
 {
     if (char *path = removedPath)
-        unlink(path);
+        unlinkat(removedDirectory, path, 0);
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
 }
@@ -32,10 +34,11 @@ sigset_t EndingSignals()
 
 }  // namespace
 
-void RemoveOnSignal(const std::string &path)
+void RemoveOnSignal(int directory, const std::string &name)
 {
     KeepOnSignal();
-    removedPath = strdup(path.c_str());
+    removedDirectory = directory;
+    removedPath = strdup(name.c_str());
     for (int signalNumber : endingSignals) {
         /* A signal that the caller ignores (nohup, a shell's background job)
            stays ignored: it would not have ended the program. */
@@ -59,4 +62,15 @@ void KeepOnSignal()
     removedPath = nullptr;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     std::free(path);
+}
+
+EndingSignalsHeld::EndingSignalsHeld()
+{
+    sigset_t set = EndingSignals();
+    sigprocmask(SIG_BLOCK, &set, &previous_);
+}
+
+EndingSignalsHeld::~EndingSignalsHeld()
+{
+    sigprocmask(SIG_SETMASK, &previous_, nullptr);
 }

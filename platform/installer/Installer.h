@@ -7,9 +7,9 @@
 #include <vector>
 
 /* An installer's exit statuses, as a shell's commands have them; a
-   command that ran gives its own. */
+   command that ran gives its own. -list and -verify give velorin-pack's
+   (ArchiveReport.h): 1 a fault, 3 directories needed in the destination. */
 constexpr int INSTALLER_DONE = 0;
-constexpr int INSTALLER_FAULT_FOUND = 1; /* -list or -verify met a fault */
 constexpr int INSTALLER_USAGE = 2;
 constexpr int INSTALLER_FAILED = 125;    /* nothing was run */
 constexpr int INSTALLER_CANNOT_RUN = 126;

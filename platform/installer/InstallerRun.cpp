@@ -99,9 +99,11 @@ bool ReadOptions(int argc, char **argv, InstallerOptions &options)
 int PrintHelp(const InstallerSlot &slot, const InstallerTrailer &trailer)
 {
     const char *name = run.shownName.c_str();
-    std::printf("%s: a Velorin installer of %" PRIu64 " bytes, holding %" PRIu64
-                " directories and %" PRIu64 " files (%" PRIu64 " bytes).\n",
-                name, slot.totalSize, trailer.directories, trailer.files, trailer.bytes);
+    std::printf("%s: a Velorin installer of %s, holding %s and %s (%s).\n", name,
+                Count(slot.totalSize, "byte", "bytes").c_str(),
+                Count(trailer.directories, "directory", "directories").c_str(),
+                Count(trailer.files, "file", "files").c_str(),
+                Count(trailer.bytes, "byte", "bytes").c_str());
     if (trailer.command.empty())
         std::printf("It runs no command.\n");
     else
@@ -118,9 +120,10 @@ int PrintHelp(const InstallerSlot &slot, const InstallerTrailer &trailer)
         "  -list      list the files it holds; -verify: check them all.\n"
         "Exit status: 0 done; the command's own status when it failed; 125 the\n"
         "unpacking failed and nothing was run; 130 aborted, nothing was run;\n"
-        "2 a bad command line.\n",
+        "2 a bad command line. -list and -verify: 1 a fault; 3 (-verify) sound,\n"
+        "but -dest DIR must already hold the directories it names.\n",
         name, name);
-    return INSTALLER_DONE;
+    return FinishOutput(run.shownName, INSTALLER_DONE);
 }
 
 /* The end of the run: velorin's return code in, the exit status out. */
@@ -182,10 +185,12 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
     switch (options.mode) {
     case InstallerOptions::Help:
         return PrintHelp(slot, trailer);
+    /* Their statuses are velorin-pack's, which fit the installer's own: 0
+       done, 1 a fault (or the report lost), 3 needs directories in DIR. */
     case InstallerOptions::List:
-        return ListArchive(archiveName) == 0 ? INSTALLER_DONE : INSTALLER_FAULT_FOUND;
+        return ListArchive(run.shownName, archiveName);
     case InstallerOptions::Verify:
-        return VerifyArchive(archiveName) == 0 ? INSTALLER_DONE : INSTALLER_FAULT_FOUND;
+        return VerifyArchive(run.shownName, archiveName);
     case InstallerOptions::Unpack:
         break;
     }

@@ -71,8 +71,7 @@ uint32_t BigEndian(const std::string &bytes, size_t at, size_t length)
 }
 
 /* The rule for names joined to the destination, for files and directories
-   only: a NUL within the field, not empty, no leading '/', no ':' anywhere,
-   and no empty, "." or ".." component; a directory may end in one '/'. */
+   only: a NUL within the field, not empty, no leading '/', and no empty, "." or ".." component; a directory may end in one '/'. */
 bool IsSafeName(const std::string &field, uint16_t type)
 {
     if (type != 0 && type != 1)
@@ -83,7 +82,7 @@ bool IsSafeName(const std::string &field, uint16_t type)
     std::string name = field.substr(0, nul);
     if (type == 1 && name.size() > 1 && name.back() == '/')
         name.pop_back();
-    if (name.empty() || name[0] == '/' || name.find(':') != std::string::npos)
+    if (name.empty() || name[0] == '/')
         return false;
     size_t start = 0;
     for (;;) {

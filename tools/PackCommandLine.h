@@ -1,0 +1,38 @@
+#ifndef TOOLS_PACK_COMMAND_LINE_H
+#define TOOLS_PACK_COMMAND_LINE_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "PackTree.h"
+
+/* What velorin-pack was asked to do. */
+struct PackCommand {
+    bool help = false;
+    bool version = false;
+    bool list = false;
+    bool verify = false;
+    PackSettings settings;
+    /* -installer: a one-file installer instead of an archive, beginning
+       with stub (empty: the velorin beside this program) and running
+       installerCommand (empty: none) after it unpacks. */
+    bool installer = false;
+    std::string installerCommand;
+    std::string stub;
+    /* The arguments that are not options: SOURCE_DIR and ARCHIVE when
+       packing, ARCHIVE for -list and -verify. */
+    std::vector<std::string> operands;
+};
+
+/* Reads the arguments after the program's name. Options may come anywhere,
+   before, between or after the operands; their names are matched without
+   regard to case, and an option that takes a value takes the next argument
+   whatever it holds. "--" ends the options. False with error set when the
+   command line is wrong. */
+bool ReadPackCommandLine(int argc, char **argv, PackCommand &command, std::string &error);
+
+/* The usage text, built from the same table of options that is read. */
+void PrintPackUsage(std::FILE *stream);
+
+#endif

@@ -6,6 +6,7 @@
 #include <proto/gadtools.h>
 #include <proto/graphics.h>
 #include <proto/intuition.h>
+#include <proto/newlib.h>
 
 #include "../progress/progress.h"
 

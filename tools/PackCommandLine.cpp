@@ -42,6 +42,27 @@ const PackOption packOptions[] = {
          command.settings.skipUnstorable = true;
          return true;
      }},
+    {"-installer", nullptr, "makes ARCHIVE a one-file installer: the velorin program,\n"
+                            "the archive, and the command given by -run",
+     true,
+     [](PackCommand &command, const char *) {
+         command.installer = true;
+         return true;
+     }},
+    {"-run", "COMMAND", "(with -installer) a command that the installer runs\n"
+                        "through /bin/sh in the unpacked tree",
+     true,
+     [](PackCommand &command, const char *value) {
+         command.installerCommand = value;
+         return *value != '\0';
+     }},
+    {"-stub", "PROGRAM", "(with -installer) the velorin program that begins the\n"
+                         "installer; default: the one beside velorin-pack",
+     true,
+     [](PackCommand &command, const char *value) {
+         command.stub = value;
+         return *value != '\0';
+     }},
     {"-list", nullptr, "prints one line per entry of ARCHIVE (type, size,\n"
                        "name; file+x for a program), then the totals",
      false,
@@ -108,7 +129,8 @@ bool ReadPackCommandLine(int argc, char **argv, PackCommand &command, std::strin
             value = argv[++i];
         }
         if (!option->take(command, value)) {
-            error = std::string(option->name) + " does not take " + value;
+            error = std::string(option->name) + " does not take " +
+                    (*value != '\0' ? value : "an empty value");
             return false;
         }
         if (option->packingOnly && !packingOptionGiven) {
@@ -133,6 +155,10 @@ bool ReadPackCommandLine(int argc, char **argv, PackCommand &command, std::strin
             return false;
         }
         return true;
+    }
+    if (!command.installer && (!command.installerCommand.empty() || !command.stub.empty())) {
+        error = std::string(command.stub.empty() ? "-run" : "-stub") + " needs -installer";
+        return false;
     }
     if (command.operands.size() != 2) {
         error = "packing needs SOURCE_DIR and ARCHIVE";

@@ -14,6 +14,12 @@ struct PackCommand {
     bool list = false;
     bool verify = false;
     PackSettings settings;
+    /* -installer: a one-file installer instead of an archive, beginning
+       with stub (empty: the velorin beside this program) and running
+       installerCommand (empty: none) after it unpacks. */
+    bool installer = false;
+    std::string installerCommand;
+    std::string stub;
     /* The arguments that are not options: SOURCE_DIR and ARCHIVE when
        packing, ARCHIVE for -list and -verify. */
     std::vector<std::string> operands;

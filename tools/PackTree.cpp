@@ -133,8 +133,8 @@ private:
         if (!reporting_.progress)
             return;
         struct stat archive;
-        if (fstat(output_, &archive) == 0)
-            progress_.archiveBytes = uint64_t(archive.st_size);
+        if (fstat(output_, &archive) == 0 && archive.st_size >= outputStart_)
+            progress_.archiveBytes = uint64_t(archive.st_size - outputStart_);
         reporting_.progress(progress_);
     }
 
@@ -147,6 +147,8 @@ private:
     bool packing_ = false;
     ArchiveWriter *writer_ = nullptr;
     int output_ = -1;
+    /* Where the archive begins in the output: after an installer's program. */
+    off_t outputStart_ = 0;
     PackProgress progress_;
     /* What the survey found the archive cannot hold: names, and lines that
        say why. */
@@ -167,6 +169,7 @@ bool TreeWalk::Pack(int root, ArchiveWriter &writer, int output)
     packing_ = true;
     writer_ = &writer;
     output_ = output;
+    outputStart_ = std::max(lseek(output, 0, SEEK_CUR), off_t(0));
     buffer_.resize(1 << 20);
     return Walk(root, "");
 }
@@ -346,40 +349,38 @@ std::string DescribeUnstorable(const std::vector<std::string> &lines)
     return text;
 }
 
-/* Writes the surveyed tree into a new archive that takes archivePath's name
-   when it is complete. */
-bool WriteArchive(TreeWalk &walk, int root, const std::string &archivePath, int level,
-                  const std::vector<FileIdentity> &replaced, std::string &error)
+/* Writes the surveyed tree into descriptor, from its current position. */
+bool WriteArchiveInto(TreeWalk &walk, int root, int descriptor, const std::string &shownPath,
+                      int level, const std::vector<FileIdentity> &replaced, std::string &error)
 {
-    OutputFile output;
-    if (!output.Create(archivePath, 0666, error))
-        return false;
     struct stat written;
-    if (fstat(output.Descriptor(), &written) != 0) {
-        error = "cannot examine " + ShowName(archivePath) + ": " + std::strerror(errno);
+    if (fstat(descriptor, &written) != 0) {
+        error = "cannot examine " + shownPath + ": " + std::strerror(errno);
         return false;
     }
     walk.SetArchives(replaced, {IdentityOf(written)});
     ArchiveWriter writer;
     ArchiveHeader header = EncodeArchiveHeader(true);
-    bool packed = writer.Open(output.Descriptor(), ShowName(archivePath), level) &&
+    bool packed = writer.Open(descriptor, shownPath, level) &&
                   writer.WriteBytes(&header, sizeof header) &&
-                  walk.Pack(root, writer, output.Descriptor());
-    /* Closed in every case, so that nothing of the writer is left half-done;
-       the unfinished file goes with output. */
+                  walk.Pack(root, writer, descriptor);
+    /* Closed in every case, so that nothing of the writer is left half-done. */
     bool closed = writer.Close();
     if (!packed || !closed) {
         error = !walk.Error().empty() ? walk.Error() : writer.Error();
         return false;
     }
-    return output.Commit(error);
+    return true;
 }
 
-}  // namespace
-
-bool PackTree(const std::string &sourceDir, const std::string &archivePath,
-              const PackSettings &settings, const PackReporting &reporting, PackSummary &summary,
-              std::string &error)
+/* Surveys the tree below sourceDir, refuses or skips what an archive cannot
+   hold, and hands the walk to write. The file at replacedPath, if any, is
+   skipped should it lie in the tree. */
+bool SurveyAndWrite(const std::string &sourceDir, const std::string &replacedPath,
+                    const PackSettings &settings, const PackReporting &reporting,
+                    PackSummary &summary, std::string &error,
+                    const std::function<bool(TreeWalk &, int, const std::vector<FileIdentity> &)>
+                        &write)
 {
     std::string root = sourceDir;
     while (root.size() > 1 && root.back() == '/')
@@ -395,7 +396,7 @@ bool PackTree(const std::string &sourceDir, const std::string &archivePath,
     }
     std::vector<FileIdentity> replaced;
     struct stat existing;
-    if (stat(archivePath.c_str(), &existing) == 0)
+    if (stat(replacedPath.c_str(), &existing) == 0)
         replaced.push_back(IdentityOf(existing));
 
     TreeWalk walk(root, settings, reporting, summary);
@@ -407,8 +408,36 @@ bool PackTree(const std::string &sourceDir, const std::string &archivePath,
         error = DescribeUnstorable(walk.Unstorable());
     } else {
         summary.skipped += walk.Unstorable().size();
-        ok = WriteArchive(walk, rootDirectory, archivePath, settings.level, replaced, error);
+        ok = write(walk, rootDirectory, replaced);
     }
     close(rootDirectory);
     return ok;
+}
+
+}  // namespace
+
+bool PackTree(const std::string &sourceDir, const std::string &archivePath,
+              const PackSettings &settings, const PackReporting &reporting, PackSummary &summary,
+              std::string &error)
+{
+    auto write = [&](TreeWalk &walk, int root, const std::vector<FileIdentity> &replaced) {
+        /* The archive takes its name only when it is complete. */
+        OutputFile output;
+        return output.Create(archivePath, 0666, error) &&
+               WriteArchiveInto(walk, root, output.Descriptor(), ShowName(archivePath),
+                                settings.level, replaced, error) &&
+               output.Commit(error);
+    };
+    return SurveyAndWrite(sourceDir, archivePath, settings, reporting, summary, error, write);
+}
+
+bool PackTreeInto(const std::string &sourceDir, int descriptor, const std::string &shownPath,
+                  const PackSettings &settings, const PackReporting &reporting,
+                  PackSummary &summary, std::string &error)
+{
+    auto write = [&](TreeWalk &walk, int root, const std::vector<FileIdentity> &replaced) {
+        return WriteArchiveInto(walk, root, descriptor, shownPath, settings.level, replaced,
+                                error);
+    };
+    return SurveyAndWrite(sourceDir, std::string(), settings, reporting, summary, error, write);
 }

@@ -56,4 +56,11 @@ bool PackTree(const std::string &sourceDir, const std::string &archivePath,
               const PackSettings &settings, const PackReporting &reporting, PackSummary &summary,
               std::string &error);
 
+/* Packs the tree as PackTree does, into descriptor from its current
+   position; shownPath names the file in errors. The descriptor stays open,
+   and what was written stays on failure: the caller owns the file. */
+bool PackTreeInto(const std::string &sourceDir, int descriptor, const std::string &shownPath,
+                  const PackSettings &settings, const PackReporting &reporting,
+                  PackSummary &summary, std::string &error);
+
 #endif

@@ -46,14 +46,14 @@ Presentation *ChoosePresentation()
     return chosen != nullptr ? chosen : StartHeadlessPresentation();
 }
 
+}  // namespace
+
 /* Runs before the library auto-open step closes the window libraries. */
 __attribute__((destructor(103))) void EndPresentation()
 {
     delete presentation;
     presentation = nullptr;
 }
-
-}  // namespace
 
 void Presentation::ReportErrorLine(const char *line)
 {

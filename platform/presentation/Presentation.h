@@ -47,6 +47,11 @@ public:
 
 Presentation &GetPresentation();
 
+/* Takes the presentation down, as at the program's end: every window it
+   showed is gone from the display and the terminal is given back, so that
+   another program can have them (an installer's command). */
+void EndPresentation();
+
 /* A monotonic clock in milliseconds, for pauses and for pacing the display. */
 unsigned long long GetMilliseconds();
 

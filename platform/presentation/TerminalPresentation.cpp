@@ -15,6 +15,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <proto/newlib.h>
+
 #include "terminal/BoxRendering.h"
 #include "terminal/DisplayText.h"
 #include "terminal/KeyInput.h"
@@ -374,7 +376,7 @@ private:
             endTaken_ = true;
         }
         Leave();
-        std::exit(failed_ ? failedRun : abortedRun);
+        INewlib->exit(failed_ ? failedRun : abortedRun);
     }
 
     /* Restores the terminal and prints the error lines held while the box
@@ -395,7 +397,7 @@ private:
     [[noreturn]] void EndRun()
     {
         GiveBackTerminal();
-        _exit(failed_ ? failedRun : abortedRun);
+        INewlib->_exit(failed_ ? failedRun : abortedRun);
     }
 
     void ReadKeys()

@@ -24,6 +24,16 @@ struct KeptFile {
 
 KeptFile kept;
 
+/* The region that HoldArchiveRegion names, and its file as it was then. */
+struct HeldRegion {
+    std::string name;
+    ArchiveRegion region;
+    off_t size = 0;
+    struct timespec modified = {};
+};
+
+HeldRegion held;
+
 void ForgetKeptFile()
 {
     if (kept.descriptor >= 0)
@@ -105,10 +115,42 @@ bool ReopenKeptFile(ArchiveRegion &region)
     return true;
 }
 
+bool OpenHeldRegion(ArchiveRegion &region)
+{
+    struct stat status;
+    if (fstat(held.region.descriptor, &status) != 0 || status.st_size != held.size ||
+        status.st_mtim.tv_sec != held.modified.tv_sec ||
+        status.st_mtim.tv_nsec != held.modified.tv_nsec) {
+        RecordHostReasonText("The file changed after it was first read");
+        return false;
+    }
+    region = held.region;
+    region.descriptor = fcntl(held.region.descriptor, F_DUPFD_CLOEXEC, 0);
+    if (region.descriptor < 0) {
+        RecordHostReason(errno);
+        return false;
+    }
+    RecordHostReason(0);
+    return true;
+}
+
 }  // namespace
+
+void HoldArchiveRegion(const char *name, const ArchiveRegion &region)
+{
+    struct stat status;
+    held.name = name;
+    held.region = region;
+    if (fstat(region.descriptor, &status) == 0) {
+        held.size = status.st_size;
+        held.modified = status.st_mtim;
+    }
+}
 
 bool OpenArchiveFile(const char *name, ArchiveRegion &region)
 {
+    if (held.region.descriptor >= 0 && held.name == name)
+        return OpenHeldRegion(region);
     if (kept.descriptor >= 0 && !kept.reading && kept.name == name)
         return ReopenKeptFile(region);
     ForgetKeptFile();

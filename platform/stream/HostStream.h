@@ -35,6 +35,13 @@ struct ArchiveRegion {
    the reader's to close. */
 bool OpenArchiveFile(const char *name, ArchiveRegion &region);
 
+/* An archive that the program carries inside its own file (an installer):
+   from now on, every opening of name reads that region of the descriptor,
+   which stays open for the whole run, so that both passes read the very
+   bytes checked at start. A file that has changed since (size or
+   modification time) is refused. */
+void HoldArchiveRegion(const char *name, const ArchiveRegion &region);
+
 /* The stream of the last opening was closed: its file may be opened again. */
 void CloseArchiveFile();
 

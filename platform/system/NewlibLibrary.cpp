@@ -2,7 +2,9 @@
 #include "../text/HostReason.h"
 #include "Beneath.h"
 #include "HostLibraries.h"
+#include "RunEnding.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,15 @@
 struct NewlibIFace hostNewlibInterface;
 
 namespace {
+
+std::atomic<RunEnding> runEnding{nullptr};
+
+/* The ending runs once: whichever end of the run comes first takes it. */
+int PassThroughEnding(int code, bool atOnce)
+{
+    RunEnding ending = runEnding.exchange(nullptr);
+    return ending != nullptr ? ending(code, atOnce) : code;
+}
 
 /* A file created below a held lock, open for writing: the stream writes
    straight to its descriptor, and SetProtection finds it by its name. */
@@ -120,7 +131,22 @@ int FindCreatedFile(CONST_STRPTR name)
    calling script can test rather than a signal and a core dump. */
 void NewlibIFace::abort()
 {
-    std::exit(NEWLIB_ABORT_RETURN_CODE);
+    exit(NEWLIB_ABORT_RETURN_CODE);
+}
+
+void SetRunEnding(RunEnding ending)
+{
+    runEnding = ending;
+}
+
+void NewlibIFace::exit(int code)
+{
+    std::exit(PassThroughEnding(code, false));
+}
+
+void NewlibIFace::_exit(int code)
+{
+    ::_exit(PassThroughEnding(code, true));
 }
 
 FILE *NewlibIFace::fopen(const char *name, const char *mode)

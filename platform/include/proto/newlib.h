@@ -2,6 +2,7 @@
 #define PROTO_NEWLIB_H
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <exec/interfaces.h>
 
@@ -13,9 +14,15 @@
    new file: one already there is replaced, never written into, and a FIFO
    or device in its place is refused unopened) and a failure keeps the
    host's reason for the error line that reports it. Below a locked
-   directory, fopen only makes files for writing ("w"). */
+   directory, fopen only makes files for writing ("w"). exit and _exit end
+   the run: the return code passes through the run's ending, if the start-up
+   set one, which may do more work and gives the process's exit status. */
 struct NewlibIFace : Interface {
     [[noreturn]] void abort();
+    [[noreturn]] void exit(int code);
+    /* Ends the process at once, from any task, without running exit's
+       handlers. */
+    [[noreturn]] void _exit(int code);
     FILE *fopen(const char *name, const char *mode);
     size_t fwrite(const void *data, size_t size, size_t count, FILE *file);
     int fclose(FILE *file);
@@ -30,6 +37,7 @@ extern struct NewlibIFace *INewlib;
 /* With __USE_INLINE__, a program calls the runtime's own calls by their
    plain names, as the system's inline headers let it call any library. */
 #ifdef __USE_INLINE__
+#define exit(code) INewlib->exit((code))
 #define fopen(name, mode) INewlib->fopen((name), (mode))
 #define fwrite(data, size, count, file) INewlib->fwrite((data), (size), (count), (file))
 #define fclose(file) INewlib->fclose((file))

@@ -1,0 +1,93 @@
+#ifndef INSTALLER_LAYOUT_H
+#define INSTALLER_LAYOUT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+/* A one-file installer is the velorin program as it was built (the stub),
+   then an archive as velorin-pack writes it, then a trailer. The program
+   carries a slot: a fixed block of bytes in a section of its own
+   (INSTALLER_SECTION), which velorin-pack finds through the program's
+   section table and fills in the copy that it writes. At start the program reads its own slot: unfilled, it is a plain
+   velorin; filled, it is an installer, and the slot says how long the whole
+   file must be, so that a download cut short is told apart from a damaged
+   one before anything else is read. Numbers are big-endian. */
+
+/* The slot, INSTALLER_SLOT_SIZE bytes:
+     0  marker, the 16 bytes INSTALLER_SLOT_MARKER_BYTES
+    16  layout version, INSTALLER_LAYOUT_VERSION (32 bits)
+    20  state: 0 a plain velorin, 1 an installer (32 bits)
+    24  where the slot lies in the file (64 bits)
+    32  where the archive begins: the stub's size (64 bits)
+    40  the archive's length (64 bits)
+    48  the trailer's length (64 bits)
+    56  the whole file's size (64 bits)
+    64  an identity that velorin-pack draws for each installer (64 bits)
+   An unfilled slot holds zero in every field after the state. */
+constexpr size_t INSTALLER_SLOT_SIZE = 72;
+#define INSTALLER_SECTION ".velorin_installer"
+constexpr size_t INSTALLER_MARKER_SIZE = 16;
+#define INSTALLER_SLOT_MARKER_BYTES                                                                \
+    'V', 'e', 'l', 'o', 'r', 'i', 'n', 0xA9, 'I', 'n', 's', 't', 's', 'l', 'o', 't'
+constexpr uint32_t INSTALLER_LAYOUT_VERSION = 1;
+constexpr uint32_t INSTALLER_SLOT_UNFILLED = 0;
+constexpr uint32_t INSTALLER_SLOT_FILLED = 1;
+
+struct InstallerSlot {
+    uint32_t state = INSTALLER_SLOT_UNFILLED;
+    uint64_t slotOffset = 0;
+    uint64_t archiveStart = 0;
+    uint64_t archiveLength = 0;
+    uint64_t trailerLength = 0;
+    uint64_t totalSize = 0;
+    uint64_t identity = 0;
+};
+
+/* The trailer, after the archive:
+     0  magic, the 8 bytes INSTALLER_TRAILER_MAGIC
+     8  layout version (32 bits)
+    12  CRC-32 of every byte from 16 to the end
+    16  where the archive begins (64 bits), as in the slot
+    24  the archive's length (64 bits), as in the slot
+    32  directories, files and bytes in files that the archive holds (64 bits each)
+    56  the command's length (32 bits), then the command, without a terminator
+   The CRC-32 keeps a damaged command from ever being run. */
+constexpr size_t INSTALLER_TRAILER_FIXED_SIZE = 60;
+#define INSTALLER_TRAILER_MAGIC {'V', 'l', 'n', 'T', 'r', 'a', 'i', 'l'}
+/* The longest command a trailer holds. */
+constexpr uint32_t INSTALLER_COMMAND_LIMIT = 65536;
+
+struct InstallerTrailer {
+    uint64_t archiveStart = 0;
+    uint64_t archiveLength = 0;
+    uint64_t directories = 0;
+    uint64_t files = 0;
+    uint64_t bytes = 0;
+    std::string command;
+};
+
+/* The slot's bytes, marker included. */
+void EncodeInstallerSlot(const InstallerSlot &slot, uint8_t bytes[INSTALLER_SLOT_SIZE]);
+/* False when the bytes are not a slot of this layout version. */
+bool DecodeInstallerSlot(const uint8_t bytes[INSTALLER_SLOT_SIZE], InstallerSlot &slot);
+
+std::string EncodeInstallerTrailer(const InstallerTrailer &trailer);
+/* False when the bytes are not one whole, undamaged trailer. */
+bool DecodeInstallerTrailer(const uint8_t *bytes, size_t length, InstallerTrailer &trailer);
+
+inline void PutBigEndian(uint8_t *into, uint64_t value, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; i--, value >>= 8)
+        into[i] = uint8_t(value);
+}
+
+inline uint64_t GetBigEndian(const uint8_t *from, int bytes)
+{
+    uint64_t value = 0;
+    for (int i = 0; i < bytes; i++)
+        value = value << 8 | from[i];
+    return value;
+}
+
+#endif

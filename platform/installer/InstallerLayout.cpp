@@ -1,0 +1,90 @@
+#include <installer/layout.h>
+
+#include <cstring>
+
+#include <zlib.h>
+
+namespace {
+
+const uint8_t slotMarker[INSTALLER_MARKER_SIZE] = {INSTALLER_SLOT_MARKER_BYTES};
+const uint8_t trailerMagic[8] = INSTALLER_TRAILER_MAGIC;
+
+uint32_t Crc32(const uint8_t *bytes, size_t length)
+{
+    uLong crc = crc32(0, Z_NULL, 0);
+    while (length > 0) {
+        uInt piece = length > 1u << 30 ? 1u << 30 : uInt(length);
+        crc = crc32(crc, bytes, piece);
+        bytes += piece;
+        length -= piece;
+    }
+    return uint32_t(crc);
+}
+
+}  // namespace
+
+void EncodeInstallerSlot(const InstallerSlot &slot, uint8_t bytes[INSTALLER_SLOT_SIZE])
+{
+    std::memcpy(bytes, slotMarker, INSTALLER_MARKER_SIZE);
+    PutBigEndian(bytes + 16, INSTALLER_LAYOUT_VERSION, 4);
+    PutBigEndian(bytes + 20, slot.state, 4);
+    PutBigEndian(bytes + 24, slot.slotOffset, 8);
+    PutBigEndian(bytes + 32, slot.archiveStart, 8);
+    PutBigEndian(bytes + 40, slot.archiveLength, 8);
+    PutBigEndian(bytes + 48, slot.trailerLength, 8);
+    PutBigEndian(bytes + 56, slot.totalSize, 8);
+    PutBigEndian(bytes + 64, slot.identity, 8);
+}
+
+bool DecodeInstallerSlot(const uint8_t bytes[INSTALLER_SLOT_SIZE], InstallerSlot &slot)
+{
+    if (std::memcmp(bytes, slotMarker, INSTALLER_MARKER_SIZE) != 0 ||
+        GetBigEndian(bytes + 16, 4) != INSTALLER_LAYOUT_VERSION)
+        return false;
+    slot.state = uint32_t(GetBigEndian(bytes + 20, 4));
+    slot.slotOffset = GetBigEndian(bytes + 24, 8);
+    slot.archiveStart = GetBigEndian(bytes + 32, 8);
+    slot.archiveLength = GetBigEndian(bytes + 40, 8);
+    slot.trailerLength = GetBigEndian(bytes + 48, 8);
+    slot.totalSize = GetBigEndian(bytes + 56, 8);
+    slot.identity = GetBigEndian(bytes + 64, 8);
+    return true;
+}
+
+std::string EncodeInstallerTrailer(const InstallerTrailer &trailer)
+{
+    std::string bytes(INSTALLER_TRAILER_FIXED_SIZE + trailer.command.size(), '\0');
+    auto *data = reinterpret_cast<uint8_t *>(bytes.data());
+    std::memcpy(data, trailerMagic, sizeof trailerMagic);
+    PutBigEndian(data + 8, INSTALLER_LAYOUT_VERSION, 4);
+    PutBigEndian(data + 16, trailer.archiveStart, 8);
+    PutBigEndian(data + 24, trailer.archiveLength, 8);
+    PutBigEndian(data + 32, trailer.directories, 8);
+    PutBigEndian(data + 40, trailer.files, 8);
+    PutBigEndian(data + 48, trailer.bytes, 8);
+    PutBigEndian(data + 56, trailer.command.size(), 4);
+    std::memcpy(data + INSTALLER_TRAILER_FIXED_SIZE, trailer.command.data(), trailer.command.size());
+    PutBigEndian(data + 12, Crc32(data + 16, bytes.size() - 16), 4);
+    return bytes;
+}
+
+bool DecodeInstallerTrailer(const uint8_t *bytes, size_t length, InstallerTrailer &trailer)
+{
+    if (length < INSTALLER_TRAILER_FIXED_SIZE ||
+        std::memcmp(bytes, trailerMagic, sizeof trailerMagic) != 0 ||
+        GetBigEndian(bytes + 8, 4) != INSTALLER_LAYOUT_VERSION ||
+        GetBigEndian(bytes + 12, 4) != Crc32(bytes + 16, length - 16))
+        return false;
+    uint64_t commandLength = GetBigEndian(bytes + 56, 4);
+    if (commandLength != length - INSTALLER_TRAILER_FIXED_SIZE ||
+        commandLength > INSTALLER_COMMAND_LIMIT)
+        return false;
+    trailer.archiveStart = GetBigEndian(bytes + 16, 8);
+    trailer.archiveLength = GetBigEndian(bytes + 24, 8);
+    trailer.directories = GetBigEndian(bytes + 32, 8);
+    trailer.files = GetBigEndian(bytes + 40, 8);
+    trailer.bytes = GetBigEndian(bytes + 48, 8);
+    trailer.command.assign(reinterpret_cast<const char *>(bytes) + INSTALLER_TRAILER_FIXED_SIZE,
+                           commandLength);
+    return true;
+}

@@ -1,0 +1,539 @@
+#include <chrono>
+#include <cstdlib>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <elf.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/Files.h"
+#include "support/HeldFile.h"
+#include "support/LiveTools.h"
+#include "support/Program.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::string Quote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+off_t SizeOf(const std::string &path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 ? status.st_size : -1;
+}
+
+bool Exists(const std::string &path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
+/* An installer of a small package: a setup script that records where it
+   ran and with which arguments ($RECORD), and ends with $STATUS; and a
+   file of data large enough to span several reads. */
+class Installer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mkdir((dir_ / "src").c_str(), 0777);
+        mkdir((dir_ / "src/data").c_str(), 0777);
+        mkdir((dir_ / "out").c_str(), 0777);
+        WriteFile(dir_ / "src/setup.sh",
+                  "#!/bin/sh\n{ pwd; printf '[%s]' \"$0\" \"$@\"; echo; } > \"$RECORD\"\n"
+                  "exit \"${STATUS:-0}\"\n");
+        chmod((dir_ / "src/setup.sh").c_str(), 0755);
+        WriteFile(dir_ / "src/data/blob.bin", data_);
+    }
+
+    /* velorin-pack's result for an installer of src at dir/app.run. */
+    RunResult Make(const std::vector<std::string> &options)
+    {
+        std::vector<std::string> args = {dir_ / "src", installer_, "-installer"};
+        args.insert(args.end(), options.begin(), options.end());
+        return RunPack(args);
+    }
+
+    void MakeWithCommand(const std::string &command)
+    {
+        RunResult made = Make({"-run", command});
+        ASSERT_EQ(made.exitCode, 0) << made.err;
+    }
+
+    RunResult Run(const std::vector<std::string> &args, RunOptions options = {})
+    {
+        AddVelorinControls(options, dir_ / "balance");
+        options.environment.emplace("RECORD", dir_ / "record");
+        return RunProgram(installer_, args, options);
+    }
+
+    TempDir dir_;
+    std::string installer_ = dir_ / "app.run";
+    std::string data_ = MakeData(400000, 3);
+};
+
+TEST_F(Installer, RunsTheCommandInTheUnpackedTreeWithItsArgumentsAndStatus)
+{
+    MakeWithCommand("./setup.sh \"$0\" \"$@\"");
+    mode_t mask = umask(0);
+    umask(mask);
+    struct stat status;
+    ASSERT_EQ(stat(installer_.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0755 & ~mask);
+
+    RunResult result = Run({"-DEST", dir_ / "out", "--", "two words", "", "-dest"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(ReadFile(dir_ / "out/data/blob.bin") == data_);
+    EXPECT_EQ(ReadFile(dir_ / "record"),
+              dir_ / "out\n[./setup.sh][" + installer_ + "][two words][][-dest]\n");
+    ExpectBalanced(ReadFile(dir_ / "balance"));
+
+    /* The command's failure is the installer's, and so is a signal's end,
+       as a shell gives it. */
+    RunOptions failing;
+    failing.environment["STATUS"] = "7";
+    EXPECT_EQ(Run({"-dest", dir_ / "out"}, failing).exitCode, 7);
+    MakeWithCommand("kill -TERM $$");
+    EXPECT_EQ(Run({"-dest", dir_ / "out"}).exitCode, 128 + SIGTERM);
+}
+
+TEST_F(Installer, TemporaryDirectoryIsRemovedWithoutFollowingLinksOrKept)
+{
+    /* The command leaves read-only directories and links to a directory
+       and a file outside, which must survive the removal. Run by a user
+       other than root where the test can, as permissions bind only them. */
+    mkdir((dir_ / "tmp").c_str(), 0777);
+    mkdir((dir_ / "outside").c_str(), 0777);
+    chmod(dir_.Path().c_str(), 0755);
+    chmod((dir_ / "tmp").c_str(), 0777);
+    WriteFile(dir_ / "outside/keep.txt", "keep");
+    MakeWithCommand("./setup.sh && mkdir -p ro/sub && chmod 500 ro/sub ro && "
+                    "ln -s \"$OUTSIDE\" dirlink && ln -s \"$OUTSIDE/keep.txt\" filelink");
+    RunOptions options;
+    options.environment["TMPDIR"] = dir_ / "tmp";
+    options.environment["OUTSIDE"] = dir_ / "outside";
+
+    RunOptions asUser = options;
+    asUser.environment["RECORD"] = dir_ / "tmp/record";
+    if (geteuid() == 0)
+        asUser.userId = asUser.groupId = 65534;
+    RunResult removed = Run({}, asUser);
+    EXPECT_EQ(removed.exitCode, 0) << removed.err;
+    std::string ranIn = ReadFile(dir_ / "tmp/record");
+    unlink((dir_ / "tmp/record").c_str());
+    EXPECT_EQ(ranIn.rfind(dir_ / "tmp/", 0), 0u) << ranIn;
+    EXPECT_TRUE(SnapshotTree(dir_ / "tmp").empty()) << removed.err;
+    EXPECT_EQ(ReadFile(dir_ / "outside/keep.txt"), "keep");
+
+    RunResult kept = Run({"-Keep"}, options);
+    EXPECT_EQ(kept.exitCode, 0) << kept.err;
+    std::string keptDir = ReadFile(dir_ / "record");
+    keptDir = keptDir.substr(0, keptDir.find('\n'));
+    EXPECT_NE(kept.err.find(keptDir), std::string::npos) << kept.err;
+    EXPECT_TRUE(ReadFile(keptDir + "/data/blob.bin") == data_);
+
+    /* A $TMPDIR where no directory can be made fails before anything runs. */
+    unlink((dir_ / "record").c_str());
+    WriteFile(dir_ / "notadir", "");
+    options.environment["TMPDIR"] = dir_ / "notadir";
+    RunResult refused = Run({}, options);
+    EXPECT_EQ(refused.exitCode, 125);
+    EXPECT_NE(refused.err.find("cannot make a temporary directory in " + dir_ / "notadir"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(Exists(dir_ / "record"));
+}
+
+TEST_F(Installer, DamagedOrIncompleteInstallerUnpacksAndRunsNothing)
+{
+    MakeWithCommand("./setup.sh");
+    std::string whole = ReadFile(installer_);
+    off_t stubSize = SizeOf(VELORIN_BINARY);
+    auto expectNothingDone = [&](const std::string &bytes, const std::string &message) {
+        WriteFile(dir_ / "bad.run", bytes);
+        chmod((dir_ / "bad.run").c_str(), 0755);
+        RunOptions options;
+        AddVelorinControls(options, dir_ / "balance");
+        options.environment["RECORD"] = dir_ / "record";
+        RunResult result = RunProgram(dir_ / "bad.run", {"-dest", dir_ / "out"}, options);
+        EXPECT_EQ(result.exitCode, 125) << message;
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+        EXPECT_TRUE(SnapshotTree(dir_ / "out").empty()) << message;
+        EXPECT_FALSE(Exists(dir_ / "record")) << message;
+    };
+
+    /* Damage in the payload is found by the sizing pass. */
+    std::string damaged = whole;
+    damaged[stubSize + (whole.size() - stubSize) / 2] ^= 0x10;
+    expectNothingDone(damaged, "the unpacking failed; the command was not run");
+    WriteFile(dir_ / "bad.run", damaged);
+    RunResult verified = RunProgram(dir_ / "bad.run", {"-verify"});
+    EXPECT_EQ(verified.exitCode, 1);
+    EXPECT_EQ(verified.out.rfind("FAULT", 0), 0u) << verified.out;
+
+    /* A download cut in the archive, in the trailer or one byte short. */
+    std::string total = std::to_string(whole.size());
+    for (size_t cut : {size_t(stubSize) + 1000, whole.size() - 20, whole.size() - 1})
+        expectNothingDone(whole.substr(0, cut), "the installer is incomplete: " +
+                                                    std::to_string(cut) + " of its " + total +
+                                                    " bytes are there");
+
+    /* A damaged command is never run; a file that grew is not the one made. */
+    damaged = whole;
+    damaged.back() ^= 0x01;
+    expectNothingDone(damaged, "the installer is damaged");
+    expectNothingDone(whole + "x", "the installer is damaged");
+}
+
+TEST_F(Installer, ListVerifyAndHelpDescribeWhatItHolds)
+{
+    MakeWithCommand("./setup.sh");
+    ASSERT_EQ(RunPack({dir_ / "src", dir_ / "plain.gz"}).exitCode, 0);
+
+    RunResult listed = Run({"-LIST"});
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_EQ(listed.out, RunPack({"-list", dir_ / "plain.gz"}).out);
+    RunResult verified = Run({"-verify"});
+    EXPECT_EQ(verified.exitCode, 0);
+    EXPECT_EQ(verified.out, RunPack({"-verify", dir_ / "plain.gz"}).out);
+
+    RunResult help = Run({"-help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("installer of " + std::to_string(SizeOf(installer_)) +
+                            " bytes, holding 1 directory and 2 files"),
+              std::string::npos)
+        << help.out;
+    EXPECT_NE(help.out.find("runs: ./setup.sh\n"), std::string::npos) << help.out;
+    EXPECT_FALSE(Exists(dir_ / "record"));
+
+    /* A listing that did not arrive is a failure. */
+    RunResult lost = RunProgram("/bin/sh", {"-c", "\"$0\" -list > /dev/full", installer_});
+    EXPECT_EQ(lost.exitCode, 1);
+    EXPECT_NE(lost.err.find("app.run: cannot write to standard output"), std::string::npos)
+        << lost.err;
+}
+
+TEST_F(Installer, PackingOptionsComeAnywhereInAnyCaseAndApplyToInstallers)
+{
+    RunResult made = RunPack({"-Exclude", "data", dir_ / "src", "-RUN", "./setup.sh", installer_,
+                              "-Installer", "-LEVEL", "0"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    RunResult listed = Run({"-list"});
+    EXPECT_NE(listed.out.find("setup.sh"), std::string::npos) << listed.out;
+    EXPECT_EQ(listed.out.find("data"), std::string::npos) << listed.out;
+    EXPECT_EQ(Run({"-dest", dir_ / "out"}).exitCode, 0);
+    EXPECT_TRUE(Exists(dir_ / "record"));
+
+    EXPECT_EQ(RunPack({dir_ / "src", dir_ / "x.run", "-installer", "-run", ""}).exitCode, 2);
+    EXPECT_EQ(RunPack({dir_ / "src", dir_ / "x.gz", "-stub", installer_}).exitCode, 2);
+    EXPECT_EQ(RunPack({"-list", installer_, "-installer"}).exitCode, 2);
+    EXPECT_FALSE(Exists(dir_ / "x.run") || Exists(dir_ / "x.gz"));
+}
+
+TEST_F(Installer, EndedBySigtermWhileMadeItLeavesNothing)
+{
+    std::string big = dir_ / "big";
+    mkdir(big.c_str(), 0777);
+    /* Four gigabytes of holes take long enough to pack to be interrupted. */
+    int descriptor = open((big + "/holes").c_str(), O_WRONLY | O_CREAT, 0666);
+    ASSERT_EQ(ftruncate(descriptor, 4294967295LL), 0);
+    close(descriptor);
+    std::string made = dir_ / "out/big.run";
+    BackgroundProgram pack(VELORIN_PACK_BINARY, {big, made, "-installer", "-level", "1"});
+    auto entries = [&] {
+        return std::distance(std::filesystem::directory_iterator(dir_ / "out"),
+                             std::filesystem::directory_iterator());
+    };
+    for (int waited = 0; entries() == 0; waited++) {
+        ASSERT_LT(waited, 30000) << "no partial installer appeared";
+        usleep(1000);
+    }
+    kill(pack.Pid(), SIGTERM);
+    EXPECT_EQ(pack.Finish(60).exitCode, -1);
+    EXPECT_EQ(entries(), 0);
+}
+
+TEST_F(Installer, CommandLineFaultsAreRefused)
+{
+    ASSERT_EQ(Make({}).exitCode, 0);
+    /* Without a command, there is nothing to unpack into a temporary
+       directory for. */
+    RunResult noDest = Run({});
+    EXPECT_EQ(noDest.exitCode, 2);
+    EXPECT_NE(noDest.err.find("missing -dest"), std::string::npos) << noDest.err;
+    EXPECT_EQ(Run({"-verbose"}).exitCode, 2);
+    EXPECT_EQ(Run({"-dest"}).exitCode, 2);
+    RunResult missing = Run({"-dest", dir_ / "nowhere"});
+    EXPECT_EQ(missing.exitCode, 125);
+    EXPECT_NE(missing.err.find("the unpacking failed"), std::string::npos) << missing.err;
+
+    /* Only a velorin program with an unfilled slot begins an installer. */
+    for (const std::string &stub : {std::string(VELORIN_PACK_BINARY), installer_}) {
+        RunResult refused = Make({"-stub", stub, "-run", "true"});
+        EXPECT_EQ(refused.exitCode, 1) << stub;
+        EXPECT_NE(refused.err.find(stub), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(RunPack({dir_ / "src", dir_ / "x.gz", "-run", "true"}).exitCode, 2);
+    /* An installer written into its own tree leaves itself out; made
+       again, the earlier one would be packed into it. */
+    std::vector<std::string> inTree = {dir_ / "src", dir_ / "src/app.run", "-installer"};
+    EXPECT_EQ(RunPack(inTree).exitCode, 0);
+    RunResult again = RunPack(inTree);
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.err.find("would be packed into itself"), std::string::npos) << again.err;
+    unlink((dir_ / "src/app.run").c_str());
+    /* A tree that cannot be packed leaves no file behind. */
+    TreeSnapshot before = SnapshotTree(dir_.Path());
+    EXPECT_EQ(RunPack({dir_ / "nothing", dir_ / "new.run", "-installer"}).exitCode, 1);
+    EXPECT_EQ(SnapshotTree(dir_.Path()), before);
+}
+
+/* Where /proc is missing, the installer finds its own file by the name it
+   was started by, here through PATH. Removing its temporary directory
+   never enters another file system mounted there by the command. */
+TEST_F(Installer, RunsWithoutProcAndNeverRemovesThroughAMount)
+{
+    std::string unshare = FindTool("unshare");
+    if (geteuid() != 0 || unshare.empty()) {
+        if (AreLiveTestsRequired())
+            FAIL() << "needs root and unshare";
+        GTEST_SKIP() << "needs root and unshare";
+    }
+    mkdir((dir_ / "tmp").c_str(), 0777);
+    mkdir((dir_ / "outside").c_str(), 0777);
+    WriteFile(dir_ / "outside/keep.txt", "keep");
+    MakeWithCommand("./setup.sh && mkdir mounted && mount --bind \"$OUTSIDE\" mounted");
+    RunOptions options;
+    options.environment["TMPDIR"] = dir_ / "tmp";
+    options.environment["OUTSIDE"] = dir_ / "outside";
+    options.environment["PATH"] = dir_.Path() + ":/usr/sbin:/usr/bin:/sbin:/bin";
+    AddVelorinControls(options, dir_ / "balance");
+    options.environment["RECORD"] = dir_ / "record";
+#ifdef __SANITIZE_ADDRESS__
+    /* The sanitizers read their options and the threads through /proc. */
+    std::string hideProc;
+#else
+    std::string hideProc = "mount -t tmpfs none /proc && ";
+#endif
+    RunResult result =
+        RunProgram(unshare, {"-m", "sh", "-c", hideProc + "exec app.run"}, options);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(ReadFile(dir_ / "record").rfind(dir_ / "tmp/", 0), 0u);
+    EXPECT_NE(result.err.find("cannot remove all of"), std::string::npos) << result.err;
+    EXPECT_EQ(ReadFile(dir_ / "outside/keep.txt"), "keep");
+}
+
+/* Whether the program needs no dynamic loader: only such a one starts in
+   an empty root or under another architecture's emulator. */
+bool IsStatic(const std::string &path)
+{
+    std::string bytes = ReadFile(path);
+    if (bytes.size() < sizeof(Elf64_Ehdr) || bytes.compare(0, 4, ELFMAG) != 0 ||
+        bytes[EI_CLASS] != ELFCLASS64)
+        return false;
+    Elf64_Ehdr header;
+    std::memcpy(&header, bytes.data(), sizeof header);
+    for (unsigned i = 0; i < header.e_phnum; i++) {
+        Elf64_Phdr program;
+        size_t at = header.e_phoff + size_t(i) * header.e_phentsize;
+        if (at + sizeof program > bytes.size())
+            return false;
+        std::memcpy(&program, bytes.data() + at, sizeof program);
+        if (program.p_type == PT_INTERP)
+            return false;
+    }
+    return true;
+}
+
+/* With nothing but the installer and /dev/null: no /proc to find its own
+   file by, no library, no shell. */
+TEST_F(Installer, StartsFromAnEmptyRoot)
+{
+    if (geteuid() != 0 || !IsStatic(VELORIN_BINARY))
+        GTEST_SKIP() << "needs root and a velorin linked statically";
+    ASSERT_EQ(Make({}).exitCode, 0);
+    std::string root = dir_ / "root";
+    mkdir(root.c_str(), 0755);
+    mkdir((root + "/dev").c_str(), 0755);
+    mkdir((root + "/out").c_str(), 0755);
+    ASSERT_EQ(mknod((root + "/dev/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ASSERT_EQ(rename(installer_.c_str(), (root + "/app.run").c_str()), 0);
+    RunOptions options;
+    options.environment["VELORIN_HOST_PRESENTATION"] = "headless";
+    RunResult result = RunProgram("/usr/sbin/chroot", {root, "/app.run", "-dest", "/out"}, options);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(ReadFile(root + "/out/data/blob.bin") == data_);
+}
+
+/* An installer for aarch64, begun by that architecture's velorin (the
+   cross build's, dist/velorin-aarch64), run under qemu-user. */
+TEST_F(Installer, BuiltForAnotherArchitectureRunsThere)
+{
+    std::string stub = std::string(VELORIN_SAMPLE_DIR) + "/../dist/velorin-aarch64";
+    std::string qemu = FindTool("qemu-aarch64-static");
+    if (qemu.empty())
+        qemu = FindTool("qemu-aarch64");
+    if (!Exists(stub) || qemu.empty())
+        GTEST_SKIP() << "needs dist/velorin-aarch64 and qemu-aarch64";
+    RunResult made = Make({"-stub", stub, "-run", "./setup.sh \"$@\""});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    RunOptions options;
+    options.environment["VELORIN_HOST_PRESENTATION"] = "headless";
+    options.environment["RECORD"] = dir_ / "record";
+    RunResult result = RunProgram(qemu, {installer_, "-dest", dir_ / "out", "--", "x y"}, options);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(ReadFile(dir_ / "out/data/blob.bin") == data_);
+    EXPECT_EQ(ReadFile(dir_ / "record"), dir_ / "out\n[./setup.sh][x y]\n");
+}
+
+/* The installer in a terminal of tmux, as a person runs it. The
+   destination's data file is held, so that the run waits in its writing
+   pass with the box up until the test lets it go on. */
+class InstallerInTerminal : public Installer {
+protected:
+    void SetUp() override
+    {
+        REQUIRE_LIVE_TOOLS("tmux", "stty");
+        Installer::SetUp();
+        socket_ = "velorin-installer-" + std::to_string(getpid());
+    }
+
+    void TearDown() override { Tmux({"kill-server"}); }
+
+    std::string Tmux(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"tmux", "-L", socket_, "-f", "/dev/null"});
+        return RunTool(args);
+    }
+
+    /* Starts the installer; the shell records its status and the
+       terminal's settings after it. */
+    void Start()
+    {
+        std::string installer = "exec env -u DISPLAY -u WAYLAND_DISPLAY VELORIN_HOST_CLOCK=instant "
+                                "RECORD=" + Quote(dir_ / "record") + " " + Quote(installer_) +
+                                " -dest " + Quote(dir_ / "out");
+        Tmux({"new-session", "-d", "-x", "100", "-y", "30",
+              "sh -c " + Quote(installer) + "; echo $? > " + Quote(dir_ / "rc.tmp") +
+                  "; stty -a > " + Quote(dir_ / "stty") + "; mv " + Quote(dir_ / "rc.tmp") + " " +
+                  Quote(dir_ / "rc") + "; sleep 600"});
+    }
+
+    void WaitForScreen(const std::string &text)
+    {
+        for (int i = 0; i < 300; i++) {
+            if (Tmux({"capture-pane", "-p"}).find(text) != std::string::npos)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ADD_FAILURE() << "the terminal never showed " << text;
+    }
+
+    int WaitForStatus()
+    {
+        for (int i = 0; i < 600 && !Exists(dir_ / "rc"); i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!Exists(dir_ / "rc")) {
+            ADD_FAILURE() << "the installer did not end:\n" << Tmux({"capture-pane", "-p"});
+            return -1;
+        }
+        return std::stoi(ReadFile(dir_ / "rc"));
+    }
+
+    void ExpectTerminalGivenBack(const std::string &settings)
+    {
+        EXPECT_EQ(settings.find("-icanon"), std::string::npos) << settings;
+        EXPECT_EQ(settings.find(" -echo "), std::string::npos) << settings;
+    }
+
+    std::string socket_;
+};
+
+TEST_F(InstallerInTerminal, AbortRunsNothingAndGivesTheAbortStatus)
+{
+    MakeWithCommand("./setup.sh");
+    mkdir((dir_ / "out/data").c_str(), 0777);
+    HeldFile held(dir_ / "out/data/blob.bin", "", HeldFile::AgainstWriting);
+    Start();
+    ASSERT_TRUE(held.WaitUntilWanted());
+    WaitForScreen("[a] Abort");
+    Tmux({"send-keys", "ay"});
+    held.Release();
+    ASSERT_EQ(WaitForStatus(), 130);
+    EXPECT_FALSE(Exists(dir_ / "record"));
+    EXPECT_NE(Tmux({"capture-pane", "-p"}).find("aborted; the command was not run"),
+              std::string::npos);
+    ExpectTerminalGivenBack(ReadFile(dir_ / "stty"));
+}
+
+/* A second Ctrl-C ends the run at once while it waits on the held file:
+   the presentation ends the process itself, with the abort's status too. */
+TEST_F(InstallerInTerminal, SecondInterruptEndsWithTheAbortStatus)
+{
+    MakeWithCommand("./setup.sh");
+    mkdir((dir_ / "out/data").c_str(), 0777);
+    HeldFile held(dir_ / "out/data/blob.bin", "", HeldFile::AgainstWriting);
+    Start();
+    ASSERT_TRUE(held.WaitUntilWanted());
+    Tmux({"send-keys", "C-c"});
+    WaitForScreen("[a] Abort (pressed)");
+    Tmux({"send-keys", "C-c"});
+    ASSERT_EQ(WaitForStatus(), 130);
+    EXPECT_FALSE(Exists(dir_ / "record"));
+    ExpectTerminalGivenBack(ReadFile(dir_ / "stty"));
+}
+
+TEST_F(InstallerInTerminal, CommandGetsTheTerminalBack)
+{
+    MakeWithCommand("printf 'Go on? '; read answer; { echo \"$answer\"; stty -a; } > \"$RECORD\"");
+    Start();
+    WaitForScreen("Go on?");
+    Tmux({"send-keys", "-l", "yes please"});
+    Tmux({"send-keys", "Enter"});
+    EXPECT_EQ(WaitForStatus(), 0);
+    std::string record = ReadFile(dir_ / "record");
+    EXPECT_EQ(record.rfind("yes please\n", 0), 0u) << record;
+    ExpectTerminalGivenBack(record);
+}
+
+/* On a desktop: the window shows while the installer unpacks and is gone
+   when the command runs. */
+TEST_F(Installer, DesktopWindowIsGoneWhenTheCommandRuns)
+{
+    REQUIRE_LIVE_TOOLS("Xvfb", "xdotool");
+    VirtualDisplay display;
+    ASSERT_TRUE(display.IsRunning());
+    MakeWithCommand("xdotool search --onlyvisible --name '^Unpacking' > /dev/null; "
+                    "echo $? > \"$RECORD\"");
+    mkdir((dir_ / "out/data").c_str(), 0777);
+    HeldFile held(dir_ / "out/data/blob.bin", "", HeldFile::AgainstWriting);
+    RunOptions options;
+    options.environment["VELORIN_HOST_PRESENTATION"] = "";
+    options.environment["DISPLAY"] = display.Name();
+    options.environment["RECORD"] = dir_ / "record";
+    AddVelorinControls(options, dir_ / "balance");
+    BackgroundProgram run(installer_, {"-dest", dir_ / "out"}, options);
+    ASSERT_TRUE(held.WaitUntilWanted());
+    std::string shown = RunTool({"xdotool", "search", "--onlyvisible", "--name", "^Unpacking"},
+                                {{"DISPLAY", display.Name()}});
+    EXPECT_FALSE(shown.empty());
+    held.Release();
+    RunResult result = run.Finish(120);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(ReadFile(dir_ / "record"), "1\n");
+}
+
+}  // namespace

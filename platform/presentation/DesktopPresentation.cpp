@@ -5,6 +5,8 @@
 #include "desktop/XDisplay.h"
 #include "desktop/XWindow.h"
 
+#include <xcb/xcbext.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -47,6 +49,11 @@ const auto roundPeriod = std::chrono::milliseconds(20);
    questions, and how long the end of the run waits for it. */
 const auto openingTime = std::chrono::seconds(2);
 const auto closingTime = std::chrono::seconds(3);
+/* While a request waits for the person, the display is asked a question
+   every probePeriod; one that has answered nothing for silentTime has
+   stopped (a stopped server, a link gone dead), and nobody can answer. */
+const auto probePeriod = std::chrono::seconds(1);
+const auto silentTime = std::chrono::seconds(10);
 
 /* One window as shown. The model's side (window, closing, finalPixels) is
    read and written under the model lock; the rest belongs to the thread. */
@@ -201,7 +208,13 @@ public:
         int answer;
         {
             std::unique_lock<std::mutex> wake(wakeLock_);
-            wakeup_.wait(wake, [this] { return answer_ >= 0 || lost_; });
+            while (!wakeup_.wait_for(wake, probePeriod, [this] { return answer_ >= 0 || lost_; }))
+                if (std::chrono::steady_clock::now() - heard_ > silentTime) {
+                    wake.unlock();
+                    Lose("The display stopped answering; unpacking goes on without the window");
+                    wake.lock();
+                    BreakConnection();
+                }
             answer = answer_;
         }
         {
@@ -305,6 +318,7 @@ private:
             if (!IsLost())
                 ShowChanges();
             if (connected) {
+                Probe();
                 xcb_flush(display_.connection);
                 if (xcb_connection_has_error(display_.connection) != 0)
                     Lose("Lost the connection to the display; unpacking goes on without the "
@@ -368,7 +382,32 @@ private:
             return false;
         }
         scale_ = std::max(1, std::min(display_.areaWidth / 640, display_.areaHeight / 480));
+        std::lock_guard<std::mutex> wake(wakeLock_);
+        heard_ = std::chrono::steady_clock::now();
         return true;
+    }
+
+    /* Keeps a question to the display under way, and notes when it was
+       last answered. */
+    void Probe()
+    {
+        auto now = std::chrono::steady_clock::now();
+        if (probing_) {
+            void *reply = nullptr;
+            xcb_generic_error_t *error = nullptr;
+            if (xcb_poll_for_reply(display_.connection, probe_.sequence, &reply, &error) == 0)
+                return;
+            std::free(reply);
+            std::free(error);
+            probing_ = false;
+            std::lock_guard<std::mutex> wake(wakeLock_);
+            heard_ = now;
+        }
+        if (now - probeSent_ >= probePeriod) {
+            probe_ = xcb_get_input_focus(display_.connection);
+            probeSent_ = now;
+            probing_ = true;
+        }
     }
 
     void TakeEvents()
@@ -620,6 +659,9 @@ private:
     XDisplay display_ = {};
     int scale_ = 1;
     std::vector<uint8_t> image_;
+    xcb_get_input_focus_cookie_t probe_ = {};
+    bool probing_ = false;
+    std::chrono::steady_clock::time_point probeSent_;
 
     /* Under the model lock. */
     std::vector<ShownWindow *> windows_;
@@ -639,6 +681,7 @@ private:
     bool finished_ = false;
     bool woken_ = false;
     bool lost_ = false;
+    std::chrono::steady_clock::time_point heard_; /* the display's last answer */
     int answer_ = -1;
 };
 

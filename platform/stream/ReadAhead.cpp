@@ -32,7 +32,10 @@
    slot after every earlier one, so it is the first member that fails which
    hands over, and blocks taken ahead on a wrong hint are dropped. What the
    caller reads is therefore exactly what zlib alone delivers, its faults
-   included, at the same places. */
+   included, at the same places; only a block made on purpose with the few
+   codes that libdeflate takes and zlib refuses (more than 286 length or 30
+   distance codes, distance codes 30 and 31), whose CRC-32 still matches,
+   is delivered as libdeflate decodes it. */
 
 namespace {
 

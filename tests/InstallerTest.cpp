@@ -378,27 +378,6 @@ TEST_F(Installer, StartsFromAnEmptyRoot)
     EXPECT_TRUE(ReadFile(root + "/out/data/blob.bin") == data_);
 }
 
-/* An installer for aarch64, begun by that architecture's velorin (the
-   cross build's, dist/velorin-aarch64), run under qemu-user. */
-TEST_F(Installer, BuiltForAnotherArchitectureRunsThere)
-{
-    std::string stub = std::string(VELORIN_SAMPLE_DIR) + "/../dist/velorin-aarch64";
-    std::string qemu = FindTool("qemu-aarch64-static");
-    if (qemu.empty())
-        qemu = FindTool("qemu-aarch64");
-    if (!Exists(stub) || qemu.empty())
-        GTEST_SKIP() << "needs dist/velorin-aarch64 and qemu-aarch64";
-    RunResult made = Make({"-stub", stub, "-run", "./setup.sh \"$@\""});
-    ASSERT_EQ(made.exitCode, 0) << made.err;
-    RunOptions options;
-    options.environment["VELORIN_HOST_PRESENTATION"] = "headless";
-    options.environment["RECORD"] = dir_ / "record";
-    RunResult result = RunProgram(qemu, {installer_, "-dest", dir_ / "out", "--", "x y"}, options);
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_TRUE(ReadFile(dir_ / "out/data/blob.bin") == data_);
-    EXPECT_EQ(ReadFile(dir_ / "record"), dir_ / "out\n[./setup.sh][x y]\n");
-}
-
 /* The installer in a terminal of tmux, as a person runs it. The
    destination's data file is held, so that the run waits in its writing
    pass with the box up until the test lets it go on. */

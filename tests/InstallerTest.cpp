@@ -59,10 +59,12 @@ protected:
         WriteFile(dir_ / "src/data/blob.bin", data_);
     }
 
-    /* velorin-pack's result for an installer of src at dir/app.run. */
+    /* velorin-pack's result for an installer of src at dir/app.run, begun
+       by the test build of velorin, which obeys the test controls. */
     RunResult Make(const std::vector<std::string> &options)
     {
-        std::vector<std::string> args = {dir_ / "src", installer_, "-installer"};
+        std::vector<std::string> args = {dir_ / "src", installer_, "-installer", "-stub",
+                                          VELORIN_BINARY};
         args.insert(args.end(), options.begin(), options.end());
         return RunPack(args);
     }

@@ -221,6 +221,8 @@ TEST_F(TerminalWindow, AbortKeyThenYesStopsAfterTheFirstPiece)
     EXPECT_NE(screen.find("Unpacking..."), std::string::npos) << screen;
 
     Tmux({"send-keys", "a"});
+    /* The press is taken while the archive is held, before any piece. */
+    WaitForScreen("[a] Abort (pressed)");
     archive_->Release();
     screen = WaitForScreen("Are you sure you want to abort the installation? [y/n]");
     EXPECT_NE(screen.find("Abort Operation"), std::string::npos) << screen;

@@ -100,10 +100,7 @@ TEST(ArchiveWriter, BlocksAreGzipMembersThatCarryTheirSize)
         size_t size;
         std::vector<uint32_t> members;
     };
-    const Case cases[] = {{0, {0}},
-                          {limit, {limit}},
-                          {limit + 1, {limit, 1}},
-                          {3 * limit + 5, {limit, limit, limit, 5}}};
+    const Case cases[] = {{0, {0}}, {limit, {limit}}, {limit + 1, {limit, 1}}};
     for (int level : {0, 1, 6, 9}) {
         for (const Case &c : cases) {
             SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(c.size) + " bytes");
@@ -112,10 +109,9 @@ TEST(ArchiveWriter, BlocksAreGzipMembersThatCarryTheirSize)
             std::string file = Pack(path, stream, level, 2);
             EXPECT_EQ(MemberInputSizes(file), c.members);
             EXPECT_EQ(ReadWithZlib(path), stream);
-            RunResult test = RunProgram("/bin/gzip", {"-t", path});
-            EXPECT_EQ(test.exitCode, 0) << test.err;
-            RunResult plain = RunProgram("/bin/gzip", {"-dc", path});
-            EXPECT_TRUE(plain.out == stream);
+            RunResult gzip = RunProgram("/bin/gzip", {"-dc", path});
+            EXPECT_EQ(gzip.exitCode, 0) << gzip.err;
+            EXPECT_TRUE(gzip.out == stream);
         }
     }
 }

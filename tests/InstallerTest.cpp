@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,16 +21,9 @@
 #include "support/LiveTools.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
+#include "support/Tmux.h"
 
 namespace {
-
-std::string Quote(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 off_t SizeOf(const std::string &path)
 {
@@ -389,16 +383,10 @@ protected:
     {
         REQUIRE_LIVE_TOOLS("tmux", "stty");
         Installer::SetUp();
-        socket_ = "velorin-installer-" + std::to_string(getpid());
+        tmux_ = std::make_unique<TmuxServer>();
     }
 
-    void TearDown() override { Tmux({"kill-server"}); }
-
-    std::string Tmux(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), {"tmux", "-L", socket_, "-f", "/dev/null"});
-        return RunTool(args);
-    }
+    std::string Tmux(std::vector<std::string> args) { return tmux_->Tmux(args); }
 
     /* Starts the installer; the shell records its status and the
        terminal's settings after it. */
@@ -408,31 +396,11 @@ protected:
                                 "RECORD=" + Quote(dir_ / "record") + " " + Quote(installer_) +
                                 " -dest " + Quote(dir_ / "out");
         Tmux({"new-session", "-d", "-x", "100", "-y", "30",
-              "sh -c " + Quote(installer) + "; echo $? > " + Quote(dir_ / "rc.tmp") +
-                  "; stty -a > " + Quote(dir_ / "stty") + "; mv " + Quote(dir_ / "rc.tmp") + " " +
-                  Quote(dir_ / "rc") + "; sleep 600"});
+              RecordStatus(installer, dir_.Path()) + "; sleep 600"});
     }
 
-    void WaitForScreen(const std::string &text)
-    {
-        for (int i = 0; i < 300; i++) {
-            if (Tmux({"capture-pane", "-p"}).find(text) != std::string::npos)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        ADD_FAILURE() << "the terminal never showed " << text;
-    }
-
-    int WaitForStatus()
-    {
-        for (int i = 0; i < 600 && !Exists(dir_ / "rc"); i++)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!Exists(dir_ / "rc")) {
-            ADD_FAILURE() << "the installer did not end:\n" << Tmux({"capture-pane", "-p"});
-            return -1;
-        }
-        return std::stoi(ReadFile(dir_ / "rc"));
-    }
+    void WaitForScreen(const std::string &text) { tmux_->WaitForScreen(text); }
+    int WaitForStatus() { return ::WaitForStatus(dir_.Path(), *tmux_); }
 
     void ExpectTerminalGivenBack(const std::string &settings)
     {
@@ -440,7 +408,7 @@ protected:
         EXPECT_EQ(settings.find(" -echo "), std::string::npos) << settings;
     }
 
-    std::string socket_;
+    std::unique_ptr<TmuxServer> tmux_;
 };
 
 TEST_F(InstallerInTerminal, AbortRunsNothingAndGivesTheAbortStatus)

@@ -3,7 +3,6 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -377,16 +376,13 @@ TEST_F(Installer, StartsFromAnEmptyRoot)
 /* The installer in a terminal of tmux, as a person runs it. The
    destination's data file is held, so that the run waits in its writing
    pass with the box up until the test lets it go on. */
-class InstallerInTerminal : public Installer {
+class InstallerInTerminal : public Installer, protected TmuxServer {
 protected:
     void SetUp() override
     {
         REQUIRE_LIVE_TOOLS("tmux", "stty");
         Installer::SetUp();
-        tmux_ = std::make_unique<TmuxServer>();
     }
-
-    std::string Tmux(std::vector<std::string> args) { return tmux_->Tmux(args); }
 
     /* Starts the installer; the shell records its status and the
        terminal's settings after it. */
@@ -399,16 +395,13 @@ protected:
               RecordStatus(installer, dir_.Path()) + "; sleep 600"});
     }
 
-    void WaitForScreen(const std::string &text) { tmux_->WaitForScreen(text); }
-    int WaitForStatus() { return ::WaitForStatus(dir_.Path(), *tmux_); }
+    int WaitForStatus() { return TmuxServer::WaitForStatus(dir_.Path()); }
 
     void ExpectTerminalGivenBack(const std::string &settings)
     {
         EXPECT_EQ(settings.find("-icanon"), std::string::npos) << settings;
         EXPECT_EQ(settings.find(" -echo "), std::string::npos) << settings;
     }
-
-    std::unique_ptr<TmuxServer> tmux_;
 };
 
 TEST_F(InstallerInTerminal, AbortRunsNothingAndGivesTheAbortStatus)

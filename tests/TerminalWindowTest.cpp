@@ -79,7 +79,7 @@ size_t CountOccurrences(const std::string &text, const std::string &part)
    velorin waits for its archive until the test lets it, so the keys always
    reach velorin before its
    sizing pass and are answered at the first progress update. */
-class TerminalWindow : public ::testing::Test {
+class TerminalWindow : public ::testing::Test, protected TmuxServer {
 protected:
     void SetUp() override
     {
@@ -88,10 +88,10 @@ protected:
         WriteArchive(dir_ / "pkg.gz", StreamBuilder().Directory("data").File("data/big.bin", data_).Bytes());
         archive_ = std::make_unique<HeldFile>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"),
                                               HeldFile::AgainstReading);
-        tmux_ = std::make_unique<TmuxServer>();
     }
 
-    std::string Tmux(std::vector<std::string> args) { return tmux_->Tmux(args); }
+    /* Before the archive and the directory go: velorin may still run. */
+    void TearDown() override { KillServer(); }
 
     /* The shell words that start velorin, after recording its process
        number; environment holds extra VAR=value words. */
@@ -115,13 +115,6 @@ protected:
               VelorinCommand(archive, environment) + "; sleep 600"});
     }
 
-    std::string Screen() { return tmux_->Screen(); }
-    std::string WaitForScreen(const std::string &text) { return tmux_->WaitForScreen(text); }
-    template <typename Condition> std::string WaitForScreenWhere(Condition condition, const char *what)
-    {
-        return tmux_->WaitForScreenWhere(condition, what);
-    }
-
     /* Presses Abort before the archive is read, so that the request comes
        at the first progress update, with the gauges where it left them. */
     std::string AbortAtFirstUpdate(const std::string &keys = "a")
@@ -141,7 +134,7 @@ protected:
                                               HeldFile::AgainstReading);
     }
 
-    int WaitForReturnCode() { return WaitForStatus(dir_.Path(), *tmux_); }
+    int WaitForReturnCode() { return WaitForStatus(dir_.Path()); }
 
     pid_t VelorinPid() { return pid_t(std::stoi(ReadFile(dir_ / "pid"))); }
 
@@ -160,7 +153,6 @@ protected:
     TempDir dir_;
     std::string data_ = MakeData(300000, 9);
     std::unique_ptr<HeldFile> archive_;
-    std::unique_ptr<TmuxServer> tmux_;
 };
 
 TEST_F(TerminalWindow, AbortKeyThenYesStopsAfterTheFirstPiece)

@@ -20,7 +20,13 @@ std::string Quote(const std::string &text)
 
 TmuxServer::TmuxServer() : socket_("velorin-test-" + std::to_string(getpid())) {}
 
-TmuxServer::~TmuxServer() { Tmux({"kill-server"}); }
+TmuxServer::~TmuxServer() { KillServer(); }
+
+void TmuxServer::KillServer() const
+{
+    if (!FindTool("tmux").empty())
+        Tmux({"kill-server"});
+}
 
 std::string TmuxServer::Tmux(std::vector<std::string> args) const
 {
@@ -56,13 +62,13 @@ std::string RecordStatus(const std::string &command, const std::string &folder)
            Quote(folder + "/rc");
 }
 
-int WaitForStatus(const std::string &folder, const TmuxServer &tmux)
+int TmuxServer::WaitForStatus(const std::string &folder) const
 {
     std::string rc = folder + "/rc";
     for (int i = 0; i < 600 && access(rc.c_str(), R_OK) != 0; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (access(rc.c_str(), R_OK) != 0) {
-        ADD_FAILURE() << "the program did not end:\n" << tmux.Screen();
+        ADD_FAILURE() << "the program did not end:\n" << Screen();
         return -1;
     }
     return std::stoi(ReadFile(rc));

@@ -9,8 +9,8 @@
 std::string Quote(const std::string &text);
 
 /* A tmux server of the test's own, in whose terminals programs run as a
-   person runs them; the server ends with the object. Make it only after
-   REQUIRE_LIVE_TOOLS("tmux"). */
+   person runs them; the server ends with the object. Tests that derive
+   from it begin with REQUIRE_LIVE_TOOLS("tmux"). */
 class TmuxServer {
 public:
     TmuxServer();
@@ -19,6 +19,8 @@ public:
     ~TmuxServer();
 
     std::string Tmux(std::vector<std::string> args) const;
+    /* Ends the server, and with it what runs in its terminals. */
+    void KillServer() const;
     std::string Screen() const { return Tmux({"capture-pane", "-p"}); }
 
     /* Waits up to 30 s for the terminal to satisfy a condition, or to show
@@ -27,6 +29,10 @@ public:
                                    const std::string &what) const;
     std::string WaitForScreen(const std::string &text) const;
 
+    /* Waits up to 60 s for the status that RecordStatus leaves in folder;
+       -1 if it never comes. */
+    int WaitForStatus(const std::string &folder) const;
+
 private:
     std::string socket_;
 };
@@ -34,9 +40,5 @@ private:
 /* Shell words that run command under sh, then leave in folder the
    terminal's settings after it ("stty") and, last, its status ("rc"). */
 std::string RecordStatus(const std::string &command, const std::string &folder);
-
-/* Waits up to 60 s for the status that RecordStatus leaves; -1 if it never
-   comes. */
-int WaitForStatus(const std::string &folder, const TmuxServer &tmux);
 
 #endif

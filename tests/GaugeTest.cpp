@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -67,16 +66,6 @@ TEST_F(GaugeDrawing, BothGaugesRisingAndFalling)
         DrawGauge(percentage, 1);
         ExpectGauge(percentage, 1);
     }
-}
-
-TEST_F(GaugeDrawing, LabelReadsOverBarAndBackgroundAlike)
-{
-    DrawGauge(50, 0);
-    /* The label's middle falls on the bar's end: both inversions occur. */
-    LONG labelX = gx + gw / 2 - 20;
-    std::vector<UBYTE> overLabel = Pixels(labelX, gy + 1, labelX + 15 * FONT_WIDTH - 1, gy + gh - 1);
-    EXPECT_NE(std::count(overLabel.begin(), overLabel.end(), UBYTE(pens[FILLPEN] ^ 7)), 0);
-    EXPECT_NE(std::count(overLabel.begin(), overLabel.end(), UBYTE(7)), 0);
 }
 
 }  // namespace

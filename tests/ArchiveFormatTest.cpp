@@ -123,17 +123,6 @@ TEST(ArchiveFormat, ExistingFilesAreOverwrittenAndExistingDirectoriesKept)
                             {"empty", "file:"}}));
 }
 
-TEST(ArchiveFormat, EntriesOfUnknownTypeAreAnnouncedAndPassedOver)
-{
-    TempDir dir;
-    std::string stream =
-        StreamBuilder().Entry("strange", 12345, 2).Bytes() +
-        StreamBuilder().File("after", "data").Bytes().substr(8);
-    RunResult result = Unpack(dir, stream);
-    EXPECT_EQ(result.exitCode, 1) << result.err;
-    EXPECT_EQ(SnapshotTree(dir / "out"), (TreeSnapshot{{"after", "file:data"}}));
-}
-
 TEST(ArchiveFormat, WritingPassErrorsShowTheEntryAndReturnZero)
 {
     struct Case {

@@ -79,13 +79,6 @@ TEST_F(HeadlessRun, WindowThatCannotOpenEndsTheRunBeforeTheArchive)
     }
 }
 
-TEST_F(HeadlessRun, MissingDrawInfoIsNoFailure)
-{
-    RunOptions options;
-    options.environment["VELORIN_HOST_FAIL"] = "GetScreenDrawInfo";
-    EXPECT_EQ(Run(options).exitCode, 1);
-}
-
 TEST_F(HeadlessRun, ErrorPauseLastsOneHundredFiftyTicksOfTheRealClock)
 {
     /* 150 ticks of 1/50 s: three seconds, once, before the run ends. */

@@ -20,16 +20,9 @@
 #include "support/LiveTools.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
+#include "support/Tmux.h"
 
 namespace {
-
-std::string Quote(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 off_t SizeOf(const std::string &path)
 {
@@ -383,21 +376,12 @@ TEST_F(Installer, StartsFromAnEmptyRoot)
 /* The installer in a terminal of tmux, as a person runs it. The
    destination's data file is held, so that the run waits in its writing
    pass with the box up until the test lets it go on. */
-class InstallerInTerminal : public Installer {
+class InstallerInTerminal : public Installer, protected TmuxServer {
 protected:
     void SetUp() override
     {
         REQUIRE_LIVE_TOOLS("tmux", "stty");
         Installer::SetUp();
-        socket_ = "velorin-installer-" + std::to_string(getpid());
-    }
-
-    void TearDown() override { Tmux({"kill-server"}); }
-
-    std::string Tmux(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), {"tmux", "-L", socket_, "-f", "/dev/null"});
-        return RunTool(args);
     }
 
     /* Starts the installer; the shell records its status and the
@@ -408,39 +392,16 @@ protected:
                                 "RECORD=" + Quote(dir_ / "record") + " " + Quote(installer_) +
                                 " -dest " + Quote(dir_ / "out");
         Tmux({"new-session", "-d", "-x", "100", "-y", "30",
-              "sh -c " + Quote(installer) + "; echo $? > " + Quote(dir_ / "rc.tmp") +
-                  "; stty -a > " + Quote(dir_ / "stty") + "; mv " + Quote(dir_ / "rc.tmp") + " " +
-                  Quote(dir_ / "rc") + "; sleep 600"});
+              RecordStatus(installer, dir_.Path()) + "; sleep 600"});
     }
 
-    void WaitForScreen(const std::string &text)
-    {
-        for (int i = 0; i < 300; i++) {
-            if (Tmux({"capture-pane", "-p"}).find(text) != std::string::npos)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        ADD_FAILURE() << "the terminal never showed " << text;
-    }
-
-    int WaitForStatus()
-    {
-        for (int i = 0; i < 600 && !Exists(dir_ / "rc"); i++)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!Exists(dir_ / "rc")) {
-            ADD_FAILURE() << "the installer did not end:\n" << Tmux({"capture-pane", "-p"});
-            return -1;
-        }
-        return std::stoi(ReadFile(dir_ / "rc"));
-    }
+    int WaitForStatus() { return TmuxServer::WaitForStatus(dir_.Path()); }
 
     void ExpectTerminalGivenBack(const std::string &settings)
     {
         EXPECT_EQ(settings.find("-icanon"), std::string::npos) << settings;
         EXPECT_EQ(settings.find(" -echo "), std::string::npos) << settings;
     }
-
-    std::string socket_;
 };
 
 TEST_F(InstallerInTerminal, AbortRunsNothingAndGivesTheAbortStatus)

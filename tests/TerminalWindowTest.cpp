@@ -24,16 +24,9 @@
 #include "support/ModelWindow.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
+#include "support/Tmux.h"
 
 namespace {
-
-std::string Quote(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 /* The characters of a UTF-8 line, one string each. */
 std::vector<std::string> SplitCharacters(const std::string &line)
@@ -86,7 +79,7 @@ size_t CountOccurrences(const std::string &text, const std::string &part)
    velorin waits for its archive until the test lets it, so the keys always
    reach velorin before its
    sizing pass and are answered at the first progress update. */
-class TerminalWindow : public ::testing::Test {
+class TerminalWindow : public ::testing::Test, protected TmuxServer {
 protected:
     void SetUp() override
     {
@@ -95,20 +88,10 @@ protected:
         WriteArchive(dir_ / "pkg.gz", StreamBuilder().Directory("data").File("data/big.bin", data_).Bytes());
         archive_ = std::make_unique<HeldFile>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"),
                                               HeldFile::AgainstReading);
-        socket_ = "velorin-test-" + std::to_string(getpid());
     }
 
-    void TearDown() override
-    {
-        if (!socket_.empty())
-            Tmux({"kill-server"});
-    }
-
-    std::string Tmux(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), {"tmux", "-L", socket_, "-f", "/dev/null"});
-        return RunTool(args);
-    }
+    /* Before the archive and the directory go: velorin may still run. */
+    void TearDown() override { KillServer(); }
 
     /* The shell words that start velorin, after recording its process
        number; environment holds extra VAR=value words. */
@@ -119,8 +102,7 @@ protected:
                               "VELORIN_HOST_BALANCE_REPORT=" + Quote(dir_ / "balance") + " " +
                               environment + " " + Quote(VELORIN_BINARY) + " -archive " +
                               Quote(archive) + " -dest " + Quote(dir_ / "out");
-        return "sh -c " + Quote(velorin) + "; echo $? > " + Quote(dir_ / "rc.tmp") + "; stty -a > " +
-               Quote(dir_ / "stty") + "; mv " + Quote(dir_ / "rc.tmp") + " " + Quote(dir_ / "rc");
+        return RecordStatus(velorin, dir_.Path());
     }
 
     /* Starts velorin in a terminal of width by height; the shell records
@@ -131,22 +113,6 @@ protected:
     {
         Tmux({"new-session", "-d", "-x", std::to_string(width), "-y", std::to_string(height),
               VelorinCommand(archive, environment) + "; sleep 600"});
-    }
-
-    std::string Screen() { return Tmux({"capture-pane", "-p"}); }
-
-    /* Waits up to 30 s for the terminal to satisfy a condition. */
-    template <typename Condition> std::string WaitForScreenWhere(Condition condition, const char *what)
-    {
-        std::string screen;
-        for (int i = 0; i < 300; i++) {
-            screen = Screen();
-            if (condition(screen))
-                return screen;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        ADD_FAILURE() << "the terminal never showed " << what << ":\n" << screen;
-        return screen;
     }
 
     /* Presses Abort before the archive is read, so that the request comes
@@ -168,31 +134,7 @@ protected:
                                               HeldFile::AgainstReading);
     }
 
-    /* Waits up to 30 s for the terminal to show text. */
-    std::string WaitForScreen(const std::string &text)
-    {
-        std::string screen;
-        for (int i = 0; i < 300; i++) {
-            screen = Screen();
-            if (screen.find(text) != std::string::npos)
-                return screen;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        ADD_FAILURE() << "the terminal never showed \"" << text << "\":\n" << screen;
-        return screen;
-    }
-
-    /* Waits for velorin's end; its return code, or -1. */
-    int WaitForReturnCode()
-    {
-        for (int i = 0; i < 600 && access((dir_ / "rc").c_str(), R_OK) != 0; i++)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (access((dir_ / "rc").c_str(), R_OK) != 0) {
-            ADD_FAILURE() << "velorin did not end:\n" << Screen();
-            return -1;
-        }
-        return std::stoi(ReadFile(dir_ / "rc"));
-    }
+    int WaitForReturnCode() { return WaitForStatus(dir_.Path()); }
 
     pid_t VelorinPid() { return pid_t(std::stoi(ReadFile(dir_ / "pid"))); }
 
@@ -211,7 +153,6 @@ protected:
     TempDir dir_;
     std::string data_ = MakeData(300000, 9);
     std::unique_ptr<HeldFile> archive_;
-    std::string socket_;
 };
 
 TEST_F(TerminalWindow, AbortKeyThenYesStopsAfterTheFirstPiece)

@@ -69,19 +69,60 @@ struct SpreadBits {
 };
 const SpreadBits spreadBits;
 
-void DrawGlyphRow(UBYTE *pixels, unsigned char bits, const GlyphPens &pens)
+/* One row of a run of cells, each eight pixels at once; glyphRow -1 is a
+   row above the font's glyphs, with no pixel set. JAM1 and COMPLEMENT leave
+   the pixels under a blank glyph row (a space) as they are. */
+void DrawWholeCells(UBYTE *pixels, const unsigned char *const *glyphs, ULONG cells,
+                    LONG glyphRow, const GlyphPens &pens)
 {
     static_assert(FONT_WIDTH == sizeof(uint64_t), "a glyph row is eight pixels");
-    uint64_t set = spreadBits.patterns[bits], current;
-    std::memcpy(&current, pixels, sizeof current);
     const uint64_t everyByte = 0x0101010101010101ULL;
-    if (pens.mode & COMPLEMENT)
-        current ^= set & (pens.mask * everyByte);
-    else if (pens.mode == JAM2)
-        current = (set & (pens.foreground * everyByte)) | (~set & (pens.background * everyByte));
-    else
-        current = (current & ~set) | (set & (pens.foreground * everyByte));
-    std::memcpy(pixels, &current, sizeof current);
+    if (pens.mode == JAM2) {
+        const uint64_t foreground = pens.foreground * everyByte;
+        const uint64_t background = pens.background * everyByte;
+        for (ULONG i = 0; i < cells; i++, pixels += FONT_WIDTH) {
+            uint64_t set = glyphRow >= 0 ? spreadBits.patterns[glyphs[i][glyphRow]] : 0;
+            uint64_t current = (set & foreground) | (~set & background);
+            std::memcpy(pixels, &current, sizeof current);
+        }
+        return;
+    }
+    if (glyphRow < 0)
+        return;
+    const bool complement = pens.mode & COMPLEMENT;
+    const uint64_t colour = (complement ? pens.mask : pens.foreground) * everyByte;
+    for (ULONG i = 0; i < cells; i++, pixels += FONT_WIDTH) {
+        unsigned char bits = glyphs[i][glyphRow];
+        if (bits == 0)
+            continue;
+        uint64_t set = spreadBits.patterns[bits], current;
+        std::memcpy(&current, pixels, sizeof current);
+        current = complement ? current ^ (set & colour) : (current & ~set) | (set & colour);
+        std::memcpy(pixels, &current, sizeof current);
+    }
+}
+
+/* The glyph of each cell of a text, as many as room holds; the result is
+   the number of cells the whole text takes. */
+ULONG ListGlyphs(const char *text, ULONG count, const unsigned char **glyphs, ULONG room)
+{
+    ULONG cell = 0;
+    for (ULONG i = 0; i < count;) {
+        unsigned char byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte < 0x7F) {
+            if (cell < room)
+                glyphs[cell] = fontGlyphs[byte];
+            cell++;
+            i++;
+            continue;
+        }
+        TextPiece piece = ReadTextPiece(text + i, count - i);
+        for (unsigned shown = 0; shown < piece.cells; shown++, cell++)
+            if (cell < room)
+                glyphs[cell] = GetCharacterGlyph(piece.shown[shown]);
+        i += ULONG(piece.length);
+    }
+    return cell;
 }
 
 /* Text runs under a freshly drawn area are gone. */
@@ -158,7 +199,8 @@ void GraphicsIFace::Draw(struct RastPort *rp, LONG x, LONG y)
     if (x0 == x || y0 == y) {
         FillPixels(window, std::min(x0, x), std::min(y0, y), std::max(x0, x), std::max(y0, y),
                    rp->FgPen, rp->DrawMode);
-        Move(rp, x, y);
+        rp->cp_x = WORD(x);
+        rp->cp_y = WORD(y);
         return;
     }
     LONG dx = x > x0 ? x - x0 : x0 - x, dy = y > y0 ? y0 - y : y - y0;
@@ -181,7 +223,8 @@ void GraphicsIFace::Draw(struct RastPort *rp, LONG x, LONG y)
     ForgetTextIn(window, std::min<LONG>(rp->cp_x, x), std::min<LONG>(rp->cp_y, y),
                  std::max<LONG>(rp->cp_x, x), std::max<LONG>(rp->cp_y, y));
     window.dirty = true;
-    Move(rp, x, y);
+    rp->cp_x = WORD(x);
+    rp->cp_y = WORD(y);
 }
 
 void GraphicsIFace::RectFill(struct RastPort *rp, LONG xMin, LONG yMin, LONG xMax, LONG yMax)
@@ -206,22 +249,11 @@ void GraphicsIFace::Text(struct RastPort *rp, CONST_STRPTR text, ULONG count)
         const unsigned char *stackGlyphs[256];
         std::vector<const unsigned char *> heapGlyphs;
         const unsigned char **glyphs = stackGlyphs;
-        ULONG cells = MeasureTextCells(text, count);
+        ULONG cells = ListGlyphs(text, count, stackGlyphs, std::size(stackGlyphs));
         if (cells > std::size(stackGlyphs)) {
             heapGlyphs.resize(cells);
             glyphs = heapGlyphs.data();
-        }
-        for (ULONG i = 0, cell = 0; i < count;) {
-            unsigned char byte = static_cast<unsigned char>(text[i]);
-            if (byte >= 0x20 && byte < 0x7F) {
-                glyphs[cell++] = fontGlyphs[byte];
-                i++;
-                continue;
-            }
-            TextPiece piece = ReadTextPiece(text + i, count - i);
-            for (unsigned shown = 0; shown < piece.cells; shown++)
-                glyphs[cell++] = GetCharacterGlyph(piece.shown[shown]);
-            i += ULONG(piece.length);
+            ListGlyphs(text, count, glyphs, cells);
         }
         LONG width = LONG(cells) * FONT_WIDTH;
         LONG left = rp->cp_x, top = rp->cp_y - rp->TxBaseline;
@@ -230,22 +262,32 @@ void GraphicsIFace::Text(struct RastPort *rp, CONST_STRPTR text, ULONG count)
         ForgetTextIn(window, left, top, left + width - 1, top + rp->TxHeight - 1);
         GlyphPens pens = {PenMask(window), UBYTE(rp->FgPen & PenMask(window)),
                           UBYTE(rp->BgPen & PenMask(window)), rp->DrawMode};
+        /* The cells wholly inside the window, drawn eight pixels at a time;
+           a cell cut by an edge is drawn pixel by pixel. */
+        ULONG firstWhole = 0;
+        while (firstWhole < cells && left + LONG(firstWhole) * FONT_WIDTH < 0)
+            firstWhole++;
+        ULONG endWhole = firstWhole;
+        while (endWhole < cells && left + LONG(endWhole + 1) * FONT_WIDTH <= window.Width)
+            endWhole++;
         LONG bottom = std::min<LONG>(top + rp->TxHeight, window.Height);
         for (LONG y = std::max<LONG>(top, 0); y < bottom; y++) {
             UBYTE *row = window.pixels.data() + size_t(y) * window.Width;
             LONG glyphRow = y - glyphTop;
+            bool inFont = glyphRow >= 0 && glyphRow < FONT_ROWS;
+            if (endWhole > firstWhole)
+                DrawWholeCells(row + left + LONG(firstWhole) * FONT_WIDTH, glyphs + firstWhole,
+                               endWhole - firstWhole, inFont ? glyphRow : -1, pens);
             for (ULONG i = 0; i < cells; i++) {
+                if (i == firstWhole)
+                    i = endWhole;
+                if (i >= cells)
+                    break;
                 LONG x = left + LONG(i) * FONT_WIDTH;
-                if (x + FONT_WIDTH <= 0 || x >= window.Width)
-                    continue;
-                unsigned char bits =
-                    glyphRow >= 0 && glyphRow < FONT_ROWS ? glyphs[i][glyphRow] : 0;
-                if (x >= 0 && x + FONT_WIDTH <= window.Width)
-                    DrawGlyphRow(row + x, bits, pens);
-                else
-                    for (LONG column = 0; column < FONT_WIDTH; column++)
-                        if (x + column >= 0 && x + column < window.Width)
-                            DrawGlyphPixel(row[x + column], bits & (0x80u >> column), pens);
+                unsigned char bits = inFont ? glyphs[i][glyphRow] : 0;
+                for (LONG column = 0; column < FONT_WIDTH; column++)
+                    if (x + column >= 0 && x + column < window.Width)
+                        DrawGlyphPixel(row[x + column], bits & (0x80u >> column), pens);
             }
         }
         if (count > 0)

@@ -24,6 +24,17 @@ static void ShowEntryError(const char *format, const char *name)
     UpdateMessage(printbuffer, 1);
 }
 
+/* first and then at most secondMax bytes of second, into text, which has
+   room for both: once per entry and pass, so copied rather than formatted. */
+static void JoinText(char *text, const char *first, const char *second, size_t secondMax)
+{
+    size_t firstLength = strlen(first);
+    size_t secondLength = strnlen(second, secondMax);
+    memcpy(text, first, firstLength);
+    memcpy(text + firstLength, second, secondLength);
+    text[firstLength + secondLength] = '\0';
+}
+
 static int UnpackDirectory(const struct FileHeader *entry, const char *path)
 {
     if (fakeit)
@@ -144,10 +155,8 @@ int UnpackFile(gzFile stream)
     }
     /* The name ends within its field for files and directories; for other
        entries it is cut at the field's end. */
-    if (fakeit)
-        snprintf(text, sizeof text, "Preparing %.*s", (int)sizeof entry.name, entry.name);
-    else
-        snprintf(text, sizeof text, "%.*s", (int)sizeof entry.name, entry.name);
+    static_assert(sizeof thefile + sizeof entry.name < sizeof text, "a path fits");
+    JoinText(text, fakeit ? "Preparing " : "", entry.name, sizeof entry.name);
     UpdateMessage(text, 0);
     if (!touchesFiles)
         return ENTRY_DONE;
@@ -159,7 +168,7 @@ int UnpackFile(gzFile stream)
         ShowEntryError("Unable to create %s through a symbolic link", entry.name);
         return RUN_FAILED;
     }
-    snprintf(text, sizeof text, "%s%s", thefile, entry.name);
+    JoinText(text, thefile, entry.name, sizeof entry.name);
     if (type == ENTRY_DIRECTORY)
         return UnpackDirectory(&entry, text);
     return UnpackFileData(stream, &entry, text);

@@ -3,6 +3,23 @@
 #include <stdio.h>
 #include <string.h>
 
+/* The label "%3d %%" and ten spaces; built by hand for the percentages a
+   gauge shows, as both gauges are redrawn for every piece written. */
+static void FormatGaugeLabel(char *label, size_t size, int percentage)
+{
+    static const char blank[] = "    %          ";
+    if (percentage < 0 || percentage > 100 || size < sizeof blank) {
+        snprintf(label, size, "%3d %%          ", percentage);
+        return;
+    }
+    memcpy(label, blank, sizeof blank);
+    label[2] = (char)('0' + percentage % 10);
+    if (percentage >= 10)
+        label[1] = (char)('0' + percentage / 10 % 10);
+    if (percentage == 100)
+        label[0] = '1';
+}
+
 /* A gauge: a frame that looks sunk in (shadow above and left, shine below
    and right), the bar, and the percentage drawn in complement so that it
    reads over the bar and the background alike. Redrawn whole every time. */
@@ -27,7 +44,7 @@ void DrawGauge(int percentage, int index)
 
     IGraphics->SetAPen(rp, pens[TEXTPEN] & 0xFF);
     IGraphics->Move(rp, gx + gw / 2 - 20, top + gh / 2 + rp->TxBaseline / 2);
-    snprintf(label, sizeof label, "%3d %%          ", percentage);
+    FormatGaugeLabel(label, sizeof label, percentage);
     IGraphics->SetDrMd(rp, COMPLEMENT);
     IGraphics->Text(rp, label, strlen(label));
     IGraphics->SetDrMd(rp, JAM1);

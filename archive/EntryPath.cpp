@@ -1,6 +1,5 @@
 #include "EntryPath.h"
 
-#include <stdio.h>
 #include <string.h>
 
 #include <proto/dos.h>
@@ -29,8 +28,11 @@ static int CanLock(const char *path)
 int LeadsThroughLink(const char *prefix, const char *name, int isDirectory)
 {
     char path[2048];
-    if (snprintf(path, sizeof path, "%s%s", prefix, name) >= (int)sizeof path)
+    size_t prefixLength = strlen(prefix), nameLength = strlen(name);
+    if (prefixLength + nameLength >= sizeof path)
         return 0;
+    memcpy(path, prefix, prefixLength);
+    memcpy(path + prefixLength, name, nameLength + 1);
     size_t absentLength = strlen(absentdir);
     if (absentLength != 0 && strncmp(path, absentdir, absentLength) == 0 &&
         path[absentLength] == '/')
@@ -47,6 +49,6 @@ int LeadsThroughLink(const char *prefix, const char *name, int isDirectory)
     const char *lastSlash = strrchr(name, '/');
     if (lastSlash == NULL)
         return 0;
-    path[strlen(prefix) + (lastSlash - name)] = '\0';
+    path[prefixLength + (lastSlash - name)] = '\0';
     return !CanLock(path) && IDOS->IoErr() == ERROR_IS_SOFT_LINK;
 }

@@ -159,6 +159,8 @@ void FillPixels(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax, 
         if (mode & COMPLEMENT)
             for (size_t i = 0; i < width; i++)
                 row[i] ^= mask;
+        else if (width == 1)
+            *row = UBYTE(pen & mask); /* a frame's side: no call per pixel */
         else
             std::memset(row, pen & mask, width);
     }

@@ -313,9 +313,16 @@ ULONG GraphicsIFace::TextFit(struct RastPort *rp, CONST_STRPTR text, ULONG count
     const char *first = direction < 0 && count > 0 ? text - (count - 1) : text;
     ULONG fitting = 0, cells = 0;
     if (rp->TxHeight <= heightLimit) {
-        fitting = ULONG(FitTextBytes(first, count, direction < 0, widthLimit / FONT_WIDTH));
-        cells = direction < 0 ? MeasureTextCells(first + (count - fitting), fitting)
-                              : MeasureTextCells(first, fitting);
+        /* Most texts fit whole: measured once, with no cut to look for. */
+        ULONG maxCells = widthLimit / FONT_WIDTH, whole = MeasureTextCells(first, count);
+        if (whole <= maxCells) {
+            fitting = count;
+            cells = whole;
+        } else {
+            fitting = ULONG(FitTextBytes(first, count, direction < 0, maxCells));
+            cells = direction < 0 ? MeasureTextCells(first + (count - fitting), fitting)
+                                  : MeasureTextCells(first, fitting);
+        }
     }
     rp->Host->laidOutText.assign(first, count);
     rp->Host->laidOutFromEnd = direction < 0;

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,9 +36,7 @@ bool Exists(const std::string &path)
     return access(path.c_str(), F_OK) == 0;
 }
 
-/* An installer of a small package: a setup script that records where it
-   ran and with which arguments ($RECORD), and ends with $STATUS; and a
-   file of data large enough to span several reads. */
+/* A package whose setup script records where and how it ran ($RECORD) and ends with $STATUS. */
 class Installer : public ::testing::Test {
 protected:
     void SetUp() override
@@ -52,8 +51,7 @@ protected:
         WriteFile(dir_ / "src/data/blob.bin", data_);
     }
 
-    /* velorin-pack's result for an installer of src at dir/app.run, begun
-       by the test build of velorin, which obeys the test controls. */
+    /* Begun by the test build of velorin, which obeys the test controls. */
     RunResult Make(const std::vector<std::string> &options)
     {
         std::vector<std::string> args = {dir_ / "src", installer_, "-installer", "-stub",
@@ -96,8 +94,7 @@ TEST_F(Installer, RunsTheCommandInTheUnpackedTreeWithItsArgumentsAndStatus)
               dir_ / "out\n[./setup.sh][" + installer_ + "][two words][][-dest]\n");
     ExpectBalanced(ReadFile(dir_ / "balance"));
 
-    /* The command's failure is the installer's, and so is a signal's end,
-       as a shell gives it. */
+    /* The command's failure is the installer's, a signal's end as a shell gives it. */
     RunOptions failing;
     failing.environment["STATUS"] = "7";
     EXPECT_EQ(Run({"-dest", dir_ / "out"}, failing).exitCode, 7);
@@ -107,9 +104,7 @@ TEST_F(Installer, RunsTheCommandInTheUnpackedTreeWithItsArgumentsAndStatus)
 
 TEST_F(Installer, TemporaryDirectoryIsRemovedWithoutFollowingLinksOrKept)
 {
-    /* The command leaves read-only directories and links to a directory
-       and a file outside, which must survive the removal. Run by a user
-       other than root where the test can, as permissions bind only them. */
+    /* Read-only directories and links to outside are left; run as a user other than root if possible. */
     mkdir((dir_ / "tmp").c_str(), 0777);
     mkdir((dir_ / "outside").c_str(), 0777);
     chmod(dir_.Path().c_str(), 0755);
@@ -140,7 +135,6 @@ TEST_F(Installer, TemporaryDirectoryIsRemovedWithoutFollowingLinksOrKept)
     EXPECT_NE(kept.err.find(keptDir), std::string::npos) << kept.err;
     EXPECT_TRUE(ReadFile(keptDir + "/data/blob.bin") == data_);
 
-    /* A $TMPDIR where no directory can be made fails before anything runs. */
     unlink((dir_ / "record").c_str());
     WriteFile(dir_ / "notadir", "");
     options.environment["TMPDIR"] = dir_ / "notadir";
@@ -170,7 +164,6 @@ TEST_F(Installer, DamagedOrIncompleteInstallerUnpacksAndRunsNothing)
         EXPECT_FALSE(Exists(dir_ / "record")) << message;
     };
 
-    /* Damage in the payload is found by the sizing pass. */
     std::string damaged = whole;
     damaged[stubSize + (whole.size() - stubSize) / 2] ^= 0x10;
     expectNothingDone(damaged, "the unpacking failed; the command was not run");
@@ -179,14 +172,12 @@ TEST_F(Installer, DamagedOrIncompleteInstallerUnpacksAndRunsNothing)
     EXPECT_EQ(verified.exitCode, 1);
     EXPECT_EQ(verified.out.rfind("FAULT", 0), 0u) << verified.out;
 
-    /* A download cut in the archive, in the trailer or one byte short. */
     std::string total = std::to_string(whole.size());
     for (size_t cut : {size_t(stubSize) + 1000, whole.size() - 20, whole.size() - 1})
         expectNothingDone(whole.substr(0, cut), "the installer is incomplete: " +
                                                     std::to_string(cut) + " of its " + total +
                                                     " bytes are there");
 
-    /* A damaged command is never run; a file that grew is not the one made. */
     damaged = whole;
     damaged.back() ^= 0x01;
     expectNothingDone(damaged, "the installer is damaged");
@@ -198,12 +189,11 @@ TEST_F(Installer, ListVerifyAndHelpDescribeWhatItHolds)
     MakeWithCommand("./setup.sh");
     ASSERT_EQ(RunPack({dir_ / "src", dir_ / "plain.gz"}).exitCode, 0);
 
-    RunResult listed = Run({"-LIST"});
-    EXPECT_EQ(listed.exitCode, 0);
-    EXPECT_EQ(listed.out, RunPack({"-list", dir_ / "plain.gz"}).out);
-    RunResult verified = Run({"-verify"});
-    EXPECT_EQ(verified.exitCode, 0);
-    EXPECT_EQ(verified.out, RunPack({"-verify", dir_ / "plain.gz"}).out);
+    for (auto [option, packOption] : {std::pair{"-LIST", "-list"}, std::pair{"-verify", "-verify"}}) {
+        RunResult result = Run({option});
+        EXPECT_EQ(result.exitCode, 0) << option;
+        EXPECT_EQ(result.out, RunPack({packOption, dir_ / "plain.gz"}).out);
+    }
 
     RunResult help = Run({"-help"});
     EXPECT_EQ(help.exitCode, 0);
@@ -226,15 +216,11 @@ TEST_F(Installer, PackingOptionsComeAnywhereInAnyCaseAndApplyToInstallers)
     RunResult made = RunPack({"-Exclude", "data", dir_ / "src", "-RUN", "./setup.sh", installer_,
                               "-Installer", "-LEVEL", "0"});
     ASSERT_EQ(made.exitCode, 0) << made.err;
-    RunResult listed = Run({"-list"});
-    EXPECT_NE(listed.out.find("setup.sh"), std::string::npos) << listed.out;
-    EXPECT_EQ(listed.out.find("data"), std::string::npos) << listed.out;
-    EXPECT_EQ(Run({"-dest", dir_ / "out"}).exitCode, 0);
-    EXPECT_TRUE(Exists(dir_ / "record"));
-
+    EXPECT_EQ(Run({"-list"}).out.find("data"), std::string::npos);
     EXPECT_EQ(RunPack({dir_ / "src", dir_ / "x.run", "-installer", "-run", ""}).exitCode, 2);
     EXPECT_EQ(RunPack({dir_ / "src", dir_ / "x.gz", "-stub", installer_}).exitCode, 2);
     EXPECT_EQ(RunPack({"-list", installer_, "-installer"}).exitCode, 2);
+    EXPECT_EQ(RunPack({dir_ / "src", dir_ / "x.gz", "-run", "true"}).exitCode, 2);
     EXPECT_FALSE(Exists(dir_ / "x.run") || Exists(dir_ / "x.gz"));
 }
 
@@ -242,7 +228,7 @@ TEST_F(Installer, EndedBySigtermWhileMadeItLeavesNothing)
 {
     std::string big = dir_ / "big";
     mkdir(big.c_str(), 0777);
-    /* Four gigabytes of holes take long enough to pack to be interrupted. */
+    /* Four gigabytes of holes take long enough to pack. */
     int descriptor = open((big + "/holes").c_str(), O_WRONLY | O_CREAT, 0666);
     ASSERT_EQ(ftruncate(descriptor, 4294967295LL), 0);
     close(descriptor);
@@ -264,12 +250,10 @@ TEST_F(Installer, EndedBySigtermWhileMadeItLeavesNothing)
 TEST_F(Installer, CommandLineFaultsAreRefused)
 {
     ASSERT_EQ(Make({}).exitCode, 0);
-    /* Without a command, there is nothing to unpack into a temporary
-       directory for. */
+    /* Without a command there is no temporary directory to unpack into. */
     RunResult noDest = Run({});
     EXPECT_EQ(noDest.exitCode, 2);
     EXPECT_NE(noDest.err.find("missing -dest"), std::string::npos) << noDest.err;
-    EXPECT_EQ(Run({"-verbose"}).exitCode, 2);
     EXPECT_EQ(Run({"-dest"}).exitCode, 2);
     RunResult missing = Run({"-dest", dir_ / "nowhere"});
     EXPECT_EQ(missing.exitCode, 125);
@@ -281,24 +265,16 @@ TEST_F(Installer, CommandLineFaultsAreRefused)
         EXPECT_EQ(refused.exitCode, 1) << stub;
         EXPECT_NE(refused.err.find(stub), std::string::npos) << refused.err;
     }
-    EXPECT_EQ(RunPack({dir_ / "src", dir_ / "x.gz", "-run", "true"}).exitCode, 2);
-    /* An installer written into its own tree leaves itself out; made
-       again, the earlier one would be packed into it. */
+    /* Made again into its own tree, the earlier installer would be packed into it. */
     std::vector<std::string> inTree = {dir_ / "src", dir_ / "src/app.run", "-installer"};
     EXPECT_EQ(RunPack(inTree).exitCode, 0);
     RunResult again = RunPack(inTree);
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_NE(again.err.find("would be packed into itself"), std::string::npos) << again.err;
     unlink((dir_ / "src/app.run").c_str());
-    /* A tree that cannot be packed leaves no file behind. */
-    TreeSnapshot before = SnapshotTree(dir_.Path());
-    EXPECT_EQ(RunPack({dir_ / "nothing", dir_ / "new.run", "-installer"}).exitCode, 1);
-    EXPECT_EQ(SnapshotTree(dir_.Path()), before);
 }
 
-/* Where /proc is missing, the installer finds its own file by the name it
-   was started by, here through PATH. Removing its temporary directory
-   never enters another file system mounted there by the command. */
+/* Without /proc the installer finds itself through PATH; removal never enters a mount. */
 TEST_F(Installer, RunsWithoutProcAndNeverRemovesThroughAMount)
 {
     std::string unshare = FindTool("unshare");
@@ -318,7 +294,7 @@ TEST_F(Installer, RunsWithoutProcAndNeverRemovesThroughAMount)
     AddVelorinControls(options, dir_ / "balance");
     options.environment["RECORD"] = dir_ / "record";
 #ifdef __SANITIZE_ADDRESS__
-    /* The sanitizers read their options and the threads through /proc. */
+    /* The sanitizers need /proc. */
     std::string hideProc;
 #else
     std::string hideProc = "mount -t tmpfs none /proc && ";
@@ -331,8 +307,7 @@ TEST_F(Installer, RunsWithoutProcAndNeverRemovesThroughAMount)
     EXPECT_EQ(ReadFile(dir_ / "outside/keep.txt"), "keep");
 }
 
-/* Whether the program needs no dynamic loader: only such a one starts in
-   an empty root or under another architecture's emulator. */
+/* Whether the program needs no dynamic loader, as an empty root demands. */
 bool IsStatic(const std::string &path)
 {
     std::string bytes = ReadFile(path);
@@ -353,8 +328,7 @@ bool IsStatic(const std::string &path)
     return true;
 }
 
-/* With nothing but the installer and /dev/null: no /proc to find its own
-   file by, no library, no shell. */
+/* Nothing but the installer and /dev/null: no /proc, no library, no shell. */
 TEST_F(Installer, StartsFromAnEmptyRoot)
 {
     if (geteuid() != 0 || !IsStatic(VELORIN_BINARY))
@@ -373,9 +347,7 @@ TEST_F(Installer, StartsFromAnEmptyRoot)
     EXPECT_TRUE(ReadFile(root + "/out/data/blob.bin") == data_);
 }
 
-/* The installer in a terminal of tmux, as a person runs it. The
-   destination's data file is held, so that the run waits in its writing
-   pass with the box up until the test lets it go on. */
+/* The installer in tmux, as a person runs it. */
 class InstallerInTerminal : public Installer, protected TmuxServer {
 protected:
     void SetUp() override
@@ -384,8 +356,6 @@ protected:
         Installer::SetUp();
     }
 
-    /* Starts the installer; the shell records its status and the
-       terminal's settings after it. */
     void Start()
     {
         std::string installer = "exec env -u DISPLAY -u WAYLAND_DISPLAY VELORIN_HOST_CLOCK=instant "
@@ -393,6 +363,18 @@ protected:
                                 " -dest " + Quote(dir_ / "out");
         Tmux({"new-session", "-d", "-x", "100", "-y", "30",
               RecordStatus(installer, dir_.Path()) + "; sleep 600"});
+    }
+
+    /* Starts with the data file held, so the run waits in its writing pass with the box up. */
+    std::unique_ptr<HeldFile> StartHeld()
+    {
+        MakeWithCommand("./setup.sh");
+        mkdir((dir_ / "out/data").c_str(), 0777);
+        auto held = std::make_unique<HeldFile>(dir_ / "out/data/blob.bin", "",
+                                               HeldFile::AgainstWriting);
+        Start();
+        EXPECT_TRUE(held->WaitUntilWanted());
+        return held;
     }
 
     int WaitForStatus() { return TmuxServer::WaitForStatus(dir_.Path()); }
@@ -406,14 +388,10 @@ protected:
 
 TEST_F(InstallerInTerminal, AbortRunsNothingAndGivesTheAbortStatus)
 {
-    MakeWithCommand("./setup.sh");
-    mkdir((dir_ / "out/data").c_str(), 0777);
-    HeldFile held(dir_ / "out/data/blob.bin", "", HeldFile::AgainstWriting);
-    Start();
-    ASSERT_TRUE(held.WaitUntilWanted());
+    std::unique_ptr<HeldFile> held = StartHeld();
     WaitForScreen("[a] Abort");
     Tmux({"send-keys", "ay"});
-    held.Release();
+    held->Release();
     ASSERT_EQ(WaitForStatus(), 130);
     EXPECT_FALSE(Exists(dir_ / "record"));
     EXPECT_NE(Tmux({"capture-pane", "-p"}).find("aborted; the command was not run"),
@@ -421,15 +399,10 @@ TEST_F(InstallerInTerminal, AbortRunsNothingAndGivesTheAbortStatus)
     ExpectTerminalGivenBack(ReadFile(dir_ / "stty"));
 }
 
-/* A second Ctrl-C ends the run at once while it waits on the held file:
-   the presentation ends the process itself, with the abort's status too. */
+/* A second Ctrl-C ends the process at once, with the abort's status too. */
 TEST_F(InstallerInTerminal, SecondInterruptEndsWithTheAbortStatus)
 {
-    MakeWithCommand("./setup.sh");
-    mkdir((dir_ / "out/data").c_str(), 0777);
-    HeldFile held(dir_ / "out/data/blob.bin", "", HeldFile::AgainstWriting);
-    Start();
-    ASSERT_TRUE(held.WaitUntilWanted());
+    std::unique_ptr<HeldFile> held = StartHeld();
     Tmux({"send-keys", "C-c"});
     WaitForScreen("[a] Abort (pressed)");
     Tmux({"send-keys", "C-c"});
@@ -451,8 +424,7 @@ TEST_F(InstallerInTerminal, CommandGetsTheTerminalBack)
     ExpectTerminalGivenBack(record);
 }
 
-/* On a desktop: the window shows while the installer unpacks and is gone
-   when the command runs. */
+/* The window shows while the installer unpacks and is gone when the command runs. */
 TEST_F(Installer, DesktopWindowIsGoneWhenTheCommandRuns)
 {
     REQUIRE_LIVE_TOOLS("Xvfb", "xdotool");

@@ -66,11 +66,12 @@ protected:
         ASSERT_EQ(made.exitCode, 0) << made.err;
     }
 
-    RunResult Run(const std::vector<std::string> &args, RunOptions options = {})
+    RunResult Run(const std::vector<std::string> &args, RunOptions options = {},
+                  const std::string &program = "")
     {
         AddVelorinControls(options, dir_ / "balance");
         options.environment.emplace("RECORD", dir_ / "record");
-        return RunProgram(installer_, args, options);
+        return RunProgram(program.empty() ? installer_ : program, args, options);
     }
 
     TempDir dir_;
@@ -154,10 +155,7 @@ TEST_F(Installer, DamagedOrIncompleteInstallerUnpacksAndRunsNothing)
     auto expectNothingDone = [&](const std::string &bytes, const std::string &message) {
         WriteFile(dir_ / "bad.run", bytes);
         chmod((dir_ / "bad.run").c_str(), 0755);
-        RunOptions options;
-        AddVelorinControls(options, dir_ / "balance");
-        options.environment["RECORD"] = dir_ / "record";
-        RunResult result = RunProgram(dir_ / "bad.run", {"-dest", dir_ / "out"}, options);
+        RunResult result = Run({"-dest", dir_ / "out"}, {}, dir_ / "bad.run");
         EXPECT_EQ(result.exitCode, 125) << message;
         EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
         EXPECT_TRUE(SnapshotTree(dir_ / "out").empty()) << message;
@@ -291,16 +289,13 @@ TEST_F(Installer, RunsWithoutProcAndNeverRemovesThroughAMount)
     options.environment["TMPDIR"] = dir_ / "tmp";
     options.environment["OUTSIDE"] = dir_ / "outside";
     options.environment["PATH"] = dir_.Path() + ":/usr/sbin:/usr/bin:/sbin:/bin";
-    AddVelorinControls(options, dir_ / "balance");
-    options.environment["RECORD"] = dir_ / "record";
 #ifdef __SANITIZE_ADDRESS__
     /* The sanitizers need /proc. */
     std::string hideProc;
 #else
     std::string hideProc = "mount -t tmpfs none /proc && ";
 #endif
-    RunResult result =
-        RunProgram(unshare, {"-m", "sh", "-c", hideProc + "exec app.run"}, options);
+    RunResult result = Run({"-m", "sh", "-c", hideProc + "exec app.run"}, options, unshare);
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(ReadFile(dir_ / "record").rfind(dir_ / "tmp/", 0), 0u);
     EXPECT_NE(result.err.find("cannot remove all of"), std::string::npos) << result.err;

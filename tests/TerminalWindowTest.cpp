@@ -182,10 +182,7 @@ TEST_F(TerminalWindow, AbortKeyThenYesStopsAfterTheFirstPiece)
 TEST_F(TerminalWindow, InterruptThenNoFinishesTheRun)
 {
     Start(dir_ / "held.gz");
-    WaitForScreen("[a] Abort");
-    Tmux({"send-keys", "C-c"});
-    archive_->Release();
-    WaitForScreen("[y/n]");
+    AbortAtFirstUpdate("C-c");
     Tmux({"send-keys", "n"});
 
     EXPECT_EQ(WaitForReturnCode(), 1);

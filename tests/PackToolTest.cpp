@@ -58,8 +58,7 @@ TEST(PackTool, DirectoriesComeBeforeTheirContentsInByteOrder)
     WriteFile(src + "/a/z", "z");
     WriteFile(src + "/a/b/x", "x");
     WriteFile(src + "/B", "B");
-    /* A name with ':' is an ordinary name here (Debian's manual pages hold
-       List::Util.3perl.gz). */
+    /* A name with ':' is ordinary here, as in Debian's List::Util.3perl.gz. */
     WriteFile(src + "/b/List::Util.3perl.gz", "");
     RunResult result = RunPack({src, dir / "pkg.gz"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -87,8 +86,7 @@ TEST(PackTool, LevelZeroKeepsGzipsChecksSoThatACutCopyIsRefused)
     /* Stored, not compressed: the names are there to read. */
     EXPECT_NE(archive.find("hello"), std::string::npos);
 
-    /* Cut right after the first file, where the archive stream itself would
-       look complete: gzip's length and CRC-32 are missing, and that shows. */
+    /* Cut where the stream looks complete: gzip's missing trailer shows. */
     size_t cut = archive.find("hello") + 5;
     WriteFile(dir / "cut", archive.substr(0, cut));
     mkdir((dir / "out").c_str(), 0777);
@@ -210,8 +208,7 @@ TEST(PackTool, TheArchiveAppearsWholeOrNotAtAllAndNeverThroughAPlantedName)
     ASSERT_EQ(lstat((dir / "pkg.gz").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u) << "a new file's mode under the umask";
 
-    /* Inside the tree: the archive being replaced is left out with a
-       warning, the one being written silently. */
+    /* Inside the tree: the old archive is left out with a warning, the new one silently. */
     RunResult inside = RunPack({src, src + "/pkg.gz"});
     ASSERT_EQ(inside.exitCode, 0) << inside.err;
     EXPECT_EQ(RunPack({src, src + "/pkg.gz"}).err,
@@ -246,8 +243,7 @@ TEST(PackTool, TheArchiveAppearsWholeOrNotAtAllAndNeverThroughAPlantedName)
 
 TEST(PackTool, EndedBySigintOrSigtermItLeavesNoPartialArchive)
 {
-    /* The suite may run where SIGINT is ignored (a shell's background job);
-       a person at a terminal has it at its default. */
+    /* A shell's background job ignores SIGINT; a person's terminal does not. */
     signal(SIGINT, SIG_DFL);
     for (int signalNumber : {SIGINT, SIGTERM}) {
         TempDir dir;
@@ -302,8 +298,7 @@ TEST(PackTool, ShowsOneProgressLineOnATerminalAndNoneElsewhere)
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    /* The archive so far against the data read: a run of one letter packs
-       to almost nothing. */
+    /* A run of one letter packs to almost nothing. */
     EXPECT_NE(shown.find("\rPacking 2/2 files, 293.0 KiB of 293.0 KiB, archive "),
               std::string::npos)
         << shown;
@@ -402,6 +397,14 @@ TEST(PackTool, VerifyNamesTheFirstFaultAndWhereItIs)
          "FAULT at stream offset 536: Error reading docs/readme from archive stream\n"},
         {stream + StreamBuilder().File("../up", "x").Bytes().substr(8),
          "FAULT at stream offset 541: Unsafe entry name \"../up\"\n"},
+        {StreamBuilder().File("a", "").Directory("a").Bytes(),
+         "FAULT at stream offset 272: a is a file earlier in the archive, so it cannot be unpacked "
+         "as a directory\n"},
+        {StreamBuilder().Directory("d").File("d/x", "").File("d", "").Bytes(),
+         "FAULT at stream offset 536: d is a directory earlier in the archive, so it cannot be "
+         "unpacked as a file\n"},
+        {StreamBuilder().File("f", "").File("f/g/x", "").Bytes(),
+         "FAULT at stream offset 272: f/g/x lies in f, which is a file earlier in the archive\n"},
     };
     for (const auto &[bytes, report] : faults) {
         WriteArchive(dir / "bad.gz", bytes);
@@ -427,7 +430,7 @@ TEST(PackTool, VerifyNamesTheFirstFaultAndWhereItIs)
     }
 }
 
-TEST(PackTool, VerifySaysWhatUnpackingNeedsAndRefusesWhatItCannotUnpack)
+TEST(PackTool, VerifySaysWhatUnpackingNeeds)
 {
     TempDir dir;
     WriteArchive(dir / "needs.gz", StreamBuilder()
@@ -442,32 +445,13 @@ TEST(PackTool, VerifySaysWhatUnpackingNeedsAndRefusesWhatItCannotUnpack)
                          "exist in the destination\n"
                          "OK if the destination holds that directory: 4 entries (1 directory, 3 "
                          "files), 3 bytes in files\n");
-    /* Velorin agrees: it fails into an empty destination and succeeds once
-       that directory is there. */
+    /* Velorin agrees: it needs that directory in the destination. */
     mkdir((dir / "empty").c_str(), 0777);
     EXPECT_EQ(RunVelorin({"-archive", dir / "needs.gz", "-dest", dir / "empty"}).exitCode, 0);
     for (const char *path : {"/ready", "/ready/a", "/ready/a/b"})
         mkdir((dir.Path() + path).c_str(), 0777);
     EXPECT_EQ(RunVelorin({"-archive", dir / "needs.gz", "-dest", dir / "ready"}).exitCode, 1);
 
-    struct {
-        std::string stream, report;
-    } conflicts[] = {
-        {StreamBuilder().File("a", "").Directory("a").Bytes(),
-         "FAULT at stream offset 272: a is a file earlier in the archive, so it cannot be unpacked "
-         "as a directory\n"},
-        {StreamBuilder().Directory("d").File("d/x", "").File("d", "").Bytes(),
-         "FAULT at stream offset 536: d is a directory earlier in the archive, so it cannot be "
-         "unpacked as a file\n"},
-        {StreamBuilder().File("f", "").File("f/g/x", "").Bytes(),
-         "FAULT at stream offset 272: f/g/x lies in f, which is a file earlier in the archive\n"},
-    };
-    for (const auto &[stream, report] : conflicts) {
-        WriteArchive(dir / "conflict.gz", stream);
-        RunResult result = RunPack({"-verify", dir / "conflict.gz"});
-        EXPECT_EQ(result.exitCode, 1) << report;
-        EXPECT_EQ(result.out, report);
-    }
 }
 
 }  // namespace

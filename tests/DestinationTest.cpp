@@ -1,10 +1,7 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -152,34 +149,6 @@ TEST_F(Destination, ExistingFilesAreReplacedNeverWrittenInPlace)
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "Unable to create file readme: Operation not permitted\n");
     EXPECT_EQ(ReadFile(dir_ / "out/readme"), "old");
-}
-
-TEST_F(Destination, ObjectsThatAreNotFilesAreNeitherOpenedNorRemoved)
-{
-    /* A FIFO with a reader and, for root, a device: a watch sees any opening. */
-    ASSERT_EQ(mkfifo((dir_ / "out/fifo").c_str(), 0666), 0);
-    int reader = open((dir_ / "out/fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(reader, 0);
-    std::vector<std::string> names = {"fifo"};
-    if (geteuid() == 0 && mknod((dir_ / "out/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
-        names.push_back("null");
-    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    for (const std::string &name : names)
-        ASSERT_GE(inotify_add_watch(watch, (dir_ / "out/" + name).c_str(), IN_OPEN), 0);
-    for (const std::string &name : names) {
-        SCOPED_TRACE(name);
-        RunResult result = Unpack(StreamBuilder().File(name, "x").Bytes());
-        EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(result.err, "Unable to create file " + name + ": Not a regular file\n");
-        struct stat status;
-        EXPECT_EQ(lstat((dir_ / "out/" + name).c_str(), &status), 0);
-        EXPECT_FALSE(S_ISREG(status.st_mode));
-    }
-    char events[4096];
-    EXPECT_LT(read(watch, events, sizeof events), 0) << "something opened a FIFO or device";
-    close(watch);
-    close(reader);
 }
 
 TEST_F(Destination, ArchiveInsideItIsReadWholeWhenAnEntryTakesItsName)

@@ -2,6 +2,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -83,6 +84,9 @@ TEST_F(HostFault, ObjectsThatAreNotFilesAreRefusedWithoutWaiting)
         mkdir((dir_ / "out/docs").c_str(), 0777);
         ASSERT_TRUE(make()) << "cannot make the " << what;
         int reader = withReader ? open(path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        /* A watch sees whether anything opens it, even to write nothing. */
+        int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(inotify_add_watch(watch, path.c_str(), IN_OPEN), 0);
         BackgroundVelorin velorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"});
         RunResult result = velorin.Finish(60);
         EXPECT_EQ(result.exitCode, 0);
@@ -90,6 +94,9 @@ TEST_F(HostFault, ObjectsThatAreNotFilesAreRefusedWithoutWaiting)
         EXPECT_EQ(SnapshotTree(dir_ / "out"),
                   (TreeSnapshot{
                       {"README.txt", "file:read me"}, {"docs", "dir"}, {"docs/readme", "other"}}));
+        char events[4096];
+        EXPECT_LT(read(watch, events, sizeof events), 0) << "the " << what << " was opened";
+        close(watch);
         if (reader >= 0) {
             char byte;
             EXPECT_EQ(read(reader, &byte, 1), 0) << "data went into the FIFO";

@@ -356,7 +356,7 @@ TEST(PackTool, WhatItSkipsOrCannotReadIsNamedWithControlBytesEscaped)
               "OK: 1 entry (0 directories, 1 file), 1 byte in files\n");
 }
 
-TEST(PackTool, ListShowsEveryEntryEscapedAndTheTotals)
+TEST(PackTool, ListShowsEveryEntryAndVerifyTheFirstFaultAndWhereItIs)
 {
     TempDir dir;
     std::string stream = StreamBuilder()
@@ -366,20 +366,16 @@ TEST(PackTool, ListShowsEveryEntryEscapedAndTheTotals)
                              .File("empty", "")
                              .Bytes();
     WriteArchive(dir / "pkg.gz", stream);
-    RunResult result = RunPack({"-list", dir / "pkg.gz"});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.out,
+    RunResult list = RunPack({"-list", dir / "pkg.gz"});
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.out,
               "dir               0  docs\n"
               "file              5  docs/readme\n"
               "type 7            0  odd\\x1b]2;x\\x07\n"
               "file              0  empty\n"
               "4 entries (1 directory, 2 files), 5 bytes in files\n");
-}
 
-TEST(PackTool, VerifyNamesTheFirstFaultAndWhereItIs)
-{
-    TempDir dir;
-    std::string stream = StreamBuilder().Directory("docs").File("docs/readme", "hello").Bytes();
+    stream = StreamBuilder().Directory("docs").File("docs/readme", "hello").Bytes();
     WriteArchive(dir / "good.gz", stream);
     RunResult good = RunPack({"-verify", dir / "good.gz"});
     EXPECT_EQ(good.exitCode, 0);

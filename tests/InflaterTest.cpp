@@ -33,35 +33,26 @@ HostStream *Start(const Inflater &inflater, const ArchiveRegion &region, unsigne
 /* One gzip member of data, with the header fields that flags ask for. */
 std::string Member(const std::string &data, unsigned char flags = 0)
 {
-    std::string header = {'\x1f', '\x8b', '\x08', char(flags), 0, 0, 0, 0, 0, 3};
-    if (flags & 0x04)
-        header += std::string("\x05\x00" "extra", 7);
-    if (flags & 0x08)
-        header += std::string("name.txt\0", 9);
-    if (flags & 0x10)
-        header += std::string("a comment\0", 10);
-    if (flags & 0x02) {
-        uLong crc = crc32(0, reinterpret_cast<const Bytef *>(header.data()), uInt(header.size()));
-        header += char(crc & 0xff);
-        header += char((crc >> 8) & 0xff);
-    }
+    char extra[] = "extra", name[] = "name.txt", comment[] = "a comment";
+    gz_header header{};
+    header.os = 3;
+    header.extra = flags & 0x04 ? reinterpret_cast<Bytef *>(extra) : Z_NULL;
+    header.extra_len = 5;
+    header.name = flags & 0x08 ? reinterpret_cast<Bytef *>(name) : Z_NULL;
+    header.comment = flags & 0x10 ? reinterpret_cast<Bytef *>(comment) : Z_NULL;
+    header.hcrc = (flags & 0x02) != 0;
     z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    std::string deflated(data.size() + data.size() / 8 + 64, '\0');
+    deflateInit2(&stream, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    deflateSetHeader(&stream, &header);
+    std::string member(deflateBound(&stream, uLong(data.size())) + 64, '\0');
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
     stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef *>(deflated.data());
-    stream.avail_out = uInt(deflated.size());
+    stream.next_out = reinterpret_cast<Bytef *>(member.data());
+    stream.avail_out = uInt(member.size());
     deflate(&stream, Z_FINISH);
-    deflated.resize(stream.total_out);
+    member.resize(stream.total_out);
     deflateEnd(&stream);
-    std::string trailer(8, '\0');
-    uLong crc = crc32(0, reinterpret_cast<const Bytef *>(data.data()), uInt(data.size()));
-    for (int i = 0; i < 4; i++) {
-        trailer[i] = char(crc >> (8 * i));
-        trailer[4 + i] = char(data.size() >> (8 * i));
-    }
-    return header + deflated + trailer;
+    return member;
 }
 
 struct Result {

@@ -1,10 +1,11 @@
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <csignal>
 #include <cstring>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/stat.h>
@@ -21,17 +22,12 @@
 
 namespace {
 
-/* The names in a directory, "." and ".." left out. */
+/* The names in a directory, sorted. */
 std::vector<std::string> NamesIn(const std::string &path)
 {
     std::vector<std::string> names;
-    DIR *directory = opendir(path.c_str());
-    while (dirent *item = directory != nullptr ? readdir(directory) : nullptr) {
-        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
-            names.emplace_back(item->d_name);
-    }
-    if (directory != nullptr)
-        closedir(directory);
+    for (const auto &entry : std::filesystem::directory_iterator(path))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }

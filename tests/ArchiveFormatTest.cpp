@@ -99,24 +99,6 @@ TEST(ArchiveFormat, FilesAroundThePieceSizeArriveWhole)
     EXPECT_EQ(SnapshotTree(dir / "out"), expected);
 }
 
-TEST(ArchiveFormat, ExistingFilesAreOverwrittenAndExistingDirectoriesKept)
-{
-    TempDir dir;
-    mkdir((dir / "out").c_str(), 0777);
-    mkdir((dir / "out/docs").c_str(), 0777);
-    WriteFile(dir / "out/docs/keep", "kept");
-    WriteFile(dir / "out/docs/readme", "a much longer earlier text");
-    WriteFile(dir / "out/empty", "something");
-    RunResult result = Unpack(
-        dir, StreamBuilder().Directory("docs").File("docs/readme", "hello").File("empty", "").Bytes());
-    EXPECT_EQ(result.exitCode, 1) << result.err;
-    EXPECT_EQ(SnapshotTree(dir / "out"),
-              (TreeSnapshot{{"docs", "dir"},
-                            {"docs/keep", "file:kept"},
-                            {"docs/readme", "file:hello"},
-                            {"empty", "file:"}}));
-}
-
 TEST(ArchiveFormat, WritingPassErrorsShowTheEntryAndReturnZero)
 {
     struct Case {

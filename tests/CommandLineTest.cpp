@@ -27,15 +27,13 @@ std::string ExampleArchive(const TempDir &dir)
     return path;
 }
 
-struct CommandLineFault {
-    std::vector<std::string> args;
-    std::string out;
-};
-
 TEST(CommandLine, EachFaultPrintsItsLinesAndReturnsZero)
 {
     const std::string tooLong(512, 'x');
-    const std::vector<CommandLineFault> faults = {
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } faults[] = {
         {{}, "Missing destination\n"},
         {{"-archive", "a.gz"}, "Missing destination\n"},
         {{"-dest", "Work:x"}, "Missing archive name\n"},
@@ -48,7 +46,7 @@ TEST(CommandLine, EachFaultPrintsItsLinesAndReturnsZero)
         {{"-dest", tooLong, "-archive", "a.gz"}, "Destination name too long\n"},
         {{"-dest", "x", "-archive", tooLong}, "Archive name too long\n"},
     };
-    for (const CommandLineFault &fault : faults) {
+    for (const auto &fault : faults) {
         RunResult result = RunVelorin(fault.args);
         std::string shown = testing::PrintToString(fault.args);
         EXPECT_EQ(result.exitCode, 0) << shown;

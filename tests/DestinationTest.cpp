@@ -92,7 +92,8 @@ TEST_F(Destination, ExistingFilesAreReplacedNeverWrittenInPlace)
 {
     /* A hard link, a read-only file and another user's file each get a new file. */
     ASSERT_EQ(link((dir_ / "elsewhere/precious").c_str(), (dir_ / "out/linked").c_str()), 0);
-    WriteFile(dir_ / "out/readonly", "old");
+    WriteFile(dir_ / "out/readonly", "a longer earlier text");
+    WriteFile(dir_ / "out/kept", "kept");
     chmod((dir_ / "out/readonly").c_str(), 0444);
     WriteFile(dir_ / "out/others", "old");
     chmod((dir_ / "out/others").c_str(), 0666);
@@ -117,6 +118,8 @@ TEST_F(Destination, ExistingFilesAreReplacedNeverWrittenInPlace)
         EXPECT_EQ(status.st_uid, geteuid()) << name;
     }
     EXPECT_EQ(ReadFile(dir_ / "out/linked"), "new 1");
+    EXPECT_EQ(ReadFile(dir_ / "out/readonly"), "new 2");
+    EXPECT_EQ(ReadFile(dir_ / "out/kept"), "kept");
     if (!root)
         return;
 

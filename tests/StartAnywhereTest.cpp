@@ -121,9 +121,8 @@ TEST(StartAnywhere, RoundTripInAnEmptyRoot)
     EmptyRoot root;
     ASSERT_TRUE(root.IsMade());
     std::string data = MakeData(200000, 3);
-    ASSERT_EQ(mkdir((root / "tree").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((root / "tree/lib").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((root / "out").c_str(), 0755), 0);
+    for (const char *folder : {"tree", "tree/lib", "out"})
+        ASSERT_EQ(mkdir((root / folder).c_str(), 0755), 0);
     WriteFile(root / "tree/lib/data.bin", data);
     WriteFile(root / "tree/run", "#!/bin/sh\n");
     ASSERT_EQ(chmod((root / "tree/run").c_str(), 0755), 0);

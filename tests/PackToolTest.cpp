@@ -1,10 +1,11 @@
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <csignal>
 #include <cstring>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/stat.h>
@@ -21,17 +22,12 @@
 
 namespace {
 
-/* The names in a directory, "." and ".." left out. */
+/* The names in a directory, sorted. */
 std::vector<std::string> NamesIn(const std::string &path)
 {
     std::vector<std::string> names;
-    DIR *directory = opendir(path.c_str());
-    while (dirent *item = directory != nullptr ? readdir(directory) : nullptr) {
-        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
-            names.emplace_back(item->d_name);
-    }
-    if (directory != nullptr)
-        closedir(directory);
+    for (const auto &entry : std::filesystem::directory_iterator(path))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -58,8 +54,7 @@ TEST(PackTool, DirectoriesComeBeforeTheirContentsInByteOrder)
     WriteFile(src + "/a/z", "z");
     WriteFile(src + "/a/b/x", "x");
     WriteFile(src + "/B", "B");
-    /* A name with ':' is an ordinary name here (Debian's manual pages hold
-       List::Util.3perl.gz). */
+    /* A name with ':' is ordinary here, as in Debian's List::Util.3perl.gz. */
     WriteFile(src + "/b/List::Util.3perl.gz", "");
     RunResult result = RunPack({src, dir / "pkg.gz"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -87,8 +82,7 @@ TEST(PackTool, LevelZeroKeepsGzipsChecksSoThatACutCopyIsRefused)
     /* Stored, not compressed: the names are there to read. */
     EXPECT_NE(archive.find("hello"), std::string::npos);
 
-    /* Cut right after the first file, where the archive stream itself would
-       look complete: gzip's length and CRC-32 are missing, and that shows. */
+    /* Cut where the stream looks complete: gzip's missing trailer shows. */
     size_t cut = archive.find("hello") + 5;
     WriteFile(dir / "cut", archive.substr(0, cut));
     mkdir((dir / "out").c_str(), 0777);
@@ -210,8 +204,7 @@ TEST(PackTool, TheArchiveAppearsWholeOrNotAtAllAndNeverThroughAPlantedName)
     ASSERT_EQ(lstat((dir / "pkg.gz").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u) << "a new file's mode under the umask";
 
-    /* Inside the tree: the archive being replaced is left out with a
-       warning, the one being written silently. */
+    /* Inside the tree: the old archive is left out with a warning, the new one silently. */
     RunResult inside = RunPack({src, src + "/pkg.gz"});
     ASSERT_EQ(inside.exitCode, 0) << inside.err;
     EXPECT_EQ(RunPack({src, src + "/pkg.gz"}).err,
@@ -246,8 +239,7 @@ TEST(PackTool, TheArchiveAppearsWholeOrNotAtAllAndNeverThroughAPlantedName)
 
 TEST(PackTool, EndedBySigintOrSigtermItLeavesNoPartialArchive)
 {
-    /* The suite may run where SIGINT is ignored (a shell's background job);
-       a person at a terminal has it at its default. */
+    /* A shell's background job ignores SIGINT; a person's terminal does not. */
     signal(SIGINT, SIG_DFL);
     for (int signalNumber : {SIGINT, SIGTERM}) {
         TempDir dir;
@@ -302,8 +294,7 @@ TEST(PackTool, ShowsOneProgressLineOnATerminalAndNoneElsewhere)
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    /* The archive so far against the data read: a run of one letter packs
-       to almost nothing. */
+    /* A run of one letter packs to almost nothing. */
     EXPECT_NE(shown.find("\rPacking 2/2 files, 293.0 KiB of 293.0 KiB, archive "),
               std::string::npos)
         << shown;
@@ -361,7 +352,7 @@ TEST(PackTool, WhatItSkipsOrCannotReadIsNamedWithControlBytesEscaped)
               "OK: 1 entry (0 directories, 1 file), 1 byte in files\n");
 }
 
-TEST(PackTool, ListShowsEveryEntryEscapedAndTheTotals)
+TEST(PackTool, ListShowsEveryEntryAndVerifyTheFirstFaultAndWhereItIs)
 {
     TempDir dir;
     std::string stream = StreamBuilder()
@@ -371,20 +362,16 @@ TEST(PackTool, ListShowsEveryEntryEscapedAndTheTotals)
                              .File("empty", "")
                              .Bytes();
     WriteArchive(dir / "pkg.gz", stream);
-    RunResult result = RunPack({"-list", dir / "pkg.gz"});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.out,
+    RunResult list = RunPack({"-list", dir / "pkg.gz"});
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.out,
               "dir               0  docs\n"
               "file              5  docs/readme\n"
               "type 7            0  odd\\x1b]2;x\\x07\n"
               "file              0  empty\n"
               "4 entries (1 directory, 2 files), 5 bytes in files\n");
-}
 
-TEST(PackTool, VerifyNamesTheFirstFaultAndWhereItIs)
-{
-    TempDir dir;
-    std::string stream = StreamBuilder().Directory("docs").File("docs/readme", "hello").Bytes();
+    stream = StreamBuilder().Directory("docs").File("docs/readme", "hello").Bytes();
     WriteArchive(dir / "good.gz", stream);
     RunResult good = RunPack({"-verify", dir / "good.gz"});
     EXPECT_EQ(good.exitCode, 0);
@@ -402,6 +389,14 @@ TEST(PackTool, VerifyNamesTheFirstFaultAndWhereItIs)
          "FAULT at stream offset 536: Error reading docs/readme from archive stream\n"},
         {stream + StreamBuilder().File("../up", "x").Bytes().substr(8),
          "FAULT at stream offset 541: Unsafe entry name \"../up\"\n"},
+        {StreamBuilder().File("a", "").Directory("a").Bytes(),
+         "FAULT at stream offset 272: a is a file earlier in the archive, so it cannot be unpacked "
+         "as a directory\n"},
+        {StreamBuilder().Directory("d").File("d/x", "").File("d", "").Bytes(),
+         "FAULT at stream offset 536: d is a directory earlier in the archive, so it cannot be "
+         "unpacked as a file\n"},
+        {StreamBuilder().File("f", "").File("f/g/x", "").Bytes(),
+         "FAULT at stream offset 272: f/g/x lies in f, which is a file earlier in the archive\n"},
     };
     for (const auto &[bytes, report] : faults) {
         WriteArchive(dir / "bad.gz", bytes);
@@ -427,7 +422,7 @@ TEST(PackTool, VerifyNamesTheFirstFaultAndWhereItIs)
     }
 }
 
-TEST(PackTool, VerifySaysWhatUnpackingNeedsAndRefusesWhatItCannotUnpack)
+TEST(PackTool, VerifySaysWhatUnpackingNeeds)
 {
     TempDir dir;
     WriteArchive(dir / "needs.gz", StreamBuilder()
@@ -442,32 +437,13 @@ TEST(PackTool, VerifySaysWhatUnpackingNeedsAndRefusesWhatItCannotUnpack)
                          "exist in the destination\n"
                          "OK if the destination holds that directory: 4 entries (1 directory, 3 "
                          "files), 3 bytes in files\n");
-    /* Velorin agrees: it fails into an empty destination and succeeds once
-       that directory is there. */
+    /* Velorin agrees: it needs that directory in the destination. */
     mkdir((dir / "empty").c_str(), 0777);
     EXPECT_EQ(RunVelorin({"-archive", dir / "needs.gz", "-dest", dir / "empty"}).exitCode, 0);
     for (const char *path : {"/ready", "/ready/a", "/ready/a/b"})
         mkdir((dir.Path() + path).c_str(), 0777);
     EXPECT_EQ(RunVelorin({"-archive", dir / "needs.gz", "-dest", dir / "ready"}).exitCode, 1);
 
-    struct {
-        std::string stream, report;
-    } conflicts[] = {
-        {StreamBuilder().File("a", "").Directory("a").Bytes(),
-         "FAULT at stream offset 272: a is a file earlier in the archive, so it cannot be unpacked "
-         "as a directory\n"},
-        {StreamBuilder().Directory("d").File("d/x", "").File("d", "").Bytes(),
-         "FAULT at stream offset 536: d is a directory earlier in the archive, so it cannot be "
-         "unpacked as a file\n"},
-        {StreamBuilder().File("f", "").File("f/g/x", "").Bytes(),
-         "FAULT at stream offset 272: f/g/x lies in f, which is a file earlier in the archive\n"},
-    };
-    for (const auto &[stream, report] : conflicts) {
-        WriteArchive(dir / "conflict.gz", stream);
-        RunResult result = RunPack({"-verify", dir / "conflict.gz"});
-        EXPECT_EQ(result.exitCode, 1) << report;
-        EXPECT_EQ(result.out, report);
-    }
 }
 
 }  // namespace

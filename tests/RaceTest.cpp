@@ -21,10 +21,7 @@
 
 namespace {
 
-/* Another process changes the destination or the archive while velorin
-   runs, in a tight loop, round after round. The run may fail; nothing may
-   ever be written outside the destination, and a run that reports success
-   must have unpacked the one archive that it checked. */
+/* Another process changes the destination or archive while velorin runs: nothing lands outside. */
 class Race : public ::testing::Test {
 protected:
     void SetUp() override
@@ -46,8 +43,23 @@ protected:
         return builder.Bytes();
     }
 
-    /* Runs velorin into a fresh destination while racer runs, the given
-       number of rounds, in both ways of resolving names. */
+    /* Runs velorin into a fresh dest while racer runs again and again. */
+    template <typename Racer>
+    RunResult RunRacing(const std::string &dest, Racer racer, RunOptions options = {})
+    {
+        mkdir(dest.c_str(), 0777);
+        std::atomic<bool> running = true;
+        std::thread thread([&] {
+            while (running)
+                racer();
+        });
+        RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dest}, options);
+        running = false;
+        thread.join();
+        return result;
+    }
+
+    /* Races the given rounds in both ways of resolving names. */
     template <typename Racer>
     void RaceRounds(int rounds, Racer racer)
     {
@@ -56,18 +68,9 @@ protected:
             for (int round = 0; round < rounds; round++) {
                 SCOPED_TRACE(std::string(resolution) + " round " + std::to_string(round));
                 std::string dest = dir_ / ("dest" + std::to_string(round) + resolution);
-                mkdir(dest.c_str(), 0777);
                 RunOptions options;
                 options.environment["VELORIN_HOST_FAIL"] = resolution;
-                std::atomic<bool> running = true;
-                std::thread thread([&] {
-                    while (running)
-                        racer(dest);
-                });
-                RunResult result =
-                    RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dest}, options);
-                running = false;
-                thread.join();
+                RunResult result = RunRacing(dest, [&] { racer(dest); }, options);
                 EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << result.err;
                 ASSERT_EQ(SnapshotTree(dir_ / "outside"),
                           (TreeSnapshot{{"precious", "file:must stay as it is"}}))
@@ -106,8 +109,7 @@ TEST_F(Race, LinksPutWhereFilesLandAreNeverWrittenThrough)
 
 TEST_F(Race, ArchiveReplacedDuringTheRunIsNeverMixed)
 {
-    /* pkg.gz is renamed over by a sound archive and a damaged one in turn.
-       The sizing pass checked one of them: the writing pass reads that one. */
+    /* pkg.gz is renamed over by a sound and a damaged archive in turn. */
     WriteArchive(dir_ / "sound.gz", ManyFiles('s'));
     std::string damaged = ManyFiles('d');
     WriteArchive(dir_ / "damaged.gz", damaged.substr(0, damaged.size() / 2));
@@ -115,28 +117,20 @@ TEST_F(Race, ArchiveReplacedDuringTheRunIsNeverMixed)
     mkdir(soundDest.c_str(), 0777);
     ASSERT_EQ(RunVelorin({"-archive", dir_ / "sound.gz", "-dest", soundDest}).exitCode, 1);
     TreeSnapshot complete = SnapshotTree(soundDest);
-    int swaps = 0;
+    int swaps = 0, turn = 0;
     for (int round = 0; round < 80; round++) {
         SCOPED_TRACE("round " + std::to_string(round));
         std::string dest = dir_ / ("dest" + std::to_string(round));
-        mkdir(dest.c_str(), 0777);
-        std::atomic<bool> running = true;
-        std::thread racer([&] {
-            for (int turn = 0; running; turn++) {
-                std::string next = dir_ / (turn % 2 == 0 ? "sound.gz" : "damaged.gz");
-                /* rename leaves both names when they are the same file. */
-                unlink((dir_ / "next.gz").c_str());
-                link(next.c_str(), (dir_ / "next.gz").c_str());
-                if (rename((dir_ / "next.gz").c_str(), (dir_ / "pkg.gz").c_str()) == 0)
-                    swaps++;
-                /* A pause between moves, so that on a busy machine velorin
-                   still gets to run beside it. */
-                std::this_thread::sleep_for(std::chrono::microseconds(100));
-            }
+        RunResult result = RunRacing(dest, [&] {
+            std::string next = dir_ / (turn++ % 2 == 0 ? "sound.gz" : "damaged.gz");
+            /* rename leaves both names when they are the same file. */
+            unlink((dir_ / "next.gz").c_str());
+            link(next.c_str(), (dir_ / "next.gz").c_str());
+            if (rename((dir_ / "next.gz").c_str(), (dir_ / "pkg.gz").c_str()) == 0)
+                swaps++;
+            /* A pause, so that velorin still runs on a busy machine. */
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
         });
-        RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dest});
-        running = false;
-        racer.join();
         TreeSnapshot made = SnapshotTree(dest);
         if (result.exitCode == 1)
             EXPECT_EQ(made, complete);
@@ -149,8 +143,7 @@ TEST_F(Race, ArchiveReplacedDuringTheRunIsNeverMixed)
 
 TEST_F(Race, ProgramMadeExecutableIsAlwaysTheFileWritten)
 {
-    /* The name of a program being written is swapped again and again for
-       a hard link to a file outside: that file never becomes executable. */
+    /* A program's name is swapped for a hard link to a file outside, which stays as it is. */
     std::string src = dir_ / "src";
     mkdir(src.c_str(), 0755);
     WriteFile(src + "/run", std::string(100000, 'r'));
@@ -161,18 +154,10 @@ TEST_F(Race, ProgramMadeExecutableIsAlwaysTheFileWritten)
     for (int round = 0; round < 100; round++) {
         SCOPED_TRACE("round " + std::to_string(round));
         std::string dest = dir_ / ("dest" + std::to_string(round));
-        mkdir(dest.c_str(), 0777);
-        std::atomic<bool> running = true;
-        std::thread racer([&] {
-            std::string swap = dest + "/swap";
-            while (running) {
-                link(outside.c_str(), swap.c_str());
-                rename(swap.c_str(), (dest + "/run").c_str());
-            }
+        RunResult result = RunRacing(dest, [&] {
+            link(outside.c_str(), (dest + "/swap").c_str());
+            rename((dest + "/swap").c_str(), (dest + "/run").c_str());
         });
-        RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dest});
-        running = false;
-        racer.join();
         EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << result.err;
         struct stat status;
         ASSERT_EQ(stat(outside.c_str(), &status), 0);
@@ -205,9 +190,7 @@ char ReadState(pid_t pid)
 
 TEST_F(Race, DestinationSwappedForALinkBetweenThePassesIsNeverFollowed)
 {
-    /* Velorin is stopped in its sizing pass; meanwhile its destination is
-       moved away and a link to outside takes its name. The writing pass
-       writes into the directory that the sizing pass checked. */
+    /* Stopped in its sizing pass, velorin's destination is swapped for a link outside. */
     StreamBuilder builder;
     for (int i = 0; i < 24; i++)
         builder.File("f" + std::to_string(i), MakeData(1 << 20, unsigned(i)));

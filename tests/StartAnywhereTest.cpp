@@ -153,8 +153,9 @@ TEST(StartAnywhere, DesktopWindowFromAnEmptyRoot)
     ASSERT_EQ(mkdir((root / "tmp").c_str(), 01777), 0);
     ASSERT_EQ(mkdir((root / "tmp/.X11-unix").c_str(), 01777), 0);
     ASSERT_EQ(link(socket.c_str(), (root / socket.substr(1)).c_str()), 0) << socket;
-    /* Large enough to keep the window up while it is looked for. */
-    WriteArchive(root / "pkg.gz", StreamBuilder().File("big", MakeData(32 << 20, 5)).Bytes(), 1);
+    /* Stored and large, so that the window stays up while it is looked for
+       however fast blocks are inflated. */
+    WriteArchive(root / "pkg.gz", StreamBuilder().File("big", MakeData(160 << 20, 5)).Bytes(), 0);
     ASSERT_EQ(mkdir((root / "out").c_str(), 0755), 0);
 
     RunOptions options;

@@ -430,7 +430,11 @@ private:
                 if (shown->closing) {
                     shown->frame.swap(shown->finalPixels);
                     shown->fresh = true;
-                } else if (window->dirty || shown->id == 0) {
+                    current.emplace_back(shown, true);
+                    continue;
+                }
+                FlushDrawing(*window);
+                if (window->dirty || shown->id == 0) {
                     shown->frame = window->pixels;
                     shown->fresh = true;
                     window->dirty = false;

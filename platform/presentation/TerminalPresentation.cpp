@@ -111,10 +111,11 @@ public:
             PressButtons();
     }
 
+    /* Only noted here: the thread reads the window when it draws. */
     void Drawn() override
     {
         SeeEndRequest();
-        Publish(nullptr);
+        generation_++;
     }
 
     void Pause(LONG ticks) override
@@ -465,16 +466,16 @@ private:
         return screen_.IsTaken();
     }
 
-    /* Hands the thread the windows as the program has just drawn them,
-       all but one about to close. Call from the program's thread. */
+    /* Hands the thread the windows to show, all but one about to close.
+       Call from the program's thread. */
     void Publish(const HostWindow *closing)
     {
         if (!entered_)
             return;
-        std::vector<ShownWindow> windows;
+        std::vector<const HostWindow *> windows;
         for (const HostWindow *window : GetOpenWindows())
             if (window->request == nullptr && window != closing)
-                windows.push_back({window, window->texts, window->laidOutText, window->laidOutFromEnd});
+                windows.push_back(window);
         std::lock_guard<std::mutex> state(mutex_);
         shown_.swap(windows);
         generation_++;
@@ -515,12 +516,13 @@ private:
         TerminalScene scene = {{}, 80, 24, "", nullptr};
         screen_.GetSize(scene.width, scene.rows);
         unsigned long generation;
+        std::vector<const HostWindow *> windows;
         {
             std::lock_guard<std::mutex> state(mutex_);
             if (!force && !screen_.IsResized() && generation_ == drawnGeneration_)
                 return true;
             generation = generation_;
-            scene.windows = shown_;
+            windows = shown_;
             scene.prompt = prompt_;
             scene.pressed = pressed_;
         }
@@ -529,6 +531,12 @@ private:
             std::unique_lock<std::recursive_mutex> model(GetModelLock(), std::try_to_lock);
             if (!model)
                 return false;
+            /* The windows as the program handed them over at its last text:
+               a message line is never caught erased and not yet rewritten. */
+            for (const HostWindow *window : windows) {
+                FlushDrawing(*const_cast<HostWindow *>(window));
+                scene.windows.push_back({window, window->texts, window->laidOutText, window->laidOutFromEnd});
+            }
             lines = RenderScene(terminal_, scene);
         }
         screen_.Show(lines, scene.width, scene.rows);
@@ -564,8 +572,8 @@ private:
     std::atomic<unsigned long long> endRequestedAt_{0};
     bool endTaken_ = false;
     std::vector<std::string> heldLines_;
-    std::vector<ShownWindow> shown_;
-    unsigned long generation_ = 0;
+    std::vector<const HostWindow *> shown_;
+    std::atomic<unsigned long> generation_{0};
 
     /* The terminal, drawn on by one thread at a time. */
     std::mutex outputMutex_;

@@ -2,6 +2,7 @@
 #include "../host/HostControls.h"
 #include "../system/HostLibraries.h"
 #include "HostModel.h"
+#include "Raster.h"
 #include "TextLayout.h"
 #include "../presentation/Presentation.h"
 
@@ -22,8 +23,10 @@ struct VisualInfo {
 
 void DrawButton(HostWindow &window, HostGadget &gadget)
 {
+    /* Drawn at once, over what the program has drawn so far. */
+    FlushDrawing(window);
     const UWORD *pens = window.screen->pens;
-    struct RastPort rp = window.rastPort;
+    const struct TextFont &font = window.screen->font;
     LONG left = gadget.LeftEdge, top = gadget.TopEdge;
     LONG right = left + gadget.Width - 1, bottom = top + gadget.Height - 1;
     UBYTE light = UBYTE(pens[gadget.pressed ? SHADOWPEN : SHINEPEN]);
@@ -35,11 +38,11 @@ void DrawButton(HostWindow &window, HostGadget &gadget)
     FillPixels(window, left + 1, bottom, right, bottom, dark, JAM1);
     FillPixels(window, right, top + 1, right, bottom, dark, JAM1);
     LONG labelWidth = LONG(MeasureTextCells(gadget.label.data(), gadget.label.size())) * FONT_WIDTH;
-    hostGraphicsInterface.SetAPen(&rp, pens[gadget.pressed ? FILLTEXTPEN : TEXTPEN]);
-    hostGraphicsInterface.SetDrMd(&rp, JAM1);
-    hostGraphicsInterface.Move(&rp, left + (gadget.Width - labelWidth) / 2,
-                               top + (gadget.Height - rp.TxHeight) / 2 + rp.TxBaseline);
-    hostGraphicsInterface.Text(&rp, gadget.label.c_str(), ULONG(gadget.label.size()));
+    TextStyle style = {font.tf_YSize, font.tf_Baseline,
+                       UBYTE(pens[gadget.pressed ? FILLTEXTPEN : TEXTPEN]), 0, JAM1};
+    DrawTextPixels(window, left + (gadget.Width - labelWidth) / 2,
+                   top + (gadget.Height - font.tf_YSize) / 2 + font.tf_Baseline, gadget.label.data(),
+                   ULONG(gadget.label.size()), style);
 }
 
 APTR GadToolsIFace::GetVisualInfoA(struct Screen *screen, const struct TagItem *)

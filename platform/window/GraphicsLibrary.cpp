@@ -1,304 +1,65 @@
+#include "DrawingQueue.h"
 #include "Font.h"
 #include "../system/HostLibraries.h"
 #include "HostModel.h"
 #include "TextLayout.h"
 #include "../presentation/Presentation.h"
 
-#include <algorithm>
-#include <cstdint>
-#include <cstring>
-#include <iterator>
-#include <mutex>
-#include <vector>
-
 /* graphics.library on the windows' pixel buffers. Coordinates are those of
    the window, origin at its outer top-left corner; drawing outside the
-   window is clipped away. Rectangles and lines include both end points. */
+   window is clipped away. Rectangles and lines include both end points.
+
+   A RastPort and the drawing through it belong to the program's task: the
+   pens, mode and position are its own, and what it draws is queued for the
+   window (DrawingQueue.h) until a text completes it. */
 
 struct GraphicsIFace hostGraphicsInterface;
 
-namespace {
-
-UBYTE PenMask(const HostWindow &window)
-{
-    return UBYTE((1u << window.screen->depth) - 1);
-}
-
-void PlotPixel(HostWindow &window, LONG x, LONG y, UBYTE pen, UBYTE mode)
-{
-    if (x < 0 || y < 0 || x >= window.Width || y >= window.Height)
-        return;
-    UBYTE &pixel = window.pixels[size_t(y) * window.Width + x];
-    pixel = (mode & COMPLEMENT) ? UBYTE(pixel ^ PenMask(window)) : UBYTE(pen & PenMask(window));
-}
-
-/* How a glyph's pixels are drawn: set pixels in the foreground pen (or
-   inverted, in COMPLEMENT), clear ones in the background pen in JAM2 and
-   left alone otherwise. */
-struct GlyphPens {
-    UBYTE mask;
-    UBYTE foreground;
-    UBYTE background;
-    UBYTE mode;
-};
-
-void DrawGlyphPixel(UBYTE &pixel, bool set, const GlyphPens &pens)
-{
-    if (set && (pens.mode & COMPLEMENT))
-        pixel ^= pens.mask;
-    else if (set)
-        pixel = pens.foreground;
-    else if (pens.mode == JAM2)
-        pixel = pens.background;
-}
-
-/* One row of a glyph, eight pixels at once: a text is drawn for every
-   message and every gauge label, once per piece written. */
-struct SpreadBits {
-    /* For each row of glyph bits, eight bytes: 0xFF under a set bit. */
-    uint64_t patterns[256];
-    SpreadBits()
-    {
-        for (int bits = 0; bits < 256; bits++) {
-            unsigned char spread[FONT_WIDTH];
-            for (int column = 0; column < FONT_WIDTH; column++)
-                spread[column] = bits & (0x80 >> column) ? 0xFF : 0x00;
-            std::memcpy(&patterns[bits], spread, sizeof patterns[bits]);
-        }
-    }
-};
-const SpreadBits spreadBits;
-
-/* One row of a run of cells, each eight pixels at once; glyphRow -1 is a
-   row above the font's glyphs, with no pixel set. JAM1 and COMPLEMENT leave
-   the pixels under a blank glyph row (a space) as they are. */
-void DrawWholeCells(UBYTE *pixels, const unsigned char *const *glyphs, ULONG cells,
-                    LONG glyphRow, const GlyphPens &pens)
-{
-    static_assert(FONT_WIDTH == sizeof(uint64_t), "a glyph row is eight pixels");
-    const uint64_t everyByte = 0x0101010101010101ULL;
-    if (pens.mode == JAM2) {
-        const uint64_t foreground = pens.foreground * everyByte;
-        const uint64_t background = pens.background * everyByte;
-        for (ULONG i = 0; i < cells; i++, pixels += FONT_WIDTH) {
-            uint64_t set = glyphRow >= 0 ? spreadBits.patterns[glyphs[i][glyphRow]] : 0;
-            uint64_t current = (set & foreground) | (~set & background);
-            std::memcpy(pixels, &current, sizeof current);
-        }
-        return;
-    }
-    if (glyphRow < 0)
-        return;
-    const bool complement = pens.mode & COMPLEMENT;
-    const uint64_t colour = (complement ? pens.mask : pens.foreground) * everyByte;
-    for (ULONG i = 0; i < cells; i++, pixels += FONT_WIDTH) {
-        unsigned char bits = glyphs[i][glyphRow];
-        if (bits == 0)
-            continue;
-        uint64_t set = spreadBits.patterns[bits], current;
-        std::memcpy(&current, pixels, sizeof current);
-        current = complement ? current ^ (set & colour) : (current & ~set) | (set & colour);
-        std::memcpy(pixels, &current, sizeof current);
-    }
-}
-
-/* The glyph of each cell of a text, as many as room holds; the result is
-   the number of cells the whole text takes. */
-ULONG ListGlyphs(const char *text, ULONG count, const unsigned char **glyphs, ULONG room)
-{
-    ULONG cell = 0;
-    for (ULONG i = 0; i < count;) {
-        unsigned char byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x20 && byte < 0x7F) {
-            if (cell < room)
-                glyphs[cell] = fontGlyphs[byte];
-            cell++;
-            i++;
-            continue;
-        }
-        TextPiece piece = ReadTextPiece(text + i, count - i);
-        for (unsigned shown = 0; shown < piece.cells; shown++, cell++)
-            if (cell < room)
-                glyphs[cell] = GetCharacterGlyph(piece.shown[shown]);
-        i += ULONG(piece.length);
-    }
-    return cell;
-}
-
-/* Text runs under a freshly drawn area are gone. */
-void ForgetTextIn(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax)
-{
-    UWORD height = window.rastPort.TxHeight, baseline = window.rastPort.TxBaseline;
-    auto covered = [&](const TextRun &run) {
-        LONG left = run.x, right = run.x + run.width - 1;
-        LONG top = run.baseline - baseline, bottom = top + height - 1;
-        return left <= xMax && right >= xMin && top <= yMax && bottom >= yMin;
-    };
-    window.texts.erase(std::remove_if(window.texts.begin(), window.texts.end(), covered),
-                       window.texts.end());
-}
-
-using ModelGuard = std::lock_guard<std::recursive_mutex>;
-
-}  // namespace
-
-void FillPixels(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax, UBYTE pen,
-                UBYTE mode)
-{
-    xMin = std::max<LONG>(xMin, 0);
-    yMin = std::max<LONG>(yMin, 0);
-    xMax = std::min<LONG>(xMax, window.Width - 1);
-    yMax = std::min<LONG>(yMax, window.Height - 1);
-    if (xMin > xMax || yMin > yMax)
-        return;
-    ForgetTextIn(window, xMin, yMin, xMax, yMax);
-    UBYTE mask = PenMask(window);
-    size_t width = size_t(xMax - xMin + 1);
-    for (LONG y = yMin; y <= yMax; y++) {
-        UBYTE *row = window.pixels.data() + size_t(y) * window.Width + xMin;
-        if (mode & COMPLEMENT)
-            for (size_t i = 0; i < width; i++)
-                row[i] ^= mask;
-        else if (width == 1)
-            *row = UBYTE(pen & mask); /* a frame's side: no call per pixel */
-        else
-            std::memset(row, pen & mask, width);
-    }
-    window.dirty = true;
-}
-
-UBYTE GetPixel(const HostWindow &window, LONG x, LONG y)
-{
-    return window.pixels[size_t(y) * window.Width + x];
-}
-
 void GraphicsIFace::SetAPen(struct RastPort *rp, ULONG pen)
 {
-    ModelGuard guard(GetModelLock());
     rp->FgPen = UBYTE(pen);
 }
 
 void GraphicsIFace::SetDrMd(struct RastPort *rp, ULONG mode)
 {
-    ModelGuard guard(GetModelLock());
     rp->DrawMode = UBYTE(mode);
 }
 
 void GraphicsIFace::Move(struct RastPort *rp, LONG x, LONG y)
 {
-    ModelGuard guard(GetModelLock());
     rp->cp_x = WORD(x);
     rp->cp_y = WORD(y);
 }
 
 void GraphicsIFace::Draw(struct RastPort *rp, LONG x, LONG y)
 {
-    ModelGuard guard(GetModelLock());
-    HostWindow &window = *rp->Host;
-    LONG x0 = rp->cp_x, y0 = rp->cp_y;
-    /* The frames of gauges and buttons are straight lines: drawn as the
-       one-pixel-wide rectangles they are. */
-    if (x0 == x || y0 == y) {
-        FillPixels(window, std::min(x0, x), std::min(y0, y), std::max(x0, x), std::max(y0, y),
-                   rp->FgPen, rp->DrawMode);
-        rp->cp_x = WORD(x);
-        rp->cp_y = WORD(y);
-        return;
-    }
-    LONG dx = x > x0 ? x - x0 : x0 - x, dy = y > y0 ? y0 - y : y - y0;
-    LONG stepX = x0 < x ? 1 : -1, stepY = y0 < y ? 1 : -1;
-    LONG error = dx + dy;
-    for (;;) {
-        PlotPixel(window, x0, y0, rp->FgPen, rp->DrawMode);
-        if (x0 == x && y0 == y)
-            break;
-        LONG twice = 2 * error;
-        if (twice >= dy) {
-            error += dy;
-            x0 += stepX;
-        }
-        if (twice <= dx) {
-            error += dx;
-            y0 += stepY;
-        }
-    }
-    ForgetTextIn(window, std::min<LONG>(rp->cp_x, x), std::min<LONG>(rp->cp_y, y),
-                 std::max<LONG>(rp->cp_x, x), std::max<LONG>(rp->cp_y, y));
-    window.dirty = true;
+    QueueLine(*rp->Host, rp->cp_x, rp->cp_y, x, y, rp->FgPen, rp->DrawMode);
     rp->cp_x = WORD(x);
     rp->cp_y = WORD(y);
 }
 
 void GraphicsIFace::RectFill(struct RastPort *rp, LONG xMin, LONG yMin, LONG xMax, LONG yMax)
 {
-    ModelGuard guard(GetModelLock());
-    FillPixels(*rp->Host, xMin, yMin, xMax, yMax, rp->FgPen, rp->DrawMode);
+    QueueFill(*rp->Host, xMin, yMin, xMax, yMax, rp->FgPen, rp->DrawMode);
 }
 
 void GraphicsIFace::EraseRect(struct RastPort *rp, LONG xMin, LONG yMin, LONG xMax, LONG yMax)
 {
-    ModelGuard guard(GetModelLock());
-    FillPixels(*rp->Host, xMin, yMin, xMax, yMax, 0, JAM1);
+    QueueFill(*rp->Host, xMin, yMin, xMax, yMax, 0, JAM1);
 }
 
 void GraphicsIFace::Text(struct RastPort *rp, CONST_STRPTR text, ULONG count)
 {
-    {
-        ModelGuard guard(GetModelLock());
-        HostWindow &window = *rp->Host;
-        /* The glyph of each cell; room on the stack for the usual texts,
-           which are a gauge's label or a line of the window's width. */
-        const unsigned char *stackGlyphs[256];
-        std::vector<const unsigned char *> heapGlyphs;
-        const unsigned char **glyphs = stackGlyphs;
-        ULONG cells = ListGlyphs(text, count, stackGlyphs, std::size(stackGlyphs));
-        if (cells > std::size(stackGlyphs)) {
-            heapGlyphs.resize(cells);
-            glyphs = heapGlyphs.data();
-            ListGlyphs(text, count, glyphs, cells);
-        }
-        LONG width = LONG(cells) * FONT_WIDTH;
-        LONG left = rp->cp_x, top = rp->cp_y - rp->TxBaseline;
-        /* Glyphs stand on the baseline: a taller font has its extra rows above. */
-        LONG glyphTop = top + rp->TxHeight - FONT_ROWS;
-        ForgetTextIn(window, left, top, left + width - 1, top + rp->TxHeight - 1);
-        GlyphPens pens = {PenMask(window), UBYTE(rp->FgPen & PenMask(window)),
-                          UBYTE(rp->BgPen & PenMask(window)), rp->DrawMode};
-        /* The cells wholly inside the window, drawn eight pixels at a time;
-           a cell cut by an edge is drawn pixel by pixel. */
-        ULONG firstWhole = 0;
-        while (firstWhole < cells && left + LONG(firstWhole) * FONT_WIDTH < 0)
-            firstWhole++;
-        ULONG endWhole = firstWhole;
-        while (endWhole < cells && left + LONG(endWhole + 1) * FONT_WIDTH <= window.Width)
-            endWhole++;
-        LONG bottom = std::min<LONG>(top + rp->TxHeight, window.Height);
-        for (LONG y = std::max<LONG>(top, 0); y < bottom; y++) {
-            UBYTE *row = window.pixels.data() + size_t(y) * window.Width;
-            LONG glyphRow = y - glyphTop;
-            bool inFont = glyphRow >= 0 && glyphRow < FONT_ROWS;
-            if (endWhole > firstWhole)
-                DrawWholeCells(row + left + LONG(firstWhole) * FONT_WIDTH, glyphs + firstWhole,
-                               endWhole - firstWhole, inFont ? glyphRow : -1, pens);
-            for (ULONG i = 0; i < cells; i++) {
-                if (i == firstWhole)
-                    i = endWhole;
-                if (i >= cells)
-                    break;
-                LONG x = left + LONG(i) * FONT_WIDTH;
-                unsigned char bits = inFont ? glyphs[i][glyphRow] : 0;
-                for (LONG column = 0; column < FONT_WIDTH; column++)
-                    if (x + column >= 0 && x + column < window.Width)
-                        DrawGlyphPixel(row[x + column], bits & (0x80u >> column), pens);
-            }
-        }
-        if (count > 0)
-            window.texts.push_back({rp->cp_x, rp->cp_y, std::string(text, count), width});
-        window.dirty = true;
-        rp->cp_x = WORD(rp->cp_x + width);
-    }
+    HostWindow &window = *rp->Host;
+    LONG width = LONG(MeasureTextCells(text, count)) * FONT_WIDTH;
+    if (count > 0)
+        QueueText(window, rp->cp_x, rp->cp_y, text, count, width, rp->TxHeight, rp->TxBaseline, rp->FgPen,
+                  rp->BgPen, rp->DrawMode);
+    rp->cp_x = WORD(rp->cp_x + width);
     /* A text is what completes a change that a person reads (a message, a
-       gauge's label): the moment to let the presentation show it. */
+       gauge's label): the moment to hand it over and let the presentation
+       show it. */
+    PublishDrawing(window);
     GetPresentation().Drawn();
 }
 
@@ -309,7 +70,6 @@ ULONG GraphicsIFace::TextFit(struct RastPort *rp, CONST_STRPTR text, ULONG count
                              struct TextExtent *extent, const struct TextExtent *, LONG direction,
                              ULONG widthLimit, ULONG heightLimit)
 {
-    ModelGuard guard(GetModelLock());
     const char *first = direction < 0 && count > 0 ? text - (count - 1) : text;
     ULONG fitting = 0, cells = 0;
     if (rp->TxHeight <= heightLimit) {
@@ -324,8 +84,10 @@ ULONG GraphicsIFace::TextFit(struct RastPort *rp, CONST_STRPTR text, ULONG count
                                   : MeasureTextCells(first, fitting);
         }
     }
-    rp->Host->laidOutText.assign(first, count);
-    rp->Host->laidOutFromEnd = direction < 0;
+    HostWindow &window = *rp->Host;
+    window.measuredText.assign(first, count);
+    window.measuredFromEnd = direction < 0;
+    window.measuredChanged = true;
     if (extent != nullptr) {
         extent->te_Width = UWORD(cells * FONT_WIDTH);
         extent->te_Height = rp->TxHeight;

@@ -13,6 +13,8 @@
 #include <proto/graphics.h>
 #include <proto/intuition.h>
 
+#include "DrawingQueue.h"
+
 struct Colour {
     UBYTE red, green, blue;
 };
@@ -61,6 +63,14 @@ struct HostWindow : Window {
        whether the measure kept its end rather than its start. */
     std::string laidOutText;
     bool laidOutFromEnd;
+    /* Drawing not yet in pixels (DrawingQueue.h): queued by the program's
+       thread alone, then handed over to the model; and the text measured
+       since the last hand-over. */
+    DrawingList queued;
+    DrawingList published;
+    std::string measuredText;
+    bool measuredFromEnd;
+    bool measuredChanged;
     std::string title;
     HostScreen *screen;
     bool dirty;

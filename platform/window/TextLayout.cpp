@@ -1,5 +1,8 @@
 #include "TextLayout.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include <vector>
 
 #include <text/escape.h>
@@ -48,8 +51,19 @@ TextPiece ReadTextPiece(const char *text, size_t available)
 
 ULONG MeasureTextCells(const char *text, size_t count)
 {
-    ULONG cells = 0;
-    for (size_t i = 0, length; i < count; i += length)
+    /* Most texts are plain ASCII: a cell a byte, eight bytes looked at
+       together while no byte is below 0x20 or above 0x7E. */
+    const uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    size_t i = 0;
+    for (uint64_t v; i + 8 <= count; i += 8) {
+        std::memcpy(&v, text + i, 8);
+        if (((v - 0x20 * ones) | (v + ones) | v) & highs)
+            break;
+    }
+    while (i < count && IsPlainCharacter(text[i]))
+        i++;
+    ULONG cells = ULONG(i);
+    for (size_t length; i < count; i += length)
         cells += MeasurePiece(text + i, count - i, length);
     return cells;
 }

@@ -2,6 +2,7 @@
 #include "../host/HostControls.h"
 #include "../system/HostLibraries.h"
 #include "HostModel.h"
+#include "Raster.h"
 #include "TextLayout.h"
 #include "../presentation/Presentation.h"
 
@@ -31,15 +32,13 @@ void DrawWindowFrame(HostWindow &window)
     LONG barBottom = window.BorderTop - 2;
     FillPixels(window, 1, 1, right - 1, barBottom, UBYTE(pens[FILLPEN]), JAM1);
     FillPixels(window, 1, barBottom + 1, right - 1, barBottom + 1, UBYTE(pens[SHADOWPEN]), JAM1);
-    struct RastPort rp = window.rastPort;
-    LONG textTop = 1 + (barBottom - rp.TxHeight) / 2;
+    const struct TextFont &font = window.screen->font;
+    LONG textTop = 1 + (barBottom - font.tf_YSize) / 2;
     ULONG cells = ULONG(std::max<LONG>(0, (window.Width - 2 * window.BorderLeft) / FONT_WIDTH));
     const std::string &whole = window.title;
-    std::string title = whole.substr(0, FitTextBytes(whole.data(), whole.size(), false, cells));
-    hostGraphicsInterface.SetAPen(&rp, pens[FILLTEXTPEN]);
-    hostGraphicsInterface.SetDrMd(&rp, JAM1);
-    hostGraphicsInterface.Move(&rp, window.BorderLeft + 2, textTop + rp.TxBaseline);
-    hostGraphicsInterface.Text(&rp, title.c_str(), ULONG(title.size()));
+    size_t shown = FitTextBytes(whole.data(), whole.size(), false, cells);
+    DrawTextPixels(window, window.BorderLeft + 2, textTop + font.tf_Baseline, whole.data(), ULONG(shown),
+                   {font.tf_YSize, font.tf_Baseline, UBYTE(pens[FILLTEXTPEN]), 0, JAM1});
 }
 
 }  // namespace
@@ -208,6 +207,7 @@ void IntuitionIFace::CloseWindow(struct Window *window)
     if (window == nullptr)
         return;
     HostWindow *host = static_cast<HostWindow *>(window);
+    FinishDrawing(*host);
     GetPresentation().HideWindow(*host);
     DestroyHostWindow(host);
 }

@@ -43,7 +43,10 @@ void ModelWindowTest::OpenProgressWindow()
 
 HostWindow &ModelWindowTest::Model()
 {
-    return *static_cast<HostWindow *>(window);
+    /* Everything drawn so far put into pixels, as a presentation reads it. */
+    HostWindow &model = *static_cast<HostWindow *>(window);
+    FinishDrawing(model);
+    return model;
 }
 
 UBYTE ModelWindowTest::Pixel(LONG x, LONG y)

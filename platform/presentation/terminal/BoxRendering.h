@@ -8,8 +8,7 @@
 #include "TerminalCapabilities.h"
 
 /* A window to show, with its texts as they were when the program last
-   drew: copied by the program's own thread, so that a drawing in progress
-   never changes them under the renderer. Pixels are read as they are. */
+   handed its drawing over, copied under the model's lock. */
 struct ShownWindow {
     const HostWindow *window;
     std::vector<TextRun> texts;

@@ -17,7 +17,7 @@ const size_t publishedLimit = 256;
 /* Drops what a later opaque drawing covers whole: it can no longer be
    seen, neither its pixels nor its text runs, which a drawing over them
    forgets. */
-void DropCoveredDrawing(DrawingList &list)
+void DropCoveredDrawing(DrawingList &list, const HostWindow &window)
 {
     std::vector<QueuedDrawing> &drawings = list.drawings;
     /* The bounds of the opaque drawings met so far, walking back from the
@@ -42,8 +42,13 @@ void DropCoveredDrawing(DrawingList &list)
                 break;
             }
         }
-        if (drawing.opaque && !drawing.covered)
-            covers.push_back({drawing.xMin, drawing.yMin, drawing.xMax, drawing.yMax});
+        /* A fill sets, and forgets the text runs under, only what of it
+           lies inside the window. */
+        DrawingList::Bounds inside = {std::max<LONG>(drawing.xMin, 0), std::max<LONG>(drawing.yMin, 0),
+                                      std::min<LONG>(drawing.xMax, window.Width - 1),
+                                      std::min<LONG>(drawing.yMax, window.Height - 1)};
+        if (drawing.opaque && !drawing.covered && inside.xMin <= inside.xMax && inside.yMin <= inside.yMax)
+            covers.push_back(inside);
     }
     std::string &text = list.spareText;
     text.clear();
@@ -128,7 +133,7 @@ void PublishDrawing(HostWindow &window)
         window.measuredChanged = false;
     }
     if (published.drawings.size() > publishedLimit) {
-        DropCoveredDrawing(published);
+        DropCoveredDrawing(published, window);
         if (published.drawings.size() > publishedLimit / 2)
             FlushDrawing(window);
     }
@@ -137,7 +142,7 @@ void PublishDrawing(HostWindow &window)
 void FlushDrawing(HostWindow &window)
 {
     DrawingList &published = window.published;
-    DropCoveredDrawing(published);
+    DropCoveredDrawing(published, window);
     for (const QueuedDrawing &drawing : published.drawings)
         Draw(window, drawing, published.text);
     published.drawings.clear();

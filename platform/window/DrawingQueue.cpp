@@ -31,7 +31,6 @@ void DropCoveredDrawing(DrawingList &list, const HostWindow &window)
     size_t lastHit = 0;
     for (size_t i = drawings.size(); i-- > 0;) {
         QueuedDrawing &drawing = drawings[i];
-        drawing.covered = false;
         size_t count = covers.size();
         for (size_t k = 0, at = lastHit; k < count; k++, at = at + 1 == count ? 0 : at + 1) {
             const DrawingList::Bounds &cover = covers[at];
@@ -42,12 +41,14 @@ void DropCoveredDrawing(DrawingList &list, const HostWindow &window)
                 break;
             }
         }
+        if (!drawing.opaque || drawing.covered)
+            continue;
         /* A fill sets, and forgets the text runs under, only what of it
            lies inside the window. */
         DrawingList::Bounds inside = {std::max<LONG>(drawing.xMin, 0), std::max<LONG>(drawing.yMin, 0),
                                       std::min<LONG>(drawing.xMax, window.Width - 1),
                                       std::min<LONG>(drawing.yMax, window.Height - 1)};
-        if (drawing.opaque && !drawing.covered && inside.xMin <= inside.xMax && inside.yMin <= inside.yMax)
+        if (inside.xMin <= inside.xMax && inside.yMin <= inside.yMax)
             covers.push_back(inside);
     }
     std::string &text = list.spareText;
@@ -61,7 +62,7 @@ void DropCoveredDrawing(DrawingList &list, const HostWindow &window)
         QueuedDrawing &drawing = drawings[kept++];
         if (drawing.kind == QueuedDrawing::TEXT) {
             text.append(list.text, drawing.textStart, drawing.textLength);
-            drawing.textStart = text.size() - drawing.textLength;
+            drawing.textStart = uint32_t(text.size() - drawing.textLength);
         }
     }
     drawings.resize(kept);
@@ -112,7 +113,7 @@ void QueueText(HostWindow &window, LONG x, LONG baseline, const char *text, ULON
     LONG top = baseline - fontBaseline;
     queued.drawings.push_back({QueuedDrawing::TEXT, pen, background, mode, false, height, fontBaseline, x,
                                baseline, 0, 0, x, top, x + width - 1, top + height - 1,
-                               queued.text.size(), count, false});
+                               uint32_t(queued.text.size()), count, false});
     queued.text.append(text, count);
 }
 
@@ -120,7 +121,8 @@ void PublishDrawing(HostWindow &window)
 {
     DrawingList &queued = window.queued, &published = window.published;
     std::lock_guard<std::recursive_mutex> guard(GetModelLock());
-    size_t textBase = published.text.size(), first = published.drawings.size();
+    uint32_t textBase = uint32_t(published.text.size());
+    size_t first = published.drawings.size();
     published.drawings.insert(published.drawings.end(), queued.drawings.begin(), queued.drawings.end());
     for (size_t i = first; i < published.drawings.size(); i++)
         published.drawings[i].textStart += textBase;

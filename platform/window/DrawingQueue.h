@@ -1,6 +1,7 @@
 #ifndef PLATFORM_DRAWING_QUEUE_H
 #define PLATFORM_DRAWING_QUEUE_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,8 @@ struct QueuedDrawing {
     /* The pixels it may touch. */
     LONG xMin, yMin, xMax, yMax;
     /* TEXT: where its bytes lie in the list's text. */
-    size_t textStart, textLength;
-    bool covered; /* by a later opaque drawing, when last looked at */
+    uint32_t textStart, textLength;
+    bool covered; /* by a later opaque drawing */
 };
 
 struct DrawingList {

@@ -31,7 +31,8 @@ HostStream *Start(const Inflater &inflater, const ArchiveRegion &region, unsigne
 }
 
 /* One gzip member of data, with the header fields that flags ask for. */
-std::string Member(const std::string &data, unsigned char flags = 0)
+std::string Member(const std::string &data, unsigned char flags = 0, int level = 6,
+                   int strategy = Z_DEFAULT_STRATEGY)
 {
     char extra[] = "extra", name[] = "name.txt", comment[] = "a comment";
     gz_header header{};
@@ -42,7 +43,7 @@ std::string Member(const std::string &data, unsigned char flags = 0)
     header.comment = flags & 0x10 ? reinterpret_cast<Bytef *>(comment) : Z_NULL;
     header.hcrc = (flags & 0x02) != 0;
     z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&stream, level, Z_DEFLATED, 31, 8, strategy);
     deflateSetHeader(&stream, &header);
     std::string member(deflateBound(&stream, uLong(data.size())) + 64, '\0');
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
@@ -58,7 +59,35 @@ std::string Member(const std::string &data, unsigned char flags = 0)
 struct Result {
     std::string bytes;
     std::vector<int> counts; /* each read's result, the last one 0 or -1 */
+    std::string error;
 };
+
+/* What zlib's inflate makes of one member, with its message on damage. */
+struct ZlibReading {
+    std::string bytes;
+    int result = Z_OK;
+    std::string message;
+};
+
+ZlibReading InflateWithZlib(const std::string &member)
+{
+    ZlibReading reading;
+    z_stream stream{};
+    inflateInit2(&stream, 31);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(member.data()));
+    stream.avail_in = uInt(member.size());
+    char buffer[65536];
+    do {
+        stream.next_out = reinterpret_cast<Bytef *>(buffer);
+        stream.avail_out = sizeof buffer;
+        reading.result = inflate(&stream, Z_NO_FLUSH);
+        reading.bytes.append(buffer, sizeof buffer - stream.avail_out);
+    } while (reading.result == Z_OK);
+    if (reading.result == Z_DATA_ERROR)
+        reading.message = stream.msg;
+    inflateEnd(&stream);
+    return reading;
+}
 
 class InflaterTest : public testing::TestWithParam<Inflater> {
 protected:
@@ -79,6 +108,7 @@ protected:
                 break;
             result.bytes.append(buffer.data(), size_t(count));
         }
+        result.error = stream->DescribeError(nullptr);
         delete stream;
         return result;
     }
@@ -256,6 +286,35 @@ TEST_P(InflaterTest, MismatchedTrailerIsReportedWhereTheMemberEnds)
     EXPECT_EQ(result.bytes.size(), 264u * 100);
     EXPECT_EQ(result.counts.size(), 101u);
     EXPECT_EQ(result.counts.back(), -1);
+}
+
+/* Every kind of damage in every kind of block is found where zlib finds it,
+   after the same bytes, with zlib's message; a member that ends before its
+   end is cut short. */
+TEST_P(InflaterTest, DamageAnywhereFailsAsZlibFails)
+{
+    if (GetParam().workers >= 0)
+        GTEST_SKIP() << "the read-ahead hands such members to the reader alone";
+    std::string data = Text(2000) + MakeData(600, 9) + std::string(300, 'a') + Text(1500).substr(700);
+    for (const std::string &member : {Member(data), Member(data, 0, 1, Z_FIXED), Member(data, 0, 9, Z_HUFFMAN_ONLY),
+                                      Member(data.substr(0, 900), 0, 0), Member(data, 0x1e, 6, Z_RLE)}) {
+        for (size_t at = 3; at < member.size(); at++) {
+            for (char flip : {'\x01', '\x24', '\x80'}) {
+                std::string damaged = member;
+                damaged[at] ^= flip;
+                ZlibReading expected = InflateWithZlib(damaged);
+                Result result = ReadWith(damaged, 65535);
+                if (expected.result == Z_STREAM_END) {
+                    EXPECT_EQ(result.bytes.substr(0, expected.bytes.size()), expected.bytes) << at;
+                    continue;
+                }
+                EXPECT_EQ(result.bytes, expected.bytes) << "damage at " << at;
+                EXPECT_EQ(result.counts.back(), -1) << "damage at " << at;
+                EXPECT_EQ(result.error, expected.result == Z_DATA_ERROR ? expected.message : "unexpected end of file")
+                    << "damage at " << at;
+            }
+        }
+    }
 }
 
 Inflater inflaters[] = {{"zlib", -1}, {"inline", 0}, {"one", 1}, {"four", 4}};

@@ -8,13 +8,14 @@ using namespace huffman;
 
 namespace {
 
-/* Each symbol's table entry: its flag, extra bits and value. */
+/* Each symbol's table entry: its flag, extra bits and value. Constant, so
+   that it is there before any constructor that runs ahead of main. */
 struct SymbolEntries {
-    uint32_t litlen[288];
-    uint32_t distances[32];
-    uint32_t codeLengths[19];
+    uint32_t litlen[288] = {};
+    uint32_t distances[32] = {};
+    uint32_t codeLengths[19] = {};
 
-    SymbolEntries()
+    constexpr SymbolEntries()
     {
         for (uint32_t byte = 0; byte < 256; byte++)
             litlen[byte] = LITERAL | byte << 16;
@@ -39,7 +40,7 @@ struct SymbolEntries {
     }
 };
 
-const SymbolEntries symbolEntries;
+constexpr SymbolEntries symbolEntries;
 
 const uint8_t codeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 

@@ -29,20 +29,20 @@
    is damaged, inflates to more than a block holds, or is not a block at
    all, is left to the streaming reader (GzipReader), which reads
    everything from that member on, one slot at a time, on one thread at a
-   time. The caller meets that member's
-   slot after every earlier one, so it is the first member that fails which
-   hands over, and blocks taken ahead on a wrong hint are dropped. What the
-   caller reads is therefore exactly what the streaming reader alone
-   delivers, its faults included, at the same places (and that is what
-   zlib's inflate delivers); only a block made on purpose with the few
-   codes that libdeflate takes and zlib refuses (more than 286 length or 30
-   distance codes, distance codes 30 and 31), whose CRC-32 still matches,
-   is delivered as libdeflate decodes it. */
+   time. The caller meets that member's slot after every earlier one, so it
+   is the first member that fails which hands over, and blocks taken ahead
+   on a wrong hint are dropped. What the caller reads is therefore exactly
+   what the streaming reader alone delivers, its faults included, at the
+   same places (and that is what zlib's inflate delivers); only a block
+   made on purpose with the few codes that libdeflate takes and zlib
+   refuses (more than 286 length or 30 distance codes, distance codes 30
+   and 31), whose CRC-32 still matches, is delivered as libdeflate decodes
+   it. */
 
 namespace {
 
-/* How much of what the streaming reader inflates one slot takes: the caller waits for the
-   first slot, so it is kept small. */
+/* How much of what the streaming reader inflates one slot takes: the
+   caller waits for the first slot, so it is kept small. */
 constexpr unsigned READER_PIECE = 262144;
 
 unsigned CountCores()
@@ -81,7 +81,7 @@ private:
         State state = State::Free;
         uint64_t epoch = 0;
         Kind kind = Kind::Bytes;
-        uint64_t offset = 0; /* ToReader: the member the streaming reader reads from */
+        uint64_t offset = 0; /* ToReader: the member the reader reads from */
         bool last = false;   /* the stream ends after the bytes, as ending says */
         Ending ending;
     };

@@ -1,13 +1,13 @@
 // Feeds arbitrary bytes, and files of gzip members built from the input
 // (members in velorin-pack's block format and others, mixed, some with a
 // wrong size in their block header, one byte damaged, cut short, bytes
-// after the last member) to the stream layer's readers: zlib alone on the
+// after the last member) to the stream layer's readers: GzipReader alone on the
 // caller's thread, and the read-ahead with no thread and with one to four,
 // each read with request sizes of its own. Checks every reading against an
 // independent one that inflates the file with zlib member by member: the
 // same bytes and the same end where the file is sound; a failure where it
 // is not, after the same bytes where the fault's place is certain. And the
-// read-ahead delivers exactly what zlib alone does, bytes and fault.
+// read-ahead delivers exactly what GzipReader alone does, bytes and fault.
 
 #include <cstdio>
 #include <cstdlib>
@@ -119,13 +119,13 @@ void CompareWithIndependent(const InflatedFile &expected, const Reading &reading
         Report("a reader fails elsewhere than where the damage is certain");
 }
 
-void CompareWithZlibAlone(const Reading &zlib, const Reading &reading)
+void CompareWithReaderAlone(const Reading &alone, const Reading &reading)
 {
-    if (!SamePrefix(zlib.bytes, reading.bytes))
-        Report("the read-ahead and zlib alone deliver different bytes");
-    if (zlib.complete && reading.complete &&
-        (zlib.bytes.size() != reading.bytes.size() || zlib.failed != reading.failed || zlib.code != reading.code))
-        Report("the read-ahead and zlib alone end differently");
+    if (!SamePrefix(alone.bytes, reading.bytes))
+        Report("the read-ahead and the reader alone deliver different bytes");
+    if (alone.complete && reading.complete &&
+        (alone.bytes.size() != reading.bytes.size() || alone.failed != reading.failed || alone.code != reading.code))
+        Report("the read-ahead and the reader alone end differently");
 }
 
 void AppendLittleEndian32(std::string &bytes, uint32_t value)
@@ -207,14 +207,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     InflatedFile expected = InflateArchiveFile(file);
     ArchiveRegion whole = {OpenAgain(memory), 0, file.size()};
-    Reading zlib = ReadStream(StartZlibReader(whole, inputSize), seed + 1);
-    CompareWithIndependent(expected, zlib);
+    Reading alone = ReadStream(StartGzipReader(whole, inputSize), seed + 1);
+    CompareWithIndependent(expected, alone);
     /* The caller's reads inflating, and one of one to four threads. */
     for (unsigned workers : {0u, 1 + seed % 4}) {
         whole.descriptor = OpenAgain(memory);
         Reading ahead = ReadStream(StartInflater(whole, workers, inputSize), seed + 2 + workers);
         CompareWithIndependent(expected, ahead);
-        CompareWithZlibAlone(zlib, ahead);
+        CompareWithReaderAlone(alone, ahead);
     }
     close(memory);
     return 0;

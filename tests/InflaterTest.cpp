@@ -17,21 +17,22 @@
 
 namespace {
 
-/* zlib alone, and the read-ahead with no, one and four threads. */
+/* The streaming reader alone, and the read-ahead with no, one and four threads. */
 struct Inflater {
     const char *name;
-    int workers; /* -1: zlib alone */
+    int workers; /* -1: the streaming reader alone */
 };
 
 HostStream *Start(const Inflater &inflater, const ArchiveRegion &region, unsigned inputSize)
 {
     if (inflater.workers < 0)
-        return StartZlibReader(region, inputSize);
+        return StartGzipReader(region, inputSize);
     return StartInflater(region, unsigned(inflater.workers), inputSize);
 }
 
 /* One gzip member of data, with the header fields that flags ask for. */
-std::string Member(const std::string &data, unsigned char flags = 0)
+std::string Member(const std::string &data, unsigned char flags = 0, int level = 6,
+                   int strategy = Z_DEFAULT_STRATEGY)
 {
     char extra[] = "extra", name[] = "name.txt", comment[] = "a comment";
     gz_header header{};
@@ -42,7 +43,7 @@ std::string Member(const std::string &data, unsigned char flags = 0)
     header.comment = flags & 0x10 ? reinterpret_cast<Bytef *>(comment) : Z_NULL;
     header.hcrc = (flags & 0x02) != 0;
     z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&stream, level, Z_DEFLATED, 31, 8, strategy);
     deflateSetHeader(&stream, &header);
     std::string member(deflateBound(&stream, uLong(data.size())) + 64, '\0');
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
@@ -58,7 +59,35 @@ std::string Member(const std::string &data, unsigned char flags = 0)
 struct Result {
     std::string bytes;
     std::vector<int> counts; /* each read's result, the last one 0 or -1 */
+    std::string error;
 };
+
+/* What zlib's inflate makes of one member, with its message on damage. */
+struct ZlibReading {
+    std::string bytes;
+    int result = Z_OK;
+    std::string message;
+};
+
+ZlibReading InflateWithZlib(const std::string &member)
+{
+    ZlibReading reading;
+    z_stream stream{};
+    inflateInit2(&stream, 31);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(member.data()));
+    stream.avail_in = uInt(member.size());
+    char buffer[65536];
+    do {
+        stream.next_out = reinterpret_cast<Bytef *>(buffer);
+        stream.avail_out = sizeof buffer;
+        reading.result = inflate(&stream, Z_NO_FLUSH);
+        reading.bytes.append(buffer, sizeof buffer - stream.avail_out);
+    } while (reading.result == Z_OK);
+    if (reading.result == Z_DATA_ERROR)
+        reading.message = stream.msg;
+    inflateEnd(&stream);
+    return reading;
+}
 
 class InflaterTest : public testing::TestWithParam<Inflater> {
 protected:
@@ -79,6 +108,7 @@ protected:
                 break;
             result.bytes.append(buffer.data(), size_t(count));
         }
+        result.error = stream->DescribeError(nullptr);
         delete stream;
         return result;
     }
@@ -166,7 +196,7 @@ TEST_P(InflaterTest, NothingOutsideTheRegionIsRead)
     }
 }
 
-/* A block's size is only a hint: wrong or damaged blocks read exactly as zlib reads them. */
+/* A block's size is only a hint: wrong or damaged blocks read exactly as the streaming reader reads them. */
 TEST_P(InflaterTest, BlocksThatAreNotWhatTheyClaimReadAsZlibReadsThem)
 {
     std::string a = Text(40000), b = MakeData(30000, 5), c = Text(1000);
@@ -192,10 +222,10 @@ TEST_P(InflaterTest, BlocksThatAreNotWhatTheyClaimReadAsZlibReadsThem)
         first + MakeBlockMember(Text(BLOCK_INPUT_LIMIT + 1)) + third,
         first + hinted(second, uint32_t(second.size() + 2)) + third + "xy",
     };
-    const Inflater zlibAlone = {"zlib", -1};
+    const Inflater alone = {"alone", -1};
     for (size_t i = 0; i < files.size(); i++) {
         for (unsigned request : {264u, 65535u}) {
-            Result expected = ReadWith(files[i], request, STREAM_INPUT_SIZE, zlibAlone);
+            Result expected = ReadWith(files[i], request, STREAM_INPUT_SIZE, alone);
             Result result = ReadWith(files[i], request);
             EXPECT_EQ(result.bytes, expected.bytes) << "case " << i;
             EXPECT_EQ(result.counts, expected.counts) << "case " << i;
@@ -258,7 +288,38 @@ TEST_P(InflaterTest, MismatchedTrailerIsReportedWhereTheMemberEnds)
     EXPECT_EQ(result.counts.back(), -1);
 }
 
-Inflater inflaters[] = {{"zlib", -1}, {"inline", 0}, {"one", 1}, {"four", 4}};
+Inflater inflaters[] = {{"alone", -1}, {"inline", 0}, {"one", 1}, {"four", 4}};
+
+/* The read-ahead hands other writers' members to the streaming reader, so
+   this reader alone is checked against zlib. */
+class GzipReaderTest : public InflaterTest {};
+
+/* Every kind of damage in every kind of block is found where zlib finds it,
+   after the same bytes, with zlib's message; a member that ends before its
+   end is cut short. */
+TEST_F(GzipReaderTest, DamageAnywhereFailsAsZlibFails)
+{
+    std::string data = Text(2000) + MakeData(600, 9) + std::string(300, 'a') + Text(1500).substr(700);
+    for (const std::string &member : {Member(data), Member(data, 0, 1, Z_FIXED), Member(data, 0, 9, Z_HUFFMAN_ONLY),
+                                      Member(data.substr(0, 900), 0, 0), Member(data, 0x1e, 6, Z_RLE)}) {
+        for (size_t at = 3; at < member.size(); at++) {
+            for (char flip : {'\x01', '\x24', '\x80'}) {
+                std::string damaged = member;
+                damaged[at] ^= flip;
+                ZlibReading expected = InflateWithZlib(damaged);
+                Result result = ReadWith(damaged, 65535, STREAM_INPUT_SIZE, inflaters[0]);
+                if (expected.result == Z_STREAM_END) {
+                    EXPECT_EQ(result.bytes.substr(0, expected.bytes.size()), expected.bytes) << at;
+                    continue;
+                }
+                EXPECT_EQ(result.bytes, expected.bytes) << "damage at " << at;
+                EXPECT_EQ(result.counts.back(), -1) << "damage at " << at;
+                EXPECT_EQ(result.error, expected.result == Z_DATA_ERROR ? expected.message : "unexpected end of file")
+                    << "damage at " << at;
+            }
+        }
+    }
+}
 
 INSTANTIATE_TEST_SUITE_P(Inflaters, InflaterTest, testing::ValuesIn(inflaters),
                          [](const testing::TestParamInfo<Inflater> &info) { return info.param.name; });

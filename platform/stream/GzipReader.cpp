@@ -16,8 +16,6 @@ GzipReader::GzipReader(const ArchiveRegion &region, unsigned inputSize, bool aft
 
 GzipReader::~GzipReader()
 {
-    if (streamReady_)
-        inflateEnd(&stream_);
     if (ownsDescriptor_)
         close(region_.descriptor);
 }
@@ -82,51 +80,26 @@ void GzipReader::Look()
 
 void GzipReader::BeginMember()
 {
-    /* A gzip wrapper only, with a 32 KiB window. */
-    if (!streamReady_) {
-        streamReady_ = inflateInit2(&stream_, 15 + 16) == Z_OK;
-        if (!streamReady_)
-            Fail(Z_MEM_ERROR, "out of memory");
-    } else {
-        inflateReset(&stream_);
-    }
+    member_.Begin();
 }
 
 GzipReader::Step GzipReader::InflateMember(unsigned char *out, unsigned length, unsigned *produced)
 {
-    stream_.next_in = next_;
-    stream_.avail_in = available_;
-    stream_.next_out = out;
-    stream_.avail_out = length;
-    int result = inflate(&stream_, Z_NO_FLUSH);
-    *produced = length - stream_.avail_out;
-    bool progress = *produced != 0 || stream_.avail_in != available_;
-    next_ = stream_.next_in;
-    available_ = stream_.avail_in;
-    switch (result) {
-    case Z_STREAM_END:
+    const unsigned char *next = next_;
+    GzipMember::Step step = member_.Inflate(next, available_, out, length, produced);
+    next_ += next - next_;
+    switch (step) {
+    case GzipMember::Step::More:
+        return Step::More;
+    case GzipMember::Step::NeedInput:
+        return Step::NeedInput;
+    case GzipMember::Step::MemberEnd:
         return Step::MemberEnd;
-    case Z_OK:
-    case Z_BUF_ERROR:
-        /* A match may still be copied without more input. */
-        if (stream_.avail_out == 0)
-            return Step::More;
-        if (available_ == 0)
-            return Step::NeedInput;
-        if (progress)
-            return Step::More;
-        Fail(Z_STREAM_ERROR, "inflate made no progress");
-        return Step::Failed;
-    case Z_DATA_ERROR:
-        Fail(Z_DATA_ERROR, stream_.msg != nullptr ? stream_.msg : "compressed data error");
-        return Step::Failed;
-    case Z_MEM_ERROR:
-        Fail(Z_MEM_ERROR, "out of memory");
-        return Step::Failed;
-    default:
-        Fail(Z_STREAM_ERROR, "internal error: inflate stream corrupt");
-        return Step::Failed;
+    case GzipMember::Step::Failed:
+        break;
     }
+    Fail(Z_DATA_ERROR, member_.Error());
+    return Step::Failed;
 }
 
 /* gzip itself takes zero bytes after the last member for a device's

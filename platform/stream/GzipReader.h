@@ -5,14 +5,15 @@
 
 #include <zlib.h>
 
+#include "GzipMember.h"
 #include "HostStream.h"
 
-/* Reads a region of a gzip file with zlib's inflate, one member after
-   another as one stream, on the caller's thread. A region that does not
-   begin with the gzip magic bytes is delivered unchanged. After a member
-   only another member may follow, or zero bytes up to the region's end (the
-   padding of a tape or block device); anything else is damaged data, as is
-   a member that breaks off.
+/* Reads a region of a gzip file, one member after another as one stream,
+   on the caller's thread, inflating with GzipMember as zlib's inflate
+   would. A region that does not begin with the gzip magic bytes is
+   delivered unchanged. After a member only another member may follow, or
+   zero bytes up to the region's end (the padding of a tape or block
+   device); anything else is damaged data, as is a member that breaks off.
 
    Everything inflated before damage is found (a bad code, a CRC-32 or length
    that does not match the member's trailer) is delivered first, and the
@@ -59,8 +60,7 @@ private:
     bool endOfRegion_ = false;
     bool sawMember_;
     Phase phase_ = Phase::Look;
-    z_stream stream_{};
-    bool streamReady_ = false;
+    GzipMember member_;
     int errorCode_ = Z_OK;
     int systemError_ = 0;
     const char *errorText_ = "";

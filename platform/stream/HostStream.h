@@ -47,8 +47,8 @@ void CloseArchiveFile();
 
 /* Reads the region as the stream functions do: members of velorin-pack's
    block format are inflated ahead on as many threads as there are cores
-   (at most MOST_WORKERS), every other member with zlib on a thread of its
-   own, ahead of the caller's reads. Takes the region's descriptor over and
+   (at most MOST_WORKERS), every other member streamed by GzipReader on a
+   thread of its own, ahead of the caller's reads. Takes the region's descriptor over and
    reads nothing outside the region. */
 HostStream *StartInflater(const ArchiveRegion &region);
 
@@ -61,12 +61,13 @@ constexpr unsigned MOST_WORKERS = 4;
 
 /* StartInflater with a given number of threads; with none, the caller's
    reads inflate, in the same order. inputSize is how much of the file the
-   zlib reading reads at a time (tests vary both to move the seams). */
+   streaming reader reads at a time (tests vary both to move the seams). */
 HostStream *StartInflater(const ArchiveRegion &region, unsigned workers,
                           unsigned inputSize = STREAM_INPUT_SIZE);
 
-/* zlib alone on the caller's thread, every member streamed: what the others
-   must deliver byte for byte and fault for fault. */
-HostStream *StartZlibReader(const ArchiveRegion &region, unsigned inputSize = STREAM_INPUT_SIZE);
+/* The streaming reader alone on the caller's thread, every member streamed
+   as zlib's inflate would: what the others must deliver byte for byte and
+   fault for fault. */
+HostStream *StartGzipReader(const ArchiveRegion &region, unsigned inputSize = STREAM_INPUT_SIZE);
 
 #endif

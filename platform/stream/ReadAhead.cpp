@@ -27,21 +27,23 @@
    without inflating) and inflates it whole with libdeflate into a slot.
    The size is only a hint: a member that does not end where its hint says,
    is damaged, inflates to more than a block holds, or is not a block at
-   all, is left to zlib, which reads everything from that member on, one
-   slot at a time, on one thread at a time. The caller meets that member's
-   slot after every earlier one, so it is the first member that fails which
-   hands over, and blocks taken ahead on a wrong hint are dropped. What the
-   caller reads is therefore exactly what zlib alone delivers, its faults
-   included, at the same places; only a block made on purpose with the few
-   codes that libdeflate takes and zlib refuses (more than 286 length or 30
-   distance codes, distance codes 30 and 31), whose CRC-32 still matches,
-   is delivered as libdeflate decodes it. */
+   all, is left to the streaming reader (GzipReader), which reads
+   everything from that member on, one slot at a time, on one thread at a
+   time. The caller meets that member's slot after every earlier one, so it
+   is the first member that fails which hands over, and blocks taken ahead
+   on a wrong hint are dropped. What the caller reads is therefore exactly
+   what the streaming reader alone delivers, its faults included, at the
+   same places (and that is what zlib's inflate delivers); only a block
+   made on purpose with the few codes that libdeflate takes and zlib
+   refuses (more than 286 length or 30 distance codes, distance codes 30
+   and 31), whose CRC-32 still matches, is delivered as libdeflate decodes
+   it. */
 
 namespace {
 
-/* How much of what zlib inflates one slot takes: the caller waits for the
-   first slot, so it is kept small. */
-constexpr unsigned ZLIB_PIECE = 262144;
+/* How much of what the streaming reader inflates one slot takes: the
+   caller waits for the first slot, so it is kept small. */
+constexpr unsigned READER_PIECE = 262144;
 
 unsigned CountCores()
 {
@@ -65,7 +67,7 @@ public:
 
 private:
     enum class State { Free, Busy, Ready };
-    enum class Kind { Bytes, ToZlib };
+    enum class Kind { Bytes, ToReader };
     /* How the stream ends after a slot's bytes: Z_OK for its end. */
     struct Ending {
         int code = Z_OK;
@@ -79,7 +81,7 @@ private:
         State state = State::Free;
         uint64_t epoch = 0;
         Kind kind = Kind::Bytes;
-        uint64_t offset = 0; /* ToZlib: the member zlib reads from */
+        uint64_t offset = 0; /* ToReader: the member the reader reads from */
         bool last = false;   /* the stream ends after the bytes, as ending says */
         Ending ending;
     };
@@ -89,7 +91,7 @@ private:
         std::thread thread;
     };
     struct Job {
-        bool zlib = false;
+        bool streamed = false;
         Slot *slot = nullptr;
         uint64_t offset = 0;
         uint32_t size = 0;
@@ -102,7 +104,7 @@ private:
     Claim ClaimBlock(Job &job, Slot &slot);
     void Run(Job &job, Worker &worker);
     void Finish(Job &job);
-    void HandOverToZlib(uint64_t offset);
+    void HandOverToReader(uint64_t offset);
 
     ArchiveRegion region_;
     unsigned inputSize_;
@@ -115,12 +117,12 @@ private:
     bool stopping_ = false;
     uint64_t claimed_ = 0;  /* the sequence number of the next slot taken */
     uint64_t consumed_ = 0; /* that of the slot the caller reads */
-    uint64_t epoch_ = 0;    /* raised when zlib takes over */
+    uint64_t epoch_ = 0;    /* raised when the streaming reader takes over */
     uint64_t offset_ = 0;   /* where the next block begins */
     bool blocksEnded_ = false;
-    std::unique_ptr<GzipReader> zlib_;
-    bool zlibBusy_ = false;
-    bool zlibEnded_ = false;
+    std::unique_ptr<GzipReader> reader_;
+    bool readerBusy_ = false;
+    bool readerEnded_ = false;
     bool finished_ = false; /* the caller has reached the stream's end */
     Ending end_;
 };
@@ -133,7 +135,7 @@ ReadAhead::ReadAhead(const ArchiveRegion &region, unsigned workers, unsigned inp
 {
     /* Buffers are not cleared: only what is written to becomes resident. */
     for (Slot &slot : slots_)
-        slot.bytes.reset(new unsigned char[std::max(BLOCK_INPUT_LIMIT, ZLIB_PIECE)]);
+        slot.bytes.reset(new unsigned char[std::max(BLOCK_INPUT_LIMIT, READER_PIECE)]);
     for (Worker &worker : workers_) {
         worker.input.reset(new unsigned char[BLOCK_MEMBER_LIMIT]);
         worker.decompressor = libdeflate_alloc_decompressor();
@@ -169,7 +171,7 @@ ReadAhead::~ReadAhead()
             worker.thread.join();
         libdeflate_free_decompressor(worker.decompressor);
     }
-    zlib_.reset();
+    reader_.reset();
     close(region_.descriptor);
 }
 
@@ -191,7 +193,7 @@ void ReadAhead::Work(Worker &worker)
 }
 
 /* Takes the next slot in order for a job, or fills it at once with a
-   marker: the stream's end, or zlib's turn. */
+   marker: the stream's end, or the streaming reader's turn. */
 ReadAhead::Claim ReadAhead::TryClaim(Job &job)
 {
     if (claimed_ - consumed_ >= slots_.size())
@@ -199,7 +201,7 @@ ReadAhead::Claim ReadAhead::TryClaim(Job &job)
     Slot &slot = slots_[claimed_ % slots_.size()];
     if (slot.state != State::Free)
         return Claim::None;
-    if (zlib_ != nullptr ? zlibBusy_ || zlibEnded_ : blocksEnded_)
+    if (reader_ != nullptr ? readerBusy_ || readerEnded_ : blocksEnded_)
         return Claim::None;
     slot.length = 0;
     slot.taken = 0;
@@ -208,9 +210,9 @@ ReadAhead::Claim ReadAhead::TryClaim(Job &job)
     slot.ending = Ending();
     slot.epoch = epoch_;
     claimed_++;
-    if (zlib_ != nullptr) {
-        zlibBusy_ = true;
-        job.zlib = true;
+    if (reader_ != nullptr) {
+        readerBusy_ = true;
+        job.streamed = true;
         job.slot = &slot;
         slot.state = State::Busy;
         return Claim::Job;
@@ -239,7 +241,7 @@ ReadAhead::Claim ReadAhead::ClaimBlock(Job &job, Slot &slot)
     }
     /* The end, or no block here: nothing after it is taken as a block. */
     if (!slot.last) {
-        slot.kind = Kind::ToZlib;
+        slot.kind = Kind::ToReader;
         slot.offset = offset_;
     }
     blocksEnded_ = true;
@@ -251,14 +253,14 @@ ReadAhead::Claim ReadAhead::ClaimBlock(Job &job, Slot &slot)
 void ReadAhead::Run(Job &job, Worker &worker)
 {
     Slot &slot = *job.slot;
-    if (job.zlib) {
-        int count = zlib_->Read(slot.bytes.get(), ZLIB_PIECE);
+    if (job.streamed) {
+        int count = reader_->Read(slot.bytes.get(), READER_PIECE);
         slot.length = count > 0 ? unsigned(count) : 0;
         /* Fewer bytes than asked for come only at the end or an error. */
-        if (count < int(ZLIB_PIECE)) {
+        if (count < int(READER_PIECE)) {
             slot.last = true;
-            slot.ending.text = zlib_->DescribeError(&slot.ending.code);
-            slot.ending.systemError = zlib_->SystemError();
+            slot.ending.text = reader_->DescribeError(&slot.ending.code);
+            slot.ending.systemError = reader_->SystemError();
         }
         return;
     }
@@ -269,7 +271,7 @@ void ReadAhead::Run(Job &job, Worker &worker)
         memcmp(worker.input.get(), job.header, BLOCK_HEADER_SIZE) == 0)
         inflated = InflateBlockMember(worker.decompressor, worker.input.get(), job.size, slot.bytes.get());
     if (inflated < 0) {
-        slot.kind = Kind::ToZlib;
+        slot.kind = Kind::ToReader;
         slot.offset = job.offset;
     } else {
         slot.length = unsigned(inflated);
@@ -279,19 +281,19 @@ void ReadAhead::Run(Job &job, Worker &worker)
 void ReadAhead::Finish(Job &job)
 {
     Slot &slot = *job.slot;
-    if (job.zlib) {
-        zlibBusy_ = false;
-        zlibEnded_ = slot.last;
+    if (job.streamed) {
+        readerBusy_ = false;
+        readerEnded_ = slot.last;
     }
-    /* A block taken ahead on a hint that zlib has since overruled. */
+    /* A block taken ahead on a hint that the streaming reader has since overruled. */
     slot.state = slot.epoch == epoch_ ? State::Ready : State::Free;
     ready_.notify_one();
     work_.notify_all();
 }
 
-/* Everything from the member at offset on is zlib's: the slots filled
+/* Everything from the member at offset on is the streaming reader's: the slots filled
    ahead hold what followed it on its hint, and are dropped. */
-void ReadAhead::HandOverToZlib(uint64_t offset)
+void ReadAhead::HandOverToReader(uint64_t offset)
 {
     epoch_++;
     for (Slot &slot : slots_)
@@ -299,7 +301,7 @@ void ReadAhead::HandOverToZlib(uint64_t offset)
             slot.state = State::Free;
     claimed_ = consumed_;
     ArchiveRegion rest = {region_.descriptor, region_.start + offset, region_.length - offset};
-    zlib_ = std::make_unique<GzipReader>(rest, inputSize_, offset != 0, false);
+    reader_ = std::make_unique<GzipReader>(rest, inputSize_, offset != 0, false);
     work_.notify_all();
 }
 
@@ -327,8 +329,8 @@ int ReadAhead::Read(void *buffer, unsigned length)
             }
             continue;
         }
-        if (slot.kind == Kind::ToZlib) {
-            HandOverToZlib(slot.offset);
+        if (slot.kind == Kind::ToReader) {
+            HandOverToReader(slot.offset);
             continue;
         }
         /* A ready slot is the caller's alone until it frees it. */
@@ -373,7 +375,7 @@ HostStream *StartInflater(const ArchiveRegion &region)
     return StartInflater(region, CountCores());
 }
 
-HostStream *StartZlibReader(const ArchiveRegion &region, unsigned inputSize)
+HostStream *StartGzipReader(const ArchiveRegion &region, unsigned inputSize)
 {
     return new GzipReader(region, inputSize, false, true);
 }

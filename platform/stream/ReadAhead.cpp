@@ -124,6 +124,7 @@ private:
     bool readerBusy_ = false;
     bool readerEnded_ = false;
     bool finished_ = false; /* the caller has reached the stream's end */
+    Slot *held_ = nullptr;  /* the ready slot the caller reads, with bytes left */
     Ending end_;
 };
 
@@ -311,6 +312,16 @@ int ReadAhead::Read(void *buffer, unsigned length)
         length = unsigned(INT_MAX);
     auto *out = static_cast<unsigned char *>(buffer);
     unsigned delivered = 0;
+    /* A ready slot is the caller's alone until it frees it: most reads take
+       their bytes from the slot held, without the lock. */
+    if (held_ != nullptr) {
+        unsigned piece = std::min(length, held_->length - held_->taken);
+        memcpy(out, held_->bytes.get() + held_->taken, piece);
+        held_->taken += piece;
+        delivered = piece;
+        if (delivered == length && held_->taken < held_->length)
+            return int(delivered);
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     while (delivered < length && !finished_) {
         Slot &slot = slots_[consumed_ % slots_.size()];
@@ -333,7 +344,7 @@ int ReadAhead::Read(void *buffer, unsigned length)
             HandOverToReader(slot.offset);
             continue;
         }
-        /* A ready slot is the caller's alone until it frees it. */
+        held_ = &slot;
         unsigned piece = std::min(length - delivered, slot.length - slot.taken);
         lock.unlock();
         memcpy(out + delivered, slot.bytes.get() + slot.taken, piece);
@@ -342,6 +353,7 @@ int ReadAhead::Read(void *buffer, unsigned length)
         delivered += piece;
         if (slot.taken < slot.length)
             continue;
+        held_ = nullptr;
         if (slot.last) {
             finished_ = true;
             end_ = slot.ending;

@@ -114,10 +114,8 @@ void ReleaseGadget(HostWindow &window, HostGadget &gadget);
 HostGadget *FindGadgetAt(HostWindow &window, LONG x, LONG y);
 std::vector<HostGadget *> ListButtons(HostWindow &window);
 
-/* Drawing, on the window's pixels, clipped to the window. */
-void FillPixels(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax, UBYTE pen,
-                UBYTE mode);
+/* A button drawn at once into the window's pixels (Raster.h), over what
+   the program has drawn so far. */
 void DrawButton(HostWindow &window, HostGadget &gadget);
-UBYTE GetPixel(const HostWindow &window, LONG x, LONG y);
 
 #endif

@@ -6,6 +6,13 @@
 /* Putting drawing into a window's pixels and its list of visible text runs,
    clipped to the window. Call with the model lock held. */
 
+/* A rectangle, both corners included, in the pen or, in COMPLEMENT,
+   inverting what is there. */
+void FillPixels(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax, UBYTE pen,
+                UBYTE mode);
+
+UBYTE GetPixel(const HostWindow &window, LONG x, LONG y);
+
 /* A line between two points, both included, in the pen or, in COMPLEMENT,
    inverting what is there. */
 void DrawLinePixels(HostWindow &window, LONG x0, LONG y0, LONG x1, LONG y1, UBYTE pen, UBYTE mode);

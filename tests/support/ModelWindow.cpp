@@ -3,6 +3,7 @@
 #include "../../platform/host/HostControls.h"
 #include "../../progress/ProgressWindow.h"
 #include "../../progress/progress.h"
+#include "../../platform/window/Raster.h"
 
 void ModelWindowTest::SetUp()
 {

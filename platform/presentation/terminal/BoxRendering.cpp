@@ -6,6 +6,7 @@
 
 #include "../../window/Font.h"
 #include "DisplayText.h"
+#include "../../window/Raster.h"
 
 namespace {
 

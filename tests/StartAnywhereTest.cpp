@@ -163,9 +163,15 @@ TEST(StartAnywhere, DesktopWindowFromAnEmptyRoot)
     BackgroundProgram velorin(FindTool("chroot"),
                               {root.Path(), "/bin/velorin", "-archive", "/pkg.gz", "-dest", "/out"},
                               options);
-    std::string found = RunTool({"timeout", "30", "xdotool", "search", "--sync", "--onlyvisible",
-                                 "--name", "^Unpacking\\.\\.\\.$"},
-                                {{"DISPLAY", display.Name()}});
+    /* Looked for every 20 ms: xdotool's own waiting looks only twice a
+       second, and the window may be up for less. */
+    std::string found;
+    for (int attempt = 0; attempt < 1500 && found.empty(); attempt++) {
+        found = RunTool({"xdotool", "search", "--onlyvisible", "--name", "^Unpacking\\.\\.\\.$"},
+                        {{"DISPLAY", display.Name()}});
+        if (found.empty())
+            usleep(20000);
+    }
     EXPECT_FALSE(found.empty()) << "no window showed";
     RunResult result = velorin.Finish(120);
     EXPECT_EQ(result.exitCode, 1);

@@ -8,14 +8,14 @@
 
 #include "../progress/progress.h"
 #include "EntryName.h"
-#include <text/escape.h>
 #include "EntryPath.h"
 #include "Percentages.h"
+#include <text/escape.h>
 
 /* A program file may be read, written, executed and deleted by everyone,
    as far as the file system lets a new file be. */
-#define PROGRAM_PROTECTION                                                                     \
-    (FIBF_GRP_READ | FIBF_GRP_WRITE | FIBF_GRP_EXECUTE | FIBF_GRP_DELETE | FIBF_OTR_READ |      \
+#define PROGRAM_PROTECTION                                                                         \
+    (FIBF_GRP_READ | FIBF_GRP_WRITE | FIBF_GRP_EXECUTE | FIBF_GRP_DELETE | FIBF_OTR_READ |         \
      FIBF_OTR_WRITE | FIBF_OTR_EXECUTE | FIBF_OTR_DELETE)
 
 static void ShowEntryError(const char *format, const char *name)

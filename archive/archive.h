@@ -1,9 +1,9 @@
 #ifndef ARCHIVE_ARCHIVE_H
 #define ARCHIVE_ARCHIVE_H
 
+#include <dos/dos.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <dos/dos.h>
 #include <stream/gzip.h>
 
 #include "ArchiveFormat.h"

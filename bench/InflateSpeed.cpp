@@ -18,7 +18,8 @@
 #include "../platform/stream/GzipMember.h"
 #include "../platform/stream/HostStream.h"
 
-namespace {
+namespace
+{
 
 constexpr unsigned OUTPUT = 262144;
 
@@ -70,7 +71,8 @@ uint64_t InflateWithOurs(const std::string &file)
         total += produced;
         if (step == GzipMember::Step::MemberEnd)
             return total;
-        if (step == GzipMember::Step::Failed || (step == GzipMember::Step::NeedInput && at == file.size()))
+        if (step == GzipMember::Step::Failed ||
+            (step == GzipMember::Step::NeedInput && at == file.size()))
             return 0;
     }
 }
@@ -82,7 +84,7 @@ double Seconds(uint64_t (*inflater)(const std::string &), const std::string &fil
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -93,7 +95,8 @@ int main(int argc, char **argv)
     int rounds = atoi(argv[1]);
     for (int i = 2; i < argc; i++) {
         std::ifstream stream(argv[i], std::ios::binary);
-        std::string file((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+        std::string file((std::istreambuf_iterator<char>(stream)),
+                         std::istreambuf_iterator<char>());
         std::vector<double> zlib, ours;
         uint64_t zlibBytes = 0, ourBytes = 0;
         for (int round = 0; round < rounds; round++) {
@@ -110,7 +113,8 @@ int main(int argc, char **argv)
         double zlibMedian = zlib[zlib.size() / 2], ourMedian = ours[ours.size() / 2];
         printf("%s: %.1f MB out; zlib best %.3f s median %.3f s; ours best %.3f s median %.3f s; "
                "zlib/ours %.2fx (medians)\n",
-               argv[i], double(ourBytes) / 1e6, zlib[0], zlibMedian, ours[0], ourMedian, zlibMedian / ourMedian);
+               argv[i], double(ourBytes) / 1e6, zlib[0], zlibMedian, ours[0], ourMedian,
+               zlibMedian / ourMedian);
     }
     return 0;
 }

@@ -12,14 +12,15 @@
 
 #include "../tools/ArchiveWriter.h"
 
-namespace {
+namespace
+{
 
 /* Words drawn from a small vocabulary with a cheap generator: varied enough
    that deflate has real work, regular enough to compress. */
 void FillBlock(std::vector<char> &block, uint64_t &state)
 {
-    static const char *const words[] = {"mov", "call", "ret", "push", "pop", "add", "sub", "jmp",
-                                        "cmp", "lea", "xor", "and", "test", "nop", "int", "shl"};
+    static const char *const words[] = {"mov", "call", "ret", "push", "pop",  "add", "sub", "jmp",
+                                        "cmp", "lea",  "xor", "and",  "test", "nop", "int", "shl"};
     size_t used = 0;
     while (used < block.size()) {
         state = state * 6364136223846793005ULL + 1442695040888963407ULL;
@@ -34,7 +35,7 @@ void FillBlock(std::vector<char> &block, uint64_t &state)
     }
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -55,11 +56,13 @@ int main(int argc, char **argv)
     uint64_t state = 1;
     for (int index = 0; total > 0; index++) {
         uint64_t size = total < (1ULL << 30) ? total : (1ULL << 30);
-        if (!writer.WriteEntryHeader("data/part" + std::to_string(index), uint32_t(size), ENTRY_FILE))
+        if (!writer.WriteEntryHeader("data/part" + std::to_string(index), uint32_t(size),
+                                     ENTRY_FILE))
             break;
         for (uint64_t written = 0; written < size; written += block.size()) {
             FillBlock(block, state);
-            if (!writer.WriteBytes(block.data(), size_t(std::min<uint64_t>(block.size(), size - written))))
+            if (!writer.WriteBytes(block.data(),
+                                   size_t(std::min<uint64_t>(block.size(), size - written))))
                 break;
         }
         total -= size;

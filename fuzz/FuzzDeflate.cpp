@@ -16,7 +16,8 @@
 
 #include "../platform/stream/GzipMember.h"
 
-namespace {
+namespace
+{
 
 /* More than this is not compared: a small input may inflate a thousandfold. */
 constexpr size_t OUTPUT_LIMIT = 4u << 20;
@@ -32,9 +33,11 @@ struct Outcome {
 
 [[noreturn]] void Report(const char *finding, const Outcome &zlib, const Outcome &ours)
 {
-    fprintf(stderr, "FINDING: %s\nzlib: %d \"%s\" %zu bytes, %zu taken\nours: %d \"%s\" %zu bytes, %zu taken\n",
-            finding, int(zlib.ending), zlib.message.c_str(), zlib.bytes.size(), zlib.consumed, int(ours.ending),
-            ours.message.c_str(), ours.bytes.size(), ours.consumed);
+    fprintf(
+        stderr,
+        "FINDING: %s\nzlib: %d \"%s\" %zu bytes, %zu taken\nours: %d \"%s\" %zu bytes, %zu taken\n",
+        finding, int(zlib.ending), zlib.message.c_str(), zlib.bytes.size(), zlib.consumed,
+        int(ours.ending), ours.message.c_str(), ours.bytes.size(), ours.consumed);
     abort();
 }
 
@@ -105,8 +108,9 @@ Outcome InflateWithOurs(const std::string &member, uint32_t seed)
         }
         buffer.resize(NextSize(random));
         unsigned produced = 0;
-        GzipMember::Step step = inflater.Inflate(next, available, reinterpret_cast<unsigned char *>(buffer.data()),
-                                                 unsigned(buffer.size()), &produced);
+        GzipMember::Step step =
+            inflater.Inflate(next, available, reinterpret_cast<unsigned char *>(buffer.data()),
+                             unsigned(buffer.size()), &produced);
         outcome.bytes.append(buffer.data(), produced);
         if (step == GzipMember::Step::MemberEnd) {
             outcome.ending = Ending::MemberEnd;
@@ -129,14 +133,15 @@ Outcome InflateWithOurs(const std::string &member, uint32_t seed)
     return outcome;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 3)
         return 0;
     /* The stream layer begins a member only at gzip's magic bytes. */
-    std::string member = (data[0] & 1) ? std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) : "\x1f\x8b";
+    std::string member =
+        (data[0] & 1) ? std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) : "\x1f\x8b";
     member.append(reinterpret_cast<const char *>(data + 3), size - 3);
     uint32_t seed = (uint32_t(data[1]) | uint32_t(data[2]) << 8) + 1;
     Outcome zlib = InflateWithZlib(member);

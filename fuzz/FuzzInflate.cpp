@@ -23,7 +23,8 @@
 #include "../platform/stream/HostStream.h"
 #include "../tests/support/ArchiveOracle.h"
 
-namespace {
+namespace
+{
 
 /* More than this is not compared: a small input may inflate a thousandfold. */
 constexpr size_t OUTPUT_LIMIT = 16u << 20;
@@ -37,8 +38,9 @@ struct Reading {
 
 /* Request sizes from one byte to more than the piece buffer, mostly small,
    so that requests end anywhere against the members and the input. */
-class Requests {
-public:
+class Requests
+{
+  public:
     explicit Requests(uint32_t seed) : random_(seed) {}
     unsigned Next()
     {
@@ -50,7 +52,7 @@ public:
         return 1 + random_() % 70000;
     }
 
-private:
+  private:
     std::minstd_rand random_;
 };
 
@@ -124,7 +126,8 @@ void CompareWithReaderAlone(const Reading &alone, const Reading &reading)
     if (!SamePrefix(alone.bytes, reading.bytes))
         Report("the read-ahead and the reader alone deliver different bytes");
     if (alone.complete && reading.complete &&
-        (alone.bytes.size() != reading.bytes.size() || alone.failed != reading.failed || alone.code != reading.code))
+        (alone.bytes.size() != reading.bytes.size() || alone.failed != reading.failed ||
+         alone.code != reading.code))
         Report("the read-ahead and the reader alone end differently");
 }
 
@@ -189,7 +192,7 @@ std::string MakeMembers(const uint8_t *data, size_t size, uint8_t mode, uint32_t
     return file;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -21,10 +21,12 @@
 #include "../tests/support/TempDir.h"
 #include "../tools/ArchiveWriter.h"
 
-namespace {
+namespace
+{
 
 /* An early end of the run, which the driver turns into an exit. */
-struct EarlyEnd {};
+struct EarlyEnd {
+};
 
 /* What the writing pass must make of an archive the sizing pass accepts:
    each directory entry makes its directory unless something of that name is
@@ -53,7 +55,8 @@ ExpectedRun PredictWritingPass(const OracleReading &reading)
         if (entry.type != ENTRY_FILE && entry.type != ENTRY_DIRECTORY)
             continue;
         size_t slash = entry.name.rfind('/');
-        bool parentThere = slash == std::string::npos || IsDirectory(expected.tree, entry.name.substr(0, slash));
+        bool parentThere =
+            slash == std::string::npos || IsDirectory(expected.tree, entry.name.substr(0, slash));
         if (entry.type == ENTRY_DIRECTORY && expected.tree.count(entry.name) != 0)
             continue;
         if (!parentThere || (entry.type == ENTRY_FILE && IsDirectory(expected.tree, entry.name))) {
@@ -108,8 +111,11 @@ void CheckArchiveFile(const std::string &stream, int level)
     TreeSnapshot outside = SnapshotTree(base.Path());
     for (auto it = outside.begin(); it != outside.end();)
         it = it->first.rfind("a/b/c/dest/", 0) == 0 ? outside.erase(it) : std::next(it);
-    TreeSnapshot expectedOutside = {{"a", "dir"}, {"a/b", "dir"}, {"a/b/c", "dir"},
-                                    {"a/b/c/dest", "dir"}, {"a/b/c/archive", outside["a/b/c/archive"]}};
+    TreeSnapshot expectedOutside = {{"a", "dir"},
+                                    {"a/b", "dir"},
+                                    {"a/b/c", "dir"},
+                                    {"a/b/c/dest", "dir"},
+                                    {"a/b/c/archive", outside["a/b/c/archive"]}};
     if (outside != expectedOutside)
         Fail("something was created outside the destination", archivePath);
 
@@ -125,7 +131,7 @@ void CheckArchiveFile(const std::string &stream, int level)
         Fail("the tree differs from what the independent reading says", archivePath);
 }
 
-}  // namespace
+} // namespace
 
 void EndRunEarly(void)
 {

@@ -3,12 +3,14 @@
 #include "../progress/progress.h"
 #include "support/ModelWindow.h"
 
-namespace {
+namespace
+{
 
 /* UpdatePercentage's look at the window's queue. The headless presentation
    answers the request with the button that the host control names. */
-class AbortRequest : public ModelWindowTest {
-protected:
+class AbortRequest : public ModelWindowTest
+{
+  protected:
     void SetUp() override
     {
         ModelWindowTest::SetUp();
@@ -72,11 +74,12 @@ TEST_F(AbortRequest, TwoPressesAskOnceAndYesAborts)
 
 TEST_F(AbortRequest, RequestCountsButtonsFromTheLeftWithTheRightmostZero)
 {
-    for (auto [answer, expected] : {std::pair<const char *, LONG>{"Yes", 1}, {"Maybe", 2}, {"No", 0}}) {
+    for (auto [answer, expected] :
+         {std::pair<const char *, LONG>{"Yes", 1}, {"Maybe", 2}, {"No", 0}}) {
         GetHostControls().answer = answer;
         EXPECT_EQ(MessageBox("Question", "Go on?", "Yes|Maybe|No"), expected) << answer;
     }
     EXPECT_EQ(hostObjects.windows, 1u) << "the request window is gone again";
 }
 
-}  // namespace
+} // namespace

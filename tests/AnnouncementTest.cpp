@@ -12,14 +12,16 @@
 #include "support/ModelWindow.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* The message line names every entry as it comes, in both passes,
    whatever its type; an entry that is passed over is named and nothing
    more. The passes run in this process, entry by entry, with the window in
    the platform's model. */
-class Announcement : public StandardWindowTest {
-protected:
+class Announcement : public StandardWindowTest
+{
+  protected:
     /* The message line after each entry of one pass over the stream. */
     std::vector<std::string> RunPass(const std::string &stream, int sizing)
     {
@@ -78,4 +80,4 @@ TEST_F(Announcement, WritingPassNamesEveryEntryAndPassesOverTheOthers)
               (TreeSnapshot{{"docs", "dir"}, {"docs/readme", "file:hello"}, {"last", "file:"}}));
 }
 
-}  // namespace
+} // namespace

@@ -11,7 +11,8 @@
 #include "support/Files.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* The archive is read twice by name: the stream functions make the second
    reading read the file that the first one did. */
@@ -65,4 +66,4 @@ TEST(ArchiveFile, FileChangedInPlaceBetweenTheReadingsIsRefused)
     EXPECT_EQ(ReadWhole(path), "(refused)");
 }
 
-}  // namespace
+} // namespace

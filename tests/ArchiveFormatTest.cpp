@@ -7,7 +7,8 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* Unpacks stream into a fresh destination below dir and returns the run. */
 RunResult Unpack(const TempDir &dir, const std::string &stream, int level = 6, const char *end = "")
@@ -53,8 +54,10 @@ TEST(ArchiveFormat, BadArchiveHeadersAreRefused)
     struct {
         std::string stream, message;
     } cases[] = {
-        {std::string("\x00\x00\x00\x01\x00\x00\x00\x00", 8), "Wrong archive version for this program\n"},
-        {std::string("\x00\x02\x00\x00\x00\x00\x00\x00", 8), "Wrong archive version for this program\n"},
+        {std::string("\x00\x00\x00\x01\x00\x00\x00\x00", 8),
+         "Wrong archive version for this program\n"},
+        {std::string("\x00\x02\x00\x00\x00\x00\x00\x00", 8),
+         "Wrong archive version for this program\n"},
         {std::string("\x00\x01\x00\x00\x00", 5), "Data error while reading archive header\n"},
         {std::string(), "Data error while reading archive header\n"},
     };
@@ -129,4 +132,4 @@ TEST(ArchiveFormat, WritingPassErrorsShowTheEntryAndReturnZero)
     }
 }
 
-}  // namespace
+} // namespace

@@ -18,7 +18,8 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 uint32_t LittleEndian32(const std::string &bytes, size_t at)
 {
@@ -51,7 +52,8 @@ std::string Pack(const std::string &path, const std::string &stream, int level,
     EXPECT_TRUE(writer.Open(path, level)) << writer.Error();
     /* In uneven pieces, so that pieces straddle the blocks' boundaries. */
     for (size_t at = 0; at < stream.size(); at += 70001)
-        EXPECT_TRUE(writer.WriteBytes(stream.data() + at, std::min<size_t>(70001, stream.size() - at)));
+        EXPECT_TRUE(
+            writer.WriteBytes(stream.data() + at, std::min<size_t>(70001, stream.size() - at)));
     EXPECT_TRUE(writer.Close()) << writer.Error();
     return ReadFile(path);
 }
@@ -103,7 +105,8 @@ TEST(ArchiveWriter, BlocksAreGzipMembersThatCarryTheirSize)
     const Case cases[] = {{0, {0}}, {limit, {limit}}, {limit + 1, {limit, 1}}};
     for (int level : {0, 1, 6, 9}) {
         for (const Case &c : cases) {
-            SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(c.size) + " bytes");
+            SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(c.size) +
+                         " bytes");
             std::string stream = MakeStream(c.size);
             std::string path = dir / "a.gz";
             std::string file = Pack(path, stream, level, 2);
@@ -174,4 +177,4 @@ TEST(ArchiveWriter, AFullDiskIsReportedWithTheReason)
     }
 }
 
-}  // namespace
+} // namespace

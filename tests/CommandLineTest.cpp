@@ -13,12 +13,12 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
-const std::string usage =
-    "Usage: Velorin <options>\n"
-    "   -archive: specify the archive name\n"
-    "   -dest:    specify the patch to expand to\n";
+const std::string usage = "Usage: Velorin <options>\n"
+                          "   -archive: specify the archive name\n"
+                          "   -dest:    specify the patch to expand to\n";
 
 std::string ExampleArchive(const TempDir &dir)
 {
@@ -78,7 +78,8 @@ TEST(CommandLine, NamesIgnoreCaseTheLastValueCountsAnd511CharactersArriveWhole)
         ASSERT_EQ(mkdir(destination.c_str(), 0777), 0) << destination;
     }
     ASSERT_EQ(destination.size(), 511u);
-    RunResult result = RunVelorin({"-DEST", dir / "one", "-dest", destination, "-Archive", archive});
+    RunResult result =
+        RunVelorin({"-DEST", dir / "one", "-dest", destination, "-Archive", archive});
     EXPECT_EQ(result.exitCode, 1) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(ReadFile(destination + "/docs/readme"), "hello");
@@ -105,13 +106,28 @@ TEST(CommandLine, RandomCommandLinesEndOnlyInDocumentedWays)
     std::string archive = ExampleArchive(dir);
     mkdir((dir / "out").c_str(), 0777);
     const std::vector<std::string> pool = {
-        "-archive", "-dest", "-ARCHIVE", "-Dest", "-d", "dest", "-destination", "", "-", "x",
-        archive, dir / "out", dir / "absent.gz", dir / "absent", std::string(511, 'a'),
-        std::string(512, 'b'), "-verbose", "\x1b[2J",
+        "-archive",
+        "-dest",
+        "-ARCHIVE",
+        "-Dest",
+        "-d",
+        "dest",
+        "-destination",
+        "",
+        "-",
+        "x",
+        archive,
+        dir / "out",
+        dir / "absent.gz",
+        dir / "absent",
+        std::string(511, 'a'),
+        std::string(512, 'b'),
+        "-verbose",
+        "\x1b[2J",
     };
     const std::set<std::string> outputs = {
-        "", "Missing destination\n", "Missing archive name\n", usage,
-        "Archive name too long\n", "Destination name too long\n",
+        "",    "Missing destination\n",   "Missing archive name\n",
+        usage, "Archive name too long\n", "Destination name too long\n",
     };
     const std::regex errorLine(
         "(Unable to open archive .*|Unable to change directory to .*|"
@@ -123,7 +139,8 @@ TEST(CommandLine, RandomCommandLinesEndOnlyInDocumentedWays)
             arg = pool[random() % pool.size()];
         RunResult result = RunVelorin(args);
         std::string shown = testing::PrintToString(args);
-        ASSERT_TRUE(result.exitCode == 0 || result.exitCode == 1) << shown << " " << result.exitCode;
+        ASSERT_TRUE(result.exitCode == 0 || result.exitCode == 1)
+            << shown << " " << result.exitCode;
         EXPECT_TRUE(outputs.count(result.out)) << shown << ": " << result.out;
         EXPECT_TRUE(result.err.empty() || std::regex_match(result.err, errorLine))
             << shown << ": " << result.err;
@@ -146,7 +163,8 @@ TEST(Libraries, TooOldWindowLibraryEndsTheRunWithItsLineAndNoLineBreak)
 TEST(Libraries, StartUpFailuresEndBeforeMainWithReturnCode20)
 {
     const std::vector<std::pair<std::string, std::string>> failures = {
-        {"utility.library=missing", "System alert 0x3800C: cannot open utility.library version 50\n"},
+        {"utility.library=missing",
+         "System alert 0x3800C: cannot open utility.library version 50\n"},
         {"newlib.library=51", "System alert 0x3800E: cannot open newlib.library version 52\n"},
         {"dos.library=no-interface", "System alert 0x38007: cannot open dos.library version 50\n"},
         {"gadtools.library=missing", "ERROR: Failed to open 'gadtools.library'.\n"},
@@ -178,10 +196,10 @@ TEST(Libraries, WindowLibrariesAreOpenedTwiceAndClosedTwice)
     RunResult result = RunVelorin({"-archive", ExampleArchive(dir), "-dest", dir.Path()});
     EXPECT_EQ(result.exitCode, 1);
     for (std::string library : {"intuition", "gadtools", "graphics"})
-        EXPECT_NE(result.balanceReport.find(library +
-                                            ".library opened 2 closed 2 interface taken 1 dropped 1"),
+        EXPECT_NE(result.balanceReport.find(
+                      library + ".library opened 2 closed 2 interface taken 1 dropped 1"),
                   std::string::npos)
             << result.balanceReport;
 }
 
-}  // namespace
+} // namespace

@@ -10,12 +10,14 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* Damaged archives must be refused by the sizing pass, before anything is
    written, with one of the reader's messages. */
-class DamagedArchive : public testing::Test {
-protected:
+class DamagedArchive : public testing::Test
+{
+  protected:
     void SetUp() override
     {
         builder_.Directory("docs")
@@ -46,7 +48,8 @@ protected:
            deflate data are damaged, the inflater may meet the damage
            elsewhere; the fault is then one of the reader's. */
         OracleReading expected = ReadArchiveOracle(archive);
-        ASSERT_NE(expected.fault, OracleFault::None) << what << ": the independent reading takes it for sound";
+        ASSERT_NE(expected.fault, OracleFault::None)
+            << what << ": the independent reading takes it for sound";
         if (!expected.exact) {
             EXPECT_TRUE(IsReadFault(result.err)) << what << ": " << result.err;
             return;
@@ -220,4 +223,4 @@ TEST_F(DamagedArchive, ShortBytesAfterTheLastEntryAreRefused)
     ExpectRefused(ReadFile(archive), "263 bytes appended, compressed");
 }
 
-}  // namespace
+} // namespace

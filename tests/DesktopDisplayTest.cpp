@@ -21,13 +21,16 @@
 #include "support/TempDir.h"
 #include "support/XClient.h"
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
-/* Velorin on its own display, busy in one long call; the screen is compared with the model's pixels. */
-class DesktopDuringLongCall : public ModelWindowTest {
-protected:
+/* Velorin on its own display, busy in one long call; the screen is compared with the model's
+ * pixels. */
+class DesktopDuringLongCall : public ModelWindowTest
+{
+  protected:
     void SetUp() override
     {
         ModelWindowTest::SetUp();
@@ -124,8 +127,9 @@ TEST_F(DesktopDuringLongCall, WindowIsShownWhileOneLargeFileIsSized)
 }
 
 /* Velorin held in the opening of the one file it writes, by a lease; both gauges still empty. */
-class DesktopWhileOpeningAFile : public DesktopDuringLongCall {
-protected:
+class DesktopWhileOpeningAFile : public DesktopDuringLongCall
+{
+  protected:
     void SetUp() override
     {
         DesktopDuringLongCall::SetUp();
@@ -161,8 +165,10 @@ protected:
         ASSERT_EQ(WaitForModelOnScreen(), 0u);
         if (asking) {
             HostGadget *abort = ListButtons(Model()).at(0);
-            Xdotool({"mousemove", std::to_string(Model().LeftEdge + abort->LeftEdge + abort->Width / 2),
-                     std::to_string(Model().TopEdge + abort->TopEdge + abort->Height / 2), "click", "1"});
+            Xdotool({"mousemove",
+                     std::to_string(Model().LeftEdge + abort->LeftEdge + abort->Width / 2),
+                     std::to_string(Model().TopEdge + abort->TopEdge + abort->Height / 2), "click",
+                     "1"});
         } else {
             loseWindow(id);
         }
@@ -209,8 +215,8 @@ TEST_F(DesktopWhileOpeningAFile, WindowIsShownAnswersPingsAndShowsAPressAtOnce)
     DrawButton(model, *abort);
     EXPECT_EQ(WaitForModelOnScreen(), 0u) << "the Abort button shown pressed";
 
-    Xdotool({"mousemove", std::to_string(buttonX), std::to_string(model.TopEdge + 2), "mouseup",
-             "1"});
+    Xdotool(
+        {"mousemove", std::to_string(buttonX), std::to_string(model.TopEdge + 2), "mouseup", "1"});
     abort->pressed = false;
     DrawButton(model, *abort);
     EXPECT_EQ(WaitForModelOnScreen(), 0u);
@@ -233,8 +239,11 @@ TEST_F(DesktopWhileOpeningAFile, DisplayGoneTheRunGoesOnToItsEnd)
 
 TEST_F(DesktopWhileOpeningAFile, WindowDestroyedByAnotherProgramTheRunGoesOnToItsEnd)
 {
-    ExpectRunToGoOnAfter([&](unsigned long id) { Xdotool({"windowclose", std::to_string(id)}); },
-                         "The window was destroyed from outside");
+    ExpectRunToGoOnAfter(
+        [&](unsigned long id) {
+            Xdotool({"windowclose", std::to_string(id)});
+        },
+        "The window was destroyed from outside");
 }
 
 TEST_F(DesktopWhileOpeningAFile, DisplayGoneWhileAskingTheRunGoesOnAsNotConfirmed)
@@ -268,4 +277,4 @@ TEST_F(DesktopWhileOpeningAFile, DisplayStopsAnsweringTheRunStillEnds)
     EXPECT_TRUE(ReadFile(dir_ / "out/big.bin") == data_);
 }
 
-}  // namespace
+} // namespace

@@ -17,7 +17,8 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
@@ -39,8 +40,9 @@ std::string MakeAuthority(unsigned display, const std::string &cookie)
 
 /* Velorin chosen its presentation as for a person, standard error not a
    terminal, with the given DISPLAY setting and authority file. */
-class DesktopFallback : public ::testing::Test {
-protected:
+class DesktopFallback : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         REQUIRE_LIVE_TOOLS("Xvfb");
@@ -77,8 +79,8 @@ protected:
         auto start = Clock::now();
         Outcome outcome = {RunProgram(FindTool("env"), command, options), 0};
         outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        EXPECT_EQ(outcome.result.exitCode, 1) << display.value_or("unset") << ": "
-                                              << outcome.result.err;
+        EXPECT_EQ(outcome.result.exitCode, 1)
+            << display.value_or("unset") << ": " << outcome.result.err;
         EXPECT_TRUE(ReadFile(out + "/d/f") == data_);
         ExpectBalanced(ReadFile(dir_ / "balance"));
         return outcome;
@@ -149,4 +151,4 @@ TEST_F(DesktopFallback, AuthorisedDisplayIsUsedOverItsSocketAndOverTcp)
         EXPECT_EQ(Unpack(display, dir_ / "granted").result.err, "") << display;
 }
 
-}  // namespace
+} // namespace

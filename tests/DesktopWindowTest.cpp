@@ -9,13 +9,14 @@
 
 #include "support/Archives.h"
 #include "support/Files.h"
-#include "support/LiveTools.h"
 #include "support/HeldFile.h"
+#include "support/LiveTools.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 #include "support/XClient.h"
 
-namespace {
+namespace
+{
 
 struct Geometry {
     unsigned long id = 0;
@@ -27,15 +28,17 @@ struct Geometry {
    for its archive until the test lets it, so that Abort is always pressed
    before the sizing pass
    starts and answered at the first progress update of the writing pass. */
-class DesktopWindow : public ::testing::Test {
-protected:
+class DesktopWindow : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         REQUIRE_LIVE_TOOLS("Xvfb", "xdotool", "timeout");
         display_ = std::make_unique<VirtualDisplay>();
         ASSERT_TRUE(display_->IsRunning()) << "Xvfb did not start";
         mkdir((dir_ / "out").c_str(), 0777);
-        WriteArchive(dir_ / "pkg.gz", StreamBuilder().Directory("data").File("data/big.bin", data_).Bytes());
+        WriteArchive(dir_ / "pkg.gz",
+                     StreamBuilder().Directory("data").File("data/big.bin", data_).Bytes());
         archive_ = std::make_unique<HeldFile>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"),
                                               HeldFile::AgainstReading);
     }
@@ -157,4 +160,4 @@ TEST_F(DesktopWindow, ClosedByTheWindowManagerAsksAsAbortDoes)
     EXPECT_EQ(result.exitCode, 2) << result.err;
 }
 
-}  // namespace
+} // namespace

@@ -11,11 +11,13 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* What a destination may hold; nothing is ever written through a link. */
-class Destination : public ::testing::Test {
-protected:
+class Destination : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         mkdir((dir_ / "out").c_str(), 0777);
@@ -67,12 +69,14 @@ TEST_F(Destination, ThatCannotBeWrittenFailsAtTheFirstEntry)
     } cases[] = {
         {StreamBuilder().Directory("docs").File("docs/readme", "x").Bytes(),
          "Unable to create directory docs: Permission denied\n"},
-        {StreamBuilder().File("readme", "x").Bytes(), "Unable to create file readme: Permission denied\n"},
+        {StreamBuilder().File("readme", "x").Bytes(),
+         "Unable to create file readme: Permission denied\n"},
     };
     for (const auto &[stream, message] : cases) {
         WriteArchive(dir_ / "pkg.gz", stream);
         chmod((dir_ / "pkg.gz").c_str(), 0644);
-        RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"}, options);
+        RunResult result =
+            RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"}, options);
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.err, message);
         EXPECT_TRUE(SnapshotTree(dir_ / "out").empty());
@@ -171,7 +175,8 @@ TEST_F(Destination, SymbolicLinksAreNeverWrittenThrough)
         const char *link, *target;
         std::string stream, message;
     } cases[] = {
-        {"docs", "../elsewhere", StreamBuilder().Directory("docs").File("docs/precious", "x").Bytes(),
+        {"docs", "../elsewhere",
+         StreamBuilder().Directory("docs").File("docs/precious", "x").Bytes(),
          "Unable to create docs/precious through a symbolic link\n"},
         {"readme", "../elsewhere/precious", StreamBuilder().File("readme", "x").Bytes(),
          "Unable to create readme through a symbolic link\n"},
@@ -196,4 +201,4 @@ TEST_F(Destination, SymbolicLinksAreNeverWrittenThrough)
     }
 }
 
-}  // namespace
+} // namespace

@@ -7,13 +7,15 @@
 #include "../progress/progress.h"
 #include "support/ModelWindow.h"
 
-namespace {
+namespace
+{
 
 /* The window's drawing is queued and put into pixels late, with what later
    drawing covers left out; the pixels and text runs must come out as if
    every call had been drawn at once. */
-class DrawingQueue : public StandardWindowTest {
-protected:
+class DrawingQueue : public StandardWindowTest
+{
+  protected:
     /* A window of the same size drawn at once, starting from the progress
        window's present state. */
     HostWindow &OpenReference()
@@ -63,10 +65,12 @@ TEST_F(DrawingQueue, EndsAsIfEveryCallWereDrawnAtOnce)
     struct RastPort *rp = window->RPort;
     std::mt19937 random(18);
     auto pick = [&](int low, int high) { return int(random() % unsigned(high - low + 1)) + low; };
-    const LONG parts[][4] = {{7, 11, 301, 23}, {8, 35, 299, 45}, {8, 51, 299, 61}, {7, 34, 300, 46},
-                             {300, 34, 300, 46}, {7, 46, 300, 46}, {8, 35, 154, 45}};
-    const char *words[] = {"d042/f01234.txt", " 50 %          ", "Preparing a name that is long enough",
-                           "caf\xc3\xa9 \xe2\x80\xae", "\x01\x7f", "100 %          "};
+    const LONG parts[][4] = {{7, 11, 301, 23}, {8, 35, 299, 45},   {8, 51, 299, 61},
+                             {7, 34, 300, 46}, {300, 34, 300, 46}, {7, 46, 300, 46},
+                             {8, 35, 154, 45}};
+    const char *words[] = {
+        "d042/f01234.txt",          " 50 %          ", "Preparing a name that is long enough",
+        "caf\xc3\xa9 \xe2\x80\xae", "\x01\x7f",        "100 %          "};
     LONG x = 0, y = 0;
     UBYTE pen = rp->FgPen, mode = rp->DrawMode;
     for (int call = 0; call < 20000; call++) {
@@ -152,4 +156,4 @@ TEST_F(DrawingQueue, APresentationSeesTheWindowAsItStoodAfterTheLastText)
     }
 }
 
-}  // namespace
+} // namespace

@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "../archive/EntryName.h"
-#include <text/escape.h>
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
+#include <text/escape.h>
 
-namespace {
+namespace
+{
 
 bool IsSafe(const std::string &name)
 {
@@ -27,17 +28,17 @@ std::string Escape(const std::string &text, int backslash = ESCAPE_BACKSLASH, si
 
 TEST(EntryName, RelativePathsAreSafe)
 {
-    for (const char *name : {"docs", "docs/readme", "a.b", "..a", "a..", ".hidden", "a/.b/c",
-                             "with space", "tab\there", "\xc3\xa9t\xc3\xa9", "List::Util.3perl.gz",
-                             "C:x", "x:", "a/b:c"})
+    for (const char *name :
+         {"docs", "docs/readme", "a.b", "..a", "a..", ".hidden", "a/.b/c", "with space",
+          "tab\there", "\xc3\xa9t\xc3\xa9", "List::Util.3perl.gz", "C:x", "x:", "a/b:c"})
         EXPECT_TRUE(IsSafe(name)) << name;
     EXPECT_TRUE(IsSafe(std::string(255, 'n')));
 }
 
 TEST(EntryName, NamesThatCouldLeaveTheDestinationAreUnsafe)
 {
-    for (const char *name : {"", "/", "/etc/passwd", "..", "../x", "a/../../x", "a/..", ".",
-                             "./a", "a/./b", "a//b", "a/"})
+    for (const char *name : {"", "/", "/etc/passwd", "..", "../x", "a/../../x", "a/..", ".", "./a",
+                             "a/./b", "a//b", "a/"})
         EXPECT_FALSE(IsSafe(name)) << name;
 }
 
@@ -60,13 +61,16 @@ TEST(EntryName, EscapingKeepsTextButNeverTerminalControls)
     /* Well-formed UTF-8 stays; C1 controls, overlong forms, stray and cut
        sequences do not. */
     EXPECT_EQ(Escape("caf\xc3\xa9 \xe2\x82\xac"), "caf\xc3\xa9 \xe2\x82\xac");
-    EXPECT_EQ(Escape("\xc2\x9b" "2J"), "\\xc2\\x9b2J");
+    EXPECT_EQ(Escape("\xc2\x9b"
+                     "2J"),
+              "\\xc2\\x9b2J");
     EXPECT_EQ(Escape("\xc0\xaf"), "\\xc0\\xaf");
     EXPECT_EQ(Escape("\xa9x"), "\\xa9x");
     EXPECT_EQ(Escape("\xe2\x82"), "\\xe2\\x82");
     /* Characters that reorder or hide the text around them. */
     EXPECT_EQ(Escape("bin/\u202Eexe.txt"), "bin/\\xe2\\x80\\xaeexe.txt");
-    EXPECT_EQ(Escape("\u200b\u2069\ufeff\u2010"), "\\xe2\\x80\\x8b\\xe2\\x81\\xa9\\xef\\xbb\\xbf\u2010");
+    EXPECT_EQ(Escape("\u200b\u2069\ufeff\u2010"),
+              "\\xe2\\x80\\x8b\\xe2\\x81\\xa9\\xef\\xbb\\xbf\u2010");
 }
 
 TEST(EntryName, EscapingStopsAtTheFieldAndFitsTheBuffer)
@@ -95,7 +99,8 @@ TEST(EntryName, UnsafeEntryStopsTheRunBeforeAnythingIsCreated)
         for (uint16_t type : {0, 1}) {
             TempDir dir;
             mkdir((dir / "out").c_str(), 0777);
-            std::string stream = StreamBuilder().Directory("docs").File("docs/readme", "hello").Bytes();
+            std::string stream =
+                StreamBuilder().Directory("docs").File("docs/readme", "hello").Bytes();
             stream += StreamBuilder().Entry(name, 0, type).Bytes().substr(8);
             WriteArchive(dir / "pkg.gz", stream);
             RunResult result = RunVelorin({"-archive", dir / "pkg.gz", "-dest", dir / "out"});
@@ -126,4 +131,4 @@ TEST(EntryName, ControlBytesInNamesNeverReachTheTerminal)
     EXPECT_EQ(ReadFile(dir / ("out/" + odd)), "fine");
 }
 
-}  // namespace
+} // namespace

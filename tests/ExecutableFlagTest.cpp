@@ -12,7 +12,8 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* The signature and flag as the format documents them, spelled out here so
    that archives already written keep their meaning. */
@@ -21,12 +22,13 @@ const std::string executableFlag = std::string("\0\1", 2);
 
 /* The process's umask for the duration of a test; the programs started
    inherit it. */
-class UmaskScope {
-public:
+class UmaskScope
+{
+  public:
     explicit UmaskScope(mode_t mask) : previous_(umask(mask)) {}
     ~UmaskScope() { umask(previous_); }
 
-private:
+  private:
     mode_t previous_;
 };
 
@@ -52,8 +54,9 @@ std::string StreamWith(const std::string &headerTail,
     return stream;
 }
 
-class ExecutableFlag : public ::testing::Test {
-protected:
+class ExecutableFlag : public ::testing::Test
+{
+  protected:
     void SetUp() override { mkdir((dir_ / "out").c_str(), 0777); }
 
     void Unpack(const std::string &stream)
@@ -112,9 +115,9 @@ TEST_F(ExecutableFlag, AReplacedFileTakesANewFilesModeAndItsOtherNamesStayAsThey
     WriteFile(dir_ / "out/tool", "old");
     chmod((dir_ / "out/data").c_str(), 0751);
     chmod((dir_ / "out/tool").c_str(), 04750);
-    Unpack(StreamWith(signature, {{"run", executableFlag},
-                                  {"data", std::string(2, '\0')},
-                                  {"tool", executableFlag}}));
+    Unpack(StreamWith(
+        signature,
+        {{"run", executableFlag}, {"data", std::string(2, '\0')}, {"tool", executableFlag}}));
     EXPECT_EQ(ReadFile(dir_ / "outside"), "old");
     EXPECT_EQ(ModeOf(dir_ / "outside"), 0640u);
     EXPECT_EQ(ModeOf(dir_ / "out/run"), 0755u);
@@ -146,11 +149,12 @@ TEST_F(ExecutableFlag, WithoutTheSignatureTheEntriesLastBytesMeanNothing)
                                    "\xFF\xFF\xFF\xFF\xFF\xFF"};
     for (const std::string &headerTail : headers) {
         mkdir((dir_ / "out").c_str(), 0777);
-        Unpack(StreamWith(headerTail, {{"a", "\xFF\xFF"}, {"b", "\x5B\x01"}, {"c", executableFlag}}));
+        Unpack(
+            StreamWith(headerTail, {{"a", "\xFF\xFF"}, {"b", "\x5B\x01"}, {"c", executableFlag}}));
         for (const char *name : {"a", "b", "c"})
             EXPECT_EQ(ModeOf(dir_ / "out/" + name), 0644u) << name;
         std::system(("rm -rf '" + (dir_ / "out") + "'").c_str());
     }
 }
 
-}  // namespace
+} // namespace

@@ -7,14 +7,16 @@
 #include "../progress/progress.h"
 #include "support/ModelWindow.h"
 
-namespace {
+namespace
+{
 
 /* What a gauge must look like, pixel by pixel, worked out from its geometry
    alone: a frame of gw columns and gh + 1 rows, shadow on the top and left
    edges and shine on the others; the bar to gx + (gw - 1) * percentage / 100;
    the label inverted over whatever lies beneath it. */
-class GaugeDrawing : public StandardWindowTest {
-protected:
+class GaugeDrawing : public StandardWindowTest
+{
+  protected:
     UBYTE ExpectedBeneathLabel(int percentage, LONG px, LONG py, LONG top)
     {
         LONG right = gx + gw - 1, bottom = top + gh;
@@ -68,4 +70,4 @@ TEST_F(GaugeDrawing, BothGaugesRisingAndFalling)
     }
 }
 
-}  // namespace
+} // namespace

@@ -10,12 +10,14 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* The whole program with its window in the platform's model and nobody to
    see it; the host controls press Abort and answer the request. */
-class HeadlessRun : public ::testing::Test {
-protected:
+class HeadlessRun : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         mkdir((dir_ / "out").c_str(), 0777);
@@ -67,8 +69,8 @@ TEST_F(HeadlessRun, AbortRefusedFinishesTheRun)
 
 TEST_F(HeadlessRun, WindowThatCannotOpenEndsTheRunBeforeTheArchive)
 {
-    for (const char *call : {"LockPubScreen", "GetVisualInfo", "CreateContext", "CreateGadget",
-                             "OpenWindowTags"}) {
+    for (const char *call :
+         {"LockPubScreen", "GetVisualInfo", "CreateContext", "CreateGadget", "OpenWindowTags"}) {
         SCOPED_TRACE(call);
         RunOptions options;
         options.environment["VELORIN_HOST_FAIL"] = call;
@@ -95,4 +97,4 @@ TEST_F(HeadlessRun, ErrorPauseLastsOneHundredFiftyTicksOfTheRealClock)
     EXPECT_LT(took.count(), 6.0) << "longer than a second pause would take";
 }
 
-}  // namespace
+} // namespace

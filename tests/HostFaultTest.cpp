@@ -17,11 +17,13 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* What a user's machine may hold or do, met by the real program. */
-class HostFault : public ::testing::Test {
-protected:
+class HostFault : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         mkdir((dir_ / "out").c_str(), 0777);
@@ -198,4 +200,4 @@ TEST_F(HostFault, DesktopRunTellsTheErrorStreamWhyItFailed)
               "Unable to open archive " + dir_ / "missing.gz" + ": No such file or directory\n");
 }
 
-}  // namespace
+} // namespace

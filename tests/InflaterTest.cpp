@@ -15,7 +15,8 @@
 #include "support/Files.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* The streaming reader alone, and the read-ahead with no, one and four threads. */
 struct Inflater {
@@ -89,16 +90,19 @@ ZlibReading InflateWithZlib(const std::string &member)
     return reading;
 }
 
-class InflaterTest : public testing::TestWithParam<Inflater> {
-protected:
+class InflaterTest : public testing::TestWithParam<Inflater>
+{
+  protected:
     /* Reads the file to its end or error, request bytes per read, inputSize per file read. */
-    Result ReadWith(const std::string &file, unsigned request, unsigned inputSize = STREAM_INPUT_SIZE,
-                    const Inflater &inflater = GetParam(), size_t before = 0, size_t after = 0)
+    Result ReadWith(const std::string &file, unsigned request,
+                    unsigned inputSize = STREAM_INPUT_SIZE, const Inflater &inflater = GetParam(),
+                    size_t before = 0, size_t after = 0)
     {
         std::string path = dir_ / "archive";
         WriteFile(path, file);
         int descriptor = open(path.c_str(), O_RDONLY);
-        HostStream *stream = Start(inflater, {descriptor, before, file.size() - before - after}, inputSize);
+        HostStream *stream =
+            Start(inflater, {descriptor, before, file.size() - before - after}, inputSize);
         Result result;
         std::vector<char> buffer(request);
         for (;;) {
@@ -134,7 +138,8 @@ TEST_P(InflaterTest, DeliversWhatZlibDelivers)
         std::string file;
         std::string stream;
     } cases[] = {
-        {"a file without the gzip magic", "plain bytes, not compressed", "plain bytes, not compressed"},
+        {"a file without the gzip magic", "plain bytes, not compressed",
+         "plain bytes, not compressed"},
         {"an empty file", "", ""},
         {"two members", Member(a) + Member(b), a + b},
         {"an empty member between two", Member(a) + Member("") + Member(b), a + b},
@@ -142,7 +147,8 @@ TEST_P(InflaterTest, DeliversWhatZlibDelivers)
         {"every header field", Member(a, 0x02 | 0x04 | 0x08 | 0x10), a},
         {"blocks", blocks, ab},
         {"an empty block", MakeBlockMember("") + MakeBlockMember("x"), "x"},
-        {"blocks mixed with other members", Member(a) + MakeBlockFile(b, 9999) + Member(a) + MakeBlockMember(b), a + b + a + b},
+        {"blocks mixed with other members",
+         Member(a) + MakeBlockFile(b, 9999) + Member(a) + MakeBlockMember(b), a + b + a + b},
         {"a block stored", MakeBlockMember(b, 0), b},
     };
     for (const Case &c : cases) {
@@ -196,7 +202,8 @@ TEST_P(InflaterTest, NothingOutsideTheRegionIsRead)
     }
 }
 
-/* A block's size is only a hint: wrong or damaged blocks read exactly as the streaming reader reads them. */
+/* A block's size is only a hint: wrong or damaged blocks read exactly as the streaming reader reads
+ * them. */
 TEST_P(InflaterTest, BlocksThatAreNotWhatTheyClaimReadAsZlibReadsThem)
 {
     std::string a = Text(40000), b = MakeData(30000, 5), c = Text(1000);
@@ -240,8 +247,9 @@ TEST_P(InflaterTest, ClosedHalfWayStopsAtOnce)
     WriteFile(path, MakeBlockFile(MakeData(6 << 20, 4), BLOCK_INPUT_LIMIT, 1));
     for (int round = 0; round < 20; round++) {
         int descriptor = open(path.c_str(), O_RDONLY);
-        HostStream *stream = Start(GetParam(), {descriptor, 0, uint64_t(lseek(descriptor, 0, SEEK_END))},
-                                   STREAM_INPUT_SIZE);
+        HostStream *stream =
+            Start(GetParam(), {descriptor, 0, uint64_t(lseek(descriptor, 0, SEEK_END))},
+                  STREAM_INPUT_SIZE);
         char buffer[65535];
         for (int i = 0; i < round; i++)
             ASSERT_EQ(stream->Read(buffer, sizeof buffer), int(sizeof buffer));
@@ -255,12 +263,14 @@ TEST_P(InflaterTest, MemberCutAtAnyByteIsAnError)
     std::string text = Text(40000);
     for (const std::string &first : {Member(text), MakeBlockMember(text)}) {
         std::string file = first + MakeBlockMember("second");
-        for (size_t length = 2; length < file.size(); length += (length < 300 || file.size() - length < 300) ? 1 : 37) {
+        for (size_t length = 2; length < file.size();
+             length += (length < 300 || file.size() - length < 300) ? 1 : 37) {
             if (length == first.size())
                 continue;
             Result result = ReadWith(file.substr(0, length), 7, 4096);
             EXPECT_EQ(result.counts.back(), -1) << "cut at " << length;
-            EXPECT_EQ(result.bytes, InflateArchiveFile(file.substr(0, length)).stream) << "cut at " << length;
+            EXPECT_EQ(result.bytes, InflateArchiveFile(file.substr(0, length)).stream)
+                << "cut at " << length;
         }
     }
 }
@@ -270,13 +280,14 @@ TEST_P(InflaterTest, MismatchedTrailerIsReportedWhereTheMemberEnds)
     std::string first = Text(100000), second = Text(3000);
     for (size_t fromEnd : {8, 1}) {
         for (std::string damaged : {Member(first), MakeBlockMember(first)}) {
-        damaged[damaged.size() - fromEnd] ^= 0x40;
-        for (unsigned request : {264u, 65535u}) {
-            Result result = ReadWith(damaged + Member(second), request);
-            EXPECT_EQ(result.bytes, first) << "trailer byte " << 8 - fromEnd << ", requests of " << request;
-            ASSERT_GE(result.counts.size(), 2u);
-            EXPECT_EQ(result.counts.back(), -1);
-        }
+            damaged[damaged.size() - fromEnd] ^= 0x40;
+            for (unsigned request : {264u, 65535u}) {
+                Result result = ReadWith(damaged + Member(second), request);
+                EXPECT_EQ(result.bytes, first)
+                    << "trailer byte " << 8 - fromEnd << ", requests of " << request;
+                ASSERT_GE(result.counts.size(), 2u);
+                EXPECT_EQ(result.counts.back(), -1);
+            }
         }
     }
     /* With the member's end on a request's boundary. */
@@ -292,16 +303,20 @@ Inflater inflaters[] = {{"alone", -1}, {"inline", 0}, {"one", 1}, {"four", 4}};
 
 /* The read-ahead hands other writers' members to the streaming reader, so
    this reader alone is checked against zlib. */
-class GzipReaderTest : public InflaterTest {};
+class GzipReaderTest : public InflaterTest
+{
+};
 
 /* Every kind of damage in every kind of block is found where zlib finds it,
    after the same bytes, with zlib's message; a member that ends before its
    end is cut short. */
 TEST_F(GzipReaderTest, DamageAnywhereFailsAsZlibFails)
 {
-    std::string data = Text(2000) + MakeData(600, 9) + std::string(300, 'a') + Text(1500).substr(700);
-    for (const std::string &member : {Member(data), Member(data, 0, 1, Z_FIXED), Member(data, 0, 9, Z_HUFFMAN_ONLY),
-                                      Member(data.substr(0, 900), 0, 0), Member(data, 0x1e, 6, Z_RLE)}) {
+    std::string data =
+        Text(2000) + MakeData(600, 9) + std::string(300, 'a') + Text(1500).substr(700);
+    for (const std::string &member :
+         {Member(data), Member(data, 0, 1, Z_FIXED), Member(data, 0, 9, Z_HUFFMAN_ONLY),
+          Member(data.substr(0, 900), 0, 0), Member(data, 0x1e, 6, Z_RLE)}) {
         for (size_t at = 3; at < member.size(); at++) {
             for (char flip : {'\x01', '\x24', '\x80'}) {
                 std::string damaged = member;
@@ -314,7 +329,8 @@ TEST_F(GzipReaderTest, DamageAnywhereFailsAsZlibFails)
                 }
                 EXPECT_EQ(result.bytes, expected.bytes) << "damage at " << at;
                 EXPECT_EQ(result.counts.back(), -1) << "damage at " << at;
-                EXPECT_EQ(result.error, expected.result == Z_DATA_ERROR ? expected.message : "unexpected end of file")
+                EXPECT_EQ(result.error, expected.result == Z_DATA_ERROR ? expected.message
+                                                                        : "unexpected end of file")
                     << "damage at " << at;
             }
         }
@@ -322,6 +338,8 @@ TEST_F(GzipReaderTest, DamageAnywhereFailsAsZlibFails)
 }
 
 INSTANTIATE_TEST_SUITE_P(Inflaters, InflaterTest, testing::ValuesIn(inflaters),
-                         [](const testing::TestParamInfo<Inflater> &info) { return info.param.name; });
+                         [](const testing::TestParamInfo<Inflater> &info) {
+                             return info.param.name;
+                         });
 
-}  // namespace
+} // namespace

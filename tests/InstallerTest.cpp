@@ -1,6 +1,6 @@
 #include <chrono>
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -23,7 +23,8 @@
 #include "support/TempDir.h"
 #include "support/Tmux.h"
 
-namespace {
+namespace
+{
 
 off_t SizeOf(const std::string &path)
 {
@@ -37,8 +38,9 @@ bool Exists(const std::string &path)
 }
 
 /* A package whose setup script records where and how it ran ($RECORD) and ends with $STATUS. */
-class Installer : public ::testing::Test {
-protected:
+class Installer : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         mkdir((dir_ / "src").c_str(), 0777);
@@ -55,7 +57,7 @@ protected:
     RunResult Make(const std::vector<std::string> &options)
     {
         std::vector<std::string> args = {dir_ / "src", installer_, "-installer", "-stub",
-                                          VELORIN_BINARY};
+                                         VELORIN_BINARY};
         args.insert(args.end(), options.begin(), options.end());
         return RunPack(args);
     }
@@ -105,7 +107,8 @@ TEST_F(Installer, RunsTheCommandInTheUnpackedTreeWithItsArgumentsAndStatus)
 
 TEST_F(Installer, TemporaryDirectoryIsRemovedWithoutFollowingLinksOrKept)
 {
-    /* Read-only directories and links to outside are left; run as a user other than root if possible. */
+    /* Read-only directories and links to outside are left; run as a user other than root if
+     * possible. */
     mkdir((dir_ / "tmp").c_str(), 0777);
     mkdir((dir_ / "outside").c_str(), 0777);
     chmod(dir_.Path().c_str(), 0755);
@@ -172,9 +175,9 @@ TEST_F(Installer, DamagedOrIncompleteInstallerUnpacksAndRunsNothing)
 
     std::string total = std::to_string(whole.size());
     for (size_t cut : {size_t(stubSize) + 1000, whole.size() - 20, whole.size() - 1})
-        expectNothingDone(whole.substr(0, cut), "the installer is incomplete: " +
-                                                    std::to_string(cut) + " of its " + total +
-                                                    " bytes are there");
+        expectNothingDone(whole.substr(0, cut),
+                          "the installer is incomplete: " + std::to_string(cut) + " of its " +
+                              total + " bytes are there");
 
     damaged = whole;
     damaged.back() ^= 0x01;
@@ -187,7 +190,8 @@ TEST_F(Installer, ListVerifyAndHelpDescribeWhatItHolds)
     MakeWithCommand("./setup.sh");
     ASSERT_EQ(RunPack({dir_ / "src", dir_ / "plain.gz"}).exitCode, 0);
 
-    for (auto [option, packOption] : {std::pair{"-LIST", "-list"}, std::pair{"-verify", "-verify"}}) {
+    for (auto [option, packOption] :
+         {std::pair{"-LIST", "-list"}, std::pair{"-verify", "-verify"}}) {
         RunResult result = Run({option});
         EXPECT_EQ(result.exitCode, 0) << option;
         EXPECT_EQ(result.out, RunPack({packOption, dir_ / "plain.gz"}).out);
@@ -343,8 +347,9 @@ TEST_F(Installer, StartsFromAnEmptyRoot)
 }
 
 /* The installer in tmux, as a person runs it. */
-class InstallerInTerminal : public Installer, protected TmuxServer {
-protected:
+class InstallerInTerminal : public Installer, protected TmuxServer
+{
+  protected:
     void SetUp() override
     {
         REQUIRE_LIVE_TOOLS("tmux", "stty");
@@ -354,8 +359,9 @@ protected:
     void Start()
     {
         std::string installer = "exec env -u DISPLAY -u WAYLAND_DISPLAY VELORIN_HOST_CLOCK=instant "
-                                "RECORD=" + Quote(dir_ / "record") + " " + Quote(installer_) +
-                                " -dest " + Quote(dir_ / "out");
+                                "RECORD=" +
+                                Quote(dir_ / "record") + " " + Quote(installer_) + " -dest " +
+                                Quote(dir_ / "out");
         Tmux({"new-session", "-d", "-x", "100", "-y", "30",
               RecordStatus(installer, dir_.Path()) + "; sleep 600"});
     }
@@ -365,8 +371,8 @@ protected:
     {
         MakeWithCommand("./setup.sh");
         mkdir((dir_ / "out/data").c_str(), 0777);
-        auto held = std::make_unique<HeldFile>(dir_ / "out/data/blob.bin", "",
-                                               HeldFile::AgainstWriting);
+        auto held =
+            std::make_unique<HeldFile>(dir_ / "out/data/blob.bin", "", HeldFile::AgainstWriting);
         Start();
         EXPECT_TRUE(held->WaitUntilWanted());
         return held;
@@ -445,4 +451,4 @@ TEST_F(Installer, DesktopWindowIsGoneWhenTheCommandRuns)
     EXPECT_EQ(ReadFile(dir_ / "record"), "1\n");
 }
 
-}  // namespace
+} // namespace

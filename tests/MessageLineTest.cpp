@@ -1,17 +1,19 @@
 #include <algorithm>
 #include <string>
 
+#include "../platform/window/Font.h"
 #include "../progress/ProgressWindow.h"
 #include "../progress/progress.h"
 #include "support/ModelWindow.h"
-#include "../platform/window/Font.h"
 
-namespace {
+namespace
+{
 
 /* The message line, 36 characters wide. Each expectation compares the band
    with the band of a fresh window that shows the text that must remain. */
-class MessageLine : public StandardWindowTest {
-protected:
+class MessageLine : public StandardWindowTest
+{
+  protected:
     std::vector<UBYTE> Band()
     {
         return Pixels(gx - 1, window->BorderTop, gx + gw + 1,
@@ -102,8 +104,9 @@ TEST_F(MessageLine, EmptyTextLeavesTheBandBlank)
 /* Names as a person reads them: each UTF-8 character one cell, cut only
    between characters; bytes that are no printable character shown as the
    four cells of their escape. */
-class MessageLineText : public MessageLine {
-protected:
+class MessageLineText : public MessageLine
+{
+  protected:
     /* The text last drawn on the message line, and where its pen ended. */
     const TextRun &LastRun() { return Model().texts.back(); }
 
@@ -176,4 +179,4 @@ TEST_F(MessageLineText, ControlAndMalformedBytesShowEscapedAndAreNeverSplit)
     EXPECT_EQ(drawn, BandOf(Repeat("\\x02", 9), 1));
 }
 
-}  // namespace
+} // namespace

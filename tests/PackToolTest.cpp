@@ -20,7 +20,8 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* The names in a directory, sorted. */
 std::vector<std::string> NamesIn(const std::string &path)
@@ -165,8 +166,9 @@ TEST(PackTool, WhatAnArchiveCannotHoldIsAllFoundBeforeAnythingIsWritten)
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_EQ(refused.err, "velorin-pack: the archive cannot hold 2 entries (leave them out with "
                            "-skip-unstorable or -exclude):\n  " +
-                               deep + ": the name is longer than 255 bytes\n"
-                                      "  huge: the file is larger than 4,294,967,295 bytes\n");
+                               deep +
+                               ": the name is longer than 255 bytes\n"
+                               "  huge: the file is larger than 4,294,967,295 bytes\n");
     EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"src"});
 
     RunResult skipped = RunPack({"-skip-unstorable", src, dir / "pkg.gz", "-exclude", "sk*"});
@@ -339,9 +341,8 @@ TEST(PackTool, WhatItSkipsOrCannotReadIsNamedWithControlBytesEscaped)
 
     RunResult result = RunPack({src, dir / "pkg.gz"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.err,
-              "velorin-pack: warning: skipping symbolic link link\n"
-              "velorin-pack: warning: skipping special file pipe\\x1b[2J\n");
+    EXPECT_EQ(result.err, "velorin-pack: warning: skipping symbolic link link\n"
+                          "velorin-pack: warning: skipping special file pipe\\x1b[2J\n");
     EXPECT_EQ(ListArchiveNames(dir / "pkg.gz"), std::vector<std::string>{"real"});
     /* With standard error closed the warnings never reach the archive. */
     RunOptions options;
@@ -364,12 +365,11 @@ TEST(PackTool, ListShowsEveryEntryAndVerifyTheFirstFaultAndWhereItIs)
     WriteArchive(dir / "pkg.gz", stream);
     RunResult list = RunPack({"-list", dir / "pkg.gz"});
     EXPECT_EQ(list.exitCode, 0);
-    EXPECT_EQ(list.out,
-              "dir               0  docs\n"
-              "file              5  docs/readme\n"
-              "type 7            0  odd\\x1b]2;x\\x07\n"
-              "file              0  empty\n"
-              "4 entries (1 directory, 2 files), 5 bytes in files\n");
+    EXPECT_EQ(list.out, "dir               0  docs\n"
+                        "file              5  docs/readme\n"
+                        "type 7            0  odd\\x1b]2;x\\x07\n"
+                        "file              0  empty\n"
+                        "4 entries (1 directory, 2 files), 5 bytes in files\n");
 
     stream = StreamBuilder().Directory("docs").File("docs/readme", "hello").Bytes();
     WriteArchive(dir / "good.gz", stream);
@@ -443,7 +443,6 @@ TEST(PackTool, VerifySaysWhatUnpackingNeeds)
     for (const char *path : {"/ready", "/ready/a", "/ready/a/b"})
         mkdir((dir.Path() + path).c_str(), 0777);
     EXPECT_EQ(RunVelorin({"-archive", dir / "needs.gz", "-dest", dir / "ready"}).exitCode, 1);
-
 }
 
-}  // namespace
+} // namespace

@@ -2,7 +2,8 @@
 
 #include "../archive/Percentages.h"
 
-namespace {
+namespace
+{
 
 TEST(Percentages, TotalFollowsSinglePrecisionDivision)
 {
@@ -38,4 +39,4 @@ TEST(Percentages, FileCountsWholePieces)
     EXPECT_EQ(ComputeFilePercentage(0, 0), 100);
 }
 
-}  // namespace
+} // namespace

@@ -14,7 +14,8 @@
 #include "support/Files.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 TEST(Dos, CreateDirReportsAnExistingNameWhateverItIs)
 {
@@ -48,10 +49,11 @@ TEST(Dos, NamesBelowAHeldLockNeverPassThroughALink)
         ASSERT_EQ(symlink("../outside/file", (dir / "dest/filelink").c_str()), 0);
         BPTR destination = IDOS->Lock((dir / "dest").c_str(), SHARED_LOCK);
         ASSERT_NE(destination, 0);
-        const std::pair<const char *, LONG> names[] = {{"link", ERROR_IS_SOFT_LINK},
-                                                       {"link/x", ERROR_IS_SOFT_LINK},
-                                                       {"filelink", ERROR_IS_SOFT_LINK},
-                                                       {"real/../link/x", ERROR_INVALID_COMPONENT_NAME}};
+        const std::pair<const char *, LONG> names[] = {
+            {"link", ERROR_IS_SOFT_LINK},
+            {"link/x", ERROR_IS_SOFT_LINK},
+            {"filelink", ERROR_IS_SOFT_LINK},
+            {"real/../link/x", ERROR_INVALID_COMPONENT_NAME}};
         for (const auto &[name, error] : names) {
             SCOPED_TRACE(name);
             std::string path = dir / "dest/" + name;
@@ -71,4 +73,4 @@ TEST(Dos, NamesBelowAHeldLockNeverPassThroughALink)
     GetHostControls().failingCalls = nullptr;
 }
 
-}  // namespace
+} // namespace

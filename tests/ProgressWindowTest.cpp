@@ -7,7 +7,8 @@
 #include "../progress/progress.h"
 #include "support/ModelWindow.h"
 
-namespace {
+namespace
+{
 
 struct LayoutRow {
     long screenWidth, screenHeight, fontHeight;
@@ -19,8 +20,9 @@ void PrintTo(const LayoutRow &row, std::ostream *out)
     *out << row.screenWidth << "x" << row.screenHeight << ", font " << row.fontHeight;
 }
 
-class ProgressWindowLayout : public ModelWindowTest,
-                             public ::testing::WithParamInterface<LayoutRow> {};
+class ProgressWindowLayout : public ModelWindowTest, public ::testing::WithParamInterface<LayoutRow>
+{
+};
 
 /* The screen's borders: WBorLeft 4, WBorTop 2. */
 INSTANTIATE_TEST_SUITE_P(Screens, ProgressWindowLayout,
@@ -106,9 +108,10 @@ TEST_F(ProgressWindow, EachFailingStepLeavesOnlyWhatCloseInterfaceClears)
         const char *call;
         bool visualInfoLeft, gadgetsLeft;
     };
-    for (const Step &step : {Step{"LockPubScreen", false, false}, Step{"GetVisualInfo", false, false},
-                             Step{"CreateContext", true, false}, Step{"CreateGadget", true, true},
-                             Step{"OpenWindowTags", true, true}}) {
+    for (const Step &step :
+         {Step{"LockPubScreen", false, false}, Step{"GetVisualInfo", false, false},
+          Step{"CreateContext", true, false}, Step{"CreateGadget", true, true},
+          Step{"OpenWindowTags", true, true}}) {
         SCOPED_TRACE(step.call);
         GetHostControls().failingCalls = step.call;
         EXPECT_EQ(InitInterface(), 0);
@@ -142,10 +145,10 @@ TEST_F(ProgressWindow, WithoutDrawInfoEveryPenIsOne)
     for (UWORD pen : pens)
         EXPECT_EQ(pen, 1);
     DrawGauge(100, 0);
-    EXPECT_EQ(Pixel(gx, gy), 1);                   /* shadow edge */
-    EXPECT_EQ(Pixel(gx + gw - 1, gy + gh), 1);     /* shine edge */
-    EXPECT_EQ(Pixel(gx + 1, gy + 1), 1);           /* bar */
+    EXPECT_EQ(Pixel(gx, gy), 1);               /* shadow edge */
+    EXPECT_EQ(Pixel(gx + gw - 1, gy + gh), 1); /* shine edge */
+    EXPECT_EQ(Pixel(gx + 1, gy + 1), 1);       /* bar */
     EXPECT_EQ(hostObjects.drawInfos, 0u);
 }
 
-}  // namespace
+} // namespace

@@ -19,11 +19,13 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* Another process changes the destination or archive while velorin runs: nothing lands outside. */
-class Race : public ::testing::Test {
-protected:
+class Race : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         mkdir((dir_ / "outside").c_str(), 0777);
@@ -60,8 +62,7 @@ protected:
     }
 
     /* Races the given rounds in both ways of resolving names. */
-    template <typename Racer>
-    void RaceRounds(int rounds, Racer racer)
+    template <typename Racer> void RaceRounds(int rounds, Racer racer)
     {
         WriteArchive(dir_ / "pkg.gz", ManyFiles('x'));
         for (const char *resolution : {"", "openat2"}) {
@@ -70,7 +71,8 @@ protected:
                 std::string dest = dir_ / ("dest" + std::to_string(round) + resolution);
                 RunOptions options;
                 options.environment["VELORIN_HOST_FAIL"] = resolution;
-                RunResult result = RunRacing(dest, [&] { racer(dest); }, options);
+                RunResult result = RunRacing(
+                    dest, [&] { racer(dest); }, options);
                 EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << result.err;
                 ASSERT_EQ(SnapshotTree(dir_ / "outside"),
                           (TreeSnapshot{{"precious", "file:must stay as it is"}}))
@@ -232,4 +234,4 @@ TEST_F(Race, DestinationSwappedForALinkBetweenThePassesIsNeverFollowed)
     EXPECT_GT(conclusive, 0) << "velorin was never stopped inside its sizing pass";
 }
 
-}  // namespace
+} // namespace

@@ -9,7 +9,8 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* The snapshot without the links and special files that velorin-pack leaves out. */
 TreeSnapshot PackableTree(const std::string &root)
@@ -42,11 +43,13 @@ void ExpectRoundTrip(const std::string &source, const std::string &level)
     TreeSnapshot expected = PackableTree(source);
     TreeSnapshot unpacked = SnapshotTree(dir / "out");
     EXPECT_EQ(unpacked.size(), expected.size());
-    auto [left, right] = std::mismatch(unpacked.begin(), unpacked.end(), expected.begin(), expected.end());
+    auto [left, right] =
+        std::mismatch(unpacked.begin(), unpacked.end(), expected.begin(), expected.end());
     EXPECT_TRUE(left == unpacked.end() && right == expected.end())
         << "first difference from " << source << ": "
         << (left != unpacked.end() ? "unpacked " + left->first : std::string("nothing unpacked"))
-        << " against " << (right != expected.end() ? right->first : std::string("nothing expected"));
+        << " against "
+        << (right != expected.end() ? right->first : std::string("nothing expected"));
 }
 
 TEST(RoundTrip, SampleAndSystemHeaderTreesComeBackByteForByte)
@@ -59,4 +62,4 @@ TEST(RoundTrip, SampleAndSystemHeaderTreesComeBackByteForByte)
     ExpectRoundTrip("/usr/include", "1");
 }
 
-}  // namespace
+} // namespace

@@ -17,14 +17,16 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* What users get: the programs as installed, not the test build. */
 const std::vector<std::string> shippedPrograms = {VELORIN_SHIPPED_BINARY, VELORIN_PACK_BINARY};
 
 /* A root holding only the shipped programs, /dev/null and what a test adds. */
-class EmptyRoot {
-public:
+class EmptyRoot
+{
+  public:
     EmptyRoot()
     {
         for (const char *folder : {"dev", "bin"})
@@ -49,21 +51,21 @@ public:
         return RunProgram(FindTool("chroot"), args, options);
     }
 
-private:
+  private:
     TempDir dir_;
     bool made_ = false;
 };
 
 /* The sanitized build links the shared libraries, as its runtime needs. */
-#define REQUIRE_STATIC_BUILD()                                                 \
-    if (!VELORIN_STATIC_PROGRAMS)                                              \
-        GTEST_SKIP() << "this build links the shared libraries"
+#define REQUIRE_STATIC_BUILD()                                                                     \
+    if (!VELORIN_STATIC_PROGRAMS)                                                                  \
+    GTEST_SKIP() << "this build links the shared libraries"
 
-#define REQUIRE_ROOT()                                                         \
-    if (geteuid() != 0) {                                                      \
-        if (AreLiveTestsRequired())                                            \
-            FAIL() << "needs root, to make a root of its own";                 \
-        GTEST_SKIP() << "needs root, to make a root of its own";               \
+#define REQUIRE_ROOT()                                                                             \
+    if (geteuid() != 0) {                                                                          \
+        if (AreLiveTestsRequired())                                                                \
+            FAIL() << "needs root, to make a root of its own";                                     \
+        GTEST_SKIP() << "needs root, to make a root of its own";                                   \
     }
 
 /* No interpreter, no shared library, a C library that starts on Linux 3.2, and
@@ -78,7 +80,8 @@ TEST(StartAnywhere, ShippedProgramsAreStaticAndLoadNothingAtRunTime)
         std::string shown =
             RunTool({"readelf", "--wide", "--program-headers", "--dynamic", "--notes", program});
         EXPECT_EQ(shown.find("program interpreter"), std::string::npos) << program << " names one";
-        EXPECT_EQ(shown.find("(NEEDED)"), std::string::npos) << program << " needs shared libraries";
+        EXPECT_EQ(shown.find("(NEEDED)"), std::string::npos)
+            << program << " needs shared libraries";
         std::smatch kernel;
         ASSERT_TRUE(std::regex_search(shown, kernel, abi)) << program << " names no oldest kernel";
         EXPECT_LE(std::stoi(kernel[1]) * 10000 + std::stoi(kernel[2]) * 100 + std::stoi(kernel[3]),
@@ -87,10 +90,11 @@ TEST(StartAnywhere, ShippedProgramsAreStaticAndLoadNothingAtRunTime)
     }
 
     const std::set<std::string> loaders = {
-        "dlopen", "dlmopen", "getaddrinfo", "gethostbyname", "gethostbyname2", "gethostbyname_r",
-        "gethostbyname2_r", "gethostbyaddr", "getnameinfo", "getpwnam", "getpwuid", "getpwnam_r",
-        "getpwuid_r", "getgrnam", "getgrgid", "getgrnam_r", "getgrgid_r", "getservbyname",
-        "getservbyname_r", "initgroups", "getgrouplist", "iconv_open"};
+        "dlopen",          "dlmopen",          "getaddrinfo",   "gethostbyname",   "gethostbyname2",
+        "gethostbyname_r", "gethostbyname2_r", "gethostbyaddr", "getnameinfo",     "getpwnam",
+        "getpwuid",        "getpwnam_r",       "getpwuid_r",    "getgrnam",        "getgrgid",
+        "getgrnam_r",      "getgrgid_r",       "getservbyname", "getservbyname_r", "initgroups",
+        "getgrouplist",    "iconv_open"};
     for (const std::string &map : {std::string(VELORIN_SHIPPED_BINARY) + ".map",
                                    std::string(VELORIN_PACK_BINARY) + ".map"}) {
         std::string text = ReadFile(map);
@@ -136,7 +140,6 @@ TEST(StartAnywhere, RoundTripInAnEmptyRoot)
     EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
     EXPECT_EQ(SnapshotTree(root / "out"), SnapshotTree(root / "tree"));
     EXPECT_EQ(access((root / "out/run").c_str(), X_OK), 0);
-
 }
 
 /* The window reaches the display through its socket alone. */
@@ -217,4 +220,4 @@ TEST(StartAnywhere, ShippedVelorinIgnoresTestControls)
     }
 }
 
-}  // namespace
+} // namespace

@@ -1,6 +1,6 @@
 #include <array>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <regex>
@@ -19,14 +19,15 @@
 #include "../progress/progress.h"
 #include "support/Archives.h"
 #include "support/Files.h"
-#include "support/LiveTools.h"
 #include "support/HeldFile.h"
+#include "support/LiveTools.h"
 #include "support/ModelWindow.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 #include "support/Tmux.h"
 
-namespace {
+namespace
+{
 
 /* The characters of a UTF-8 line, one string each. */
 std::vector<std::string> SplitCharacters(const std::string &line)
@@ -50,7 +51,9 @@ size_t CountColumns(const std::string &line)
         unsigned char lead = static_cast<unsigned char>(character[0]);
         if (character.size() == 3 && lead >= 0xe4 && lead <= 0xe9)
             columns += 2;
-        else if (!(character.size() == 2 && (lead == 0xcc || (lead == 0xcd && static_cast<unsigned char>(character[1]) < 0xb0))))
+        else if (!(character.size() == 2 &&
+                   (lead == 0xcc ||
+                    (lead == 0xcd && static_cast<unsigned char>(character[1]) < 0xb0))))
             columns += 1;
     }
     return columns;
@@ -73,14 +76,17 @@ size_t CountOccurrences(const std::string &text, const std::string &part)
     return count;
 }
 
-/* Velorin in tmux without a display; it waits for its held archive, so keys reach it before the sizing pass. */
-class TerminalWindow : public ::testing::Test, protected TmuxServer {
-protected:
+/* Velorin in tmux without a display; it waits for its held archive, so keys reach it before the
+ * sizing pass. */
+class TerminalWindow : public ::testing::Test, protected TmuxServer
+{
+  protected:
     void SetUp() override
     {
         REQUIRE_LIVE_TOOLS("tmux", "stty");
         mkdir((dir_ / "out").c_str(), 0777);
-        WriteArchive(dir_ / "pkg.gz", StreamBuilder().Directory("data").File("data/big.bin", data_).Bytes());
+        WriteArchive(dir_ / "pkg.gz",
+                     StreamBuilder().Directory("data").File("data/big.bin", data_).Bytes());
         archive_ = std::make_unique<HeldFile>(dir_ / "held.gz", ReadFile(dir_ / "pkg.gz"),
                                               HeldFile::AgainstReading);
     }
@@ -92,9 +98,10 @@ protected:
     {
         std::string velorin = "echo $$ > " + Quote(dir_ / "pid") +
                               "; exec env -u DISPLAY -u WAYLAND_DISPLAY VELORIN_HOST_CLOCK=instant "
-                              "VELORIN_HOST_BALANCE_REPORT=" + Quote(dir_ / "balance") + " " +
-                              environment + " " + Quote(VELORIN_BINARY) + " -archive " +
-                              Quote(archive) + " -dest " + Quote(dir_ / "out");
+                              "VELORIN_HOST_BALANCE_REPORT=" +
+                              Quote(dir_ / "balance") + " " + environment + " " +
+                              Quote(VELORIN_BINARY) + " -archive " + Quote(archive) + " -dest " +
+                              Quote(dir_ / "out");
         return RecordStatus(velorin, dir_.Path());
     }
 
@@ -188,7 +195,8 @@ TEST_F(TerminalWindow, InterruptThenNoFinishesTheRun)
     EXPECT_EQ(WaitForReturnCode(), 1);
     EXPECT_TRUE(ReadFile(dir_ / "out/data/big.bin") == data_);
     std::string screen = Screen();
-    EXPECT_NE(screen.find("100 %"), std::string::npos) << "the last state stays on view:\n" << screen;
+    EXPECT_NE(screen.find("100 %"), std::string::npos) << "the last state stays on view:\n"
+                                                       << screen;
     ExpectTerminalRestored();
 }
 
@@ -200,9 +208,11 @@ TEST_F(TerminalWindow, NamesCannotDriveTheTerminal)
     Start(dir_ / "evil.gz", 100, 30, "LC_ALL=C.UTF-8");
     EXPECT_EQ(WaitForReturnCode(), 0);
     std::string screen = Screen();
-    EXPECT_NE(screen.find("Unable to create file x/\\xe2\\x80\\xaeexe.txt\\x1b]2;pwned"), std::string::npos)
+    EXPECT_NE(screen.find("Unable to create file x/\\xe2\\x80\\xaeexe.txt\\x1b]2;pwned"),
+              std::string::npos)
         << screen;
-    EXPECT_NE(RunPack({"-list", dir_ / "evil.gz"}).out.find("x/\\xe2\\x80\\xaeexe.txt"), std::string::npos);
+    EXPECT_NE(RunPack({"-list", dir_ / "evil.gz"}).out.find("x/\\xe2\\x80\\xaeexe.txt"),
+              std::string::npos);
     EXPECT_EQ(Tmux({"display-message", "-p", "#{pane_title}"}).find("pwned"), std::string::npos);
     ExpectTerminalRestored();
 }
@@ -236,14 +246,19 @@ void ExpectFilledAsLabelled(const std::vector<std::string> &row)
         EXPECT_GE(filled + 1, labelStart) << text;
 }
 
-class TerminalRendering : public ModelWindowTest {
-protected:
+class TerminalRendering : public ModelWindowTest
+{
+  protected:
     std::vector<std::string> Render(int width)
     {
         TerminalCapabilities terminal;
         terminal.lastColumnUsable = true;
         HostWindow &model = Model();
-        TerminalScene scene = {{{&model, model.texts, model.laidOutText, model.laidOutFromEnd}}, width, 30, "", nullptr};
+        TerminalScene scene = {{{&model, model.texts, model.laidOutText, model.laidOutFromEnd}},
+                               width,
+                               30,
+                               "",
+                               nullptr};
         return RenderScene(terminal, scene);
     }
 };
@@ -295,10 +310,13 @@ std::string FindMessageLine(const std::vector<std::string> &lines)
 
 TEST_F(TerminalRendering, LongNamesKeepTheirEndAndShowTheCut)
 {
-    /* A path keeps its end after a mark, an error line its start; without UTF-8 the mark is "...". */
+    /* A path keeps its end after a mark, an error line its start; without UTF-8 the mark is "...".
+     */
     OpenProgressWindow();
     const std::string ascii = "some/deeply/nested/directory/with/a/long/path/the-file-own-name.txt";
-    const std::string wide = "data/\u540d\u524d\u306e\u30d5\u30a1\u30a4\u30eb\u540d\u524d\u306e\u30d5\u30a1\u30a4\u30eb/caf\u0065\u0301-\u540d\u524d\u540d\u524d.txt";
+    const std::string wide =
+        "data/\u540d\u524d\u306e\u30d5\u30a1\u30a4\u30eb\u540d\u524d\u306e\u30d5\u30a1\u30a4\u30eb/"
+        "caf\u0065\u0301-\u540d\u524d\u540d\u524d.txt";
     setenv("LC_ALL", "C.UTF-8", 1);
     InitDisplayText();
     UpdateMessage(ascii.c_str(), 0);
@@ -313,14 +331,18 @@ TEST_F(TerminalRendering, LongNamesKeepTheirEndAndShowTheCut)
     EXPECT_EQ(MeasureTextCells("\u202E", 3), 12u);
     EXPECT_EQ(FindMessageLine(Render(80)), "bin/\\xe2\\x80\\xaeexe.txt");
     /* Short enough for the window, too wide for the terminal's columns. */
-    UpdateMessage("a/\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d.txt", 0);
-    EXPECT_EQ(FindMessageLine(Render(80)), "\u2026\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d.txt");
+    UpdateMessage("a/"
+                  "\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d"
+                  "\u524d\u540d\u524d\u540d.txt",
+                  0);
+    EXPECT_EQ(FindMessageLine(Render(80)), "\u2026\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d"
+                                           "\u524d\u540d\u524d\u540d\u524d\u540d\u524d\u540d.txt");
 
     /* The first of the three that is set and not empty decides. */
     const std::array<const char *, 3> settings[] = {{"", "", "en_GB.utf8"},
-                                                     {"", "C", "C.UTF-8"},
-                                                     {"", "de_DE.UTF-8@euro", ""},
-                                                     {"POSIX", "C.UTF-8", "C.UTF-8"}};
+                                                    {"", "C", "C.UTF-8"},
+                                                    {"", "de_DE.UTF-8@euro", ""},
+                                                    {"POSIX", "C.UTF-8", "C.UTF-8"}};
     for (const auto &[all, ctype, lang] : settings) {
         setenv("LC_ALL", all, 1);
         setenv("LC_CTYPE", ctype, 1);
@@ -328,7 +350,8 @@ TEST_F(TerminalRendering, LongNamesKeepTheirEndAndShowTheCut)
         InitDisplayText();
         UpdateMessage(ascii.c_str(), 0);
         bool utf8 = std::string(all).empty() && std::string(ctype) != "C";
-        EXPECT_EQ(FindMessageLine(Render(80)), std::string(utf8 ? "\u2026" : "...") + "/a/long/path/the-file-own-name.txt")
+        EXPECT_EQ(FindMessageLine(Render(80)),
+                  std::string(utf8 ? "\u2026" : "...") + "/a/long/path/the-file-own-name.txt")
             << all << ", " << ctype << ", " << lang;
     }
     UpdateMessage("dir/\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9.txt", 0);
@@ -344,7 +367,8 @@ TEST_F(TerminalWindow, FollowsTheTerminalsSizeAndKeepsWhatWasOnIt)
           "for i in 1 2 3 4 5 6 7 8; do echo KEEP-ME-$i; done; " +
               VelorinCommand(dir_ / "held.gz", "") + "; sleep 600"});
     WaitForScreen("\u250c\u2500 Unpacking...");
-    const std::pair<int, int> sizes[] = {{30, 12}, {60, 20}, {100, 8}, {45, 30}, {200, 50}, {100, 30}, {40, 30}};
+    const std::pair<int, int> sizes[] = {{30, 12},  {60, 20},  {100, 8}, {45, 30},
+                                         {200, 50}, {100, 30}, {40, 30}};
     for (const auto &[width, height] : sizes) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
         Tmux({"resize-window", "-x", std::to_string(width), "-y", std::to_string(height)});
@@ -352,7 +376,8 @@ TEST_F(TerminalWindow, FollowsTheTerminalsSizeAndKeepsWhatWasOnIt)
         std::string screen = WaitForScreenWhere(
             [&](const std::string &text) {
                 return (text.find("\u250c") != std::string::npos) == box &&
-                       text.find(box ? "\u2514\u2500 [a] Abort" : "\n[a] Abort") != std::string::npos;
+                       text.find(box ? "\u2514\u2500 [a] Abort" : "\n[a] Abort") !=
+                           std::string::npos;
             },
             box ? "the box" : "the compact form");
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -362,7 +387,8 @@ TEST_F(TerminalWindow, FollowsTheTerminalsSizeAndKeepsWhatWasOnIt)
         EXPECT_TRUE(box || CountOccurrences(screen, " 0 %") == 2u) << screen;
         std::string history = Tmux({"capture-pane", "-p", "-S", "-"});
         for (int i = 1; i <= 8; i++)
-            EXPECT_EQ(CountOccurrences(history, "KEEP-ME-" + std::to_string(i) + "\n"), 1u) << history;
+            EXPECT_EQ(CountOccurrences(history, "KEEP-ME-" + std::to_string(i) + "\n"), 1u)
+                << history;
         EXPECT_LT(history.find("KEEP-ME-8"), history.find("[a] Abort")) << history;
         EXPECT_EQ(CountOccurrences(history, "[a] Abort"), 1u) << history;
         EXPECT_LE(CountOccurrences(history, "Unpacking..."), 1u) << history;
@@ -399,7 +425,8 @@ TEST_F(TerminalWindow, CtrlZGivesTheTerminalBackAndFgTakesItAgain)
     WaitForScreenWhere(
         [](const std::string &text) {
             size_t resumed = text.rfind("$ fg");
-            return resumed != std::string::npos && text.find("[a] Abort", resumed) != std::string::npos;
+            return resumed != std::string::npos &&
+                   text.find("[a] Abort", resumed) != std::string::npos;
         },
         "the box drawn again");
     /* Taken again: a single key, without Enter, presses Abort. */
@@ -431,7 +458,8 @@ TEST_F(TerminalWindow, Utf8NamesShowWholeInAnEvenBoxWithoutLocaleFiles)
     const std::string name = "data/\u00fcn\u00ef\u540d\u524de\u0301.bin";
     UseArchive(StreamBuilder().Directory("data").File(name, data_));
     Start(dir_ / "held.gz", 100, 30,
-          "LC_ALL=C.UTF-8 unshare -m sh -c 'mount -t tmpfs none /usr/lib/locale && exec \"$0\" \"$@\"'");
+          "LC_ALL=C.UTF-8 unshare -m sh -c 'mount -t tmpfs none /usr/lib/locale && exec \"$0\" "
+          "\"$@\"'");
     std::string screen = AbortAtFirstUpdate();
     EXPECT_NE(screen.find("\u2502" + name + " "), std::string::npos) << screen;
     size_t width = 0;
@@ -471,7 +499,8 @@ TEST_F(TerminalWindow, ErrorLinesComeWholeUnderTheBox)
     /* The box shows the system's text; the line with the host's reason comes under it. */
     const std::string line = "Unable to create file docs/readme: Is a directory";
     std::string screen = StartWithErrorPause();
-    EXPECT_EQ(screen.find("Is a directory"), std::string::npos) << "not in the box's way:\n" << screen;
+    EXPECT_EQ(screen.find("Is a directory"), std::string::npos) << "not in the box's way:\n"
+                                                                << screen;
     EXPECT_EQ(WaitForReturnCode(), 0);
     screen = WaitForScreen(line);
     std::vector<std::string> lines = SplitLines(screen);
@@ -499,4 +528,4 @@ TEST_F(TerminalWindow, InterruptsDuringTheErrorPauseKeepTheFailure)
     ExpectTerminalRestored(false);
 }
 
-}  // namespace
+} // namespace

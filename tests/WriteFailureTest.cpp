@@ -10,7 +10,8 @@
 #include "support/Program.h"
 #include "support/TempDir.h"
 
-namespace {
+namespace
+{
 
 /* A full disk, made with a file size limit on the unpacking process. */
 RunResult UnpackWithLimit(const TempDir &dir, const std::string &stream, unsigned long long limit)
@@ -44,8 +45,12 @@ TEST(WriteFailure, FullDiskAtSeveralPointsKeepsWhatCameBefore)
        or inside a later piece. (It holds for velorin's own report of what
        it left open, too, which needs about 600 bytes.) */
     std::string small = MakeData(3000, 1), big = MakeData(300000, 2);
-    std::string stream =
-        StreamBuilder().Directory("d").File("d/small", small).File("d/big", big).File("d/after", "x").Bytes();
+    std::string stream = StreamBuilder()
+                             .Directory("d")
+                             .File("d/small", small)
+                             .File("d/big", big)
+                             .File("d/after", "x")
+                             .Bytes();
     struct {
         unsigned long long limit;
         const char *failing;
@@ -62,7 +67,8 @@ TEST(WriteFailure, FullDiskAtSeveralPointsKeepsWhatCameBefore)
         EXPECT_LE(partial.size(), limit);
         EXPECT_GT(partial.size() + 65535, std::min<size_t>(limit, whole.size()))
             << "every whole piece before the failing one stays";
-        EXPECT_TRUE(partial == whole.substr(0, partial.size())) << "the partial file holds a prefix";
+        EXPECT_TRUE(partial == whole.substr(0, partial.size()))
+            << "the partial file holds a prefix";
         if (std::string(failing) == "d/big") {
             EXPECT_EQ(tree["d/small"], "file:" + small);
         }
@@ -70,4 +76,4 @@ TEST(WriteFailure, FullDiskAtSeveralPointsKeepsWhatCameBefore)
     }
 }
 
-}  // namespace
+} // namespace

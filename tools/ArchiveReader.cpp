@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "../archive/EntryName.h"
-#include <text/escape.h>
 #include "../platform/text/HostReason.h"
 #include "ShownName.h"
+#include <text/escape.h>
 
-namespace {
+namespace
+{
 
 struct GzCloser {
     void operator()(HostStream *file) const { gzclose(file); }
@@ -26,7 +27,7 @@ ArchiveReading Stop(ArchiveReading &reading, ArchiveFault fault, uint64_t offset
     return reading;
 }
 
-}  // namespace
+} // namespace
 
 ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &visitor)
 {
@@ -87,7 +88,8 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
     }
 }
 
-namespace {
+namespace
+{
 
 std::string DescribeFault(const ArchiveReading &reading, const std::string &path)
 {
@@ -116,7 +118,7 @@ std::string DescribeFault(const ArchiveReading &reading, const std::string &path
     return std::string("Error reading ") + shown.data() + " from archive stream";
 }
 
-}  // namespace
+} // namespace
 
 std::string DescribeArchiveFault(const ArchiveReading &reading, const std::string &path)
 {

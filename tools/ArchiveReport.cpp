@@ -9,7 +9,8 @@
 #include "ShownName.h"
 #include "UnpackNeeds.h"
 
-namespace {
+namespace
+{
 
 std::string TypeOf(uint16_t type, uint16_t flags)
 {
@@ -30,11 +31,11 @@ std::string Totals(const ArchiveReading &reading)
 {
     return Count(reading.entries, "entry", "entries") + " (" +
            Count(reading.directories, "directory", "directories") + ", " +
-           Count(reading.files, "file", "files") + "), " +
-           Count(reading.bytes, "byte", "bytes") + " in files";
+           Count(reading.files, "file", "files") + "), " + Count(reading.bytes, "byte", "bytes") +
+           " in files";
 }
 
-}  // namespace
+} // namespace
 
 std::string Count(uint64_t number, const char *one, const char *many)
 {

@@ -31,7 +31,8 @@ FileHeader EncodeFileHeader(const std::string &name, uint32_t size, uint16_t typ
     return entry;
 }
 
-namespace {
+namespace
+{
 
 /* Bare streams are written in pieces of this size. */
 constexpr size_t PLAIN_PIECE = 128 * 1024;
@@ -56,7 +57,7 @@ unsigned CoresAvailable()
     return std::clamp(unsigned(CPU_COUNT(&set)), 1u, MOST_THREADS);
 }
 
-}  // namespace
+} // namespace
 
 ArchiveWriter::ArchiveWriter() = default;
 

@@ -26,8 +26,9 @@ constexpr int PLAIN_STREAM = -1;
    The gzip file is a series of members, each holding a block of the stream
    and its own size (stream/blocks.h), compressed on every core the process
    may run on; any gzip reader reads it as one stream. */
-class ArchiveWriter {
-public:
+class ArchiveWriter
+{
+  public:
     ArchiveWriter();
     ArchiveWriter(const ArchiveWriter &) = delete;
     ArchiveWriter &operator=(const ArchiveWriter &) = delete;
@@ -48,7 +49,7 @@ public:
        Open. The archive is the same byte for byte whatever the number. */
     void SetThreads(unsigned threads) { threads_ = threads; }
 
-private:
+  private:
     bool Fail(const std::string &what);
     bool FailWriting();
     bool WriteOut(const unsigned char *data, size_t length);

@@ -4,7 +4,8 @@
 
 #include "stream/blocks.h"
 
-namespace {
+namespace
+{
 
 void PutLittleEndian32(unsigned char *at, uint32_t value)
 {
@@ -22,7 +23,7 @@ unsigned char ExtraFlags(int deflateLevel)
     return deflateLevel <= 1 ? 4 : 0;
 }
 
-}  // namespace
+} // namespace
 
 void EncodeMember(libdeflate_compressor *compressor, int deflateLevel, const unsigned char *data,
                   size_t length, std::vector<unsigned char> &member)
@@ -41,9 +42,9 @@ void EncodeMember(libdeflate_compressor *compressor, int deflateLevel, const uns
     header[13] = BLOCK_SUBFIELD_ID2;
     header[14] = BLOCK_SUBFIELD_LENGTH;
     header[15] = 0;
-    size_t packed = libdeflate_deflate_compress(compressor, data, length,
-                                                member.data() + BLOCK_HEADER_SIZE,
-                                                member.size() - BLOCK_HEADER_SIZE - trailer);
+    size_t packed =
+        libdeflate_deflate_compress(compressor, data, length, member.data() + BLOCK_HEADER_SIZE,
+                                    member.size() - BLOCK_HEADER_SIZE - trailer);
     /* The buffer holds the library's worst case, so this does not happen; an
        empty member tells the caller if it ever does. */
     if (packed == 0) {

@@ -16,8 +16,9 @@ struct libdeflate_compressor;
    its block and the level, so the output is the same whatever the number of
    threads. Memory stays bounded: at most two blocks per thread are held, and
    the caller takes finished members out before it may fill another. */
-class BlockCompressor {
-public:
+class BlockCompressor
+{
+  public:
     /* deflateLevel: libdeflate's level, 0 (stored) to 12. threads: 1
        compresses on the caller's thread, at Submit. */
     BlockCompressor(int deflateLevel, unsigned threads);
@@ -43,7 +44,7 @@ public:
     /* Gives the oldest member's room back. */
     void TakeOldest();
 
-private:
+  private:
     struct Slot {
         std::vector<unsigned char> input;
         std::vector<unsigned char> member;

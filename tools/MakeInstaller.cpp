@@ -16,7 +16,8 @@
 #include "OutputFile.h"
 #include "ShownName.h"
 
-namespace {
+namespace
+{
 
 std::string Reason()
 {
@@ -166,7 +167,7 @@ bool IsEarlierOutputInTree(const InstallerPlan &plan)
     return inside;
 }
 
-}  // namespace
+} // namespace
 
 bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, PackSummary &summary,
                    std::string &error)

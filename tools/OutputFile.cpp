@@ -12,7 +12,8 @@
 #include "RemoveOnSignal.h"
 #include "ShownName.h"
 
-namespace {
+namespace
+{
 
 /* Ten characters that nobody can guess in advance. Where the kernel gives
    no random bytes, the clock and the process stand in: the exclusive
@@ -37,7 +38,7 @@ std::string UnpredictableSuffix()
     return suffix;
 }
 
-}  // namespace
+} // namespace
 
 bool OutputFile::Create(const std::string &path, mode_t mode, std::string &error)
 {

@@ -13,8 +13,9 @@
    finish wins with its whole file. Until then it is removed when it is
    abandoned, when the object goes, or when SIGINT, SIGTERM or SIGHUP ends
    the program. */
-class OutputFile {
-public:
+class OutputFile
+{
+  public:
     OutputFile() = default;
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
@@ -30,7 +31,7 @@ public:
     bool Commit(std::string &error);
     void Abandon();
 
-private:
+  private:
     /* The directory that holds both names, held so that the file is
        created, renamed and removed in one place whatever happens to the
        directory's own name meanwhile. */

@@ -4,7 +4,8 @@
 
 #include <strings.h>
 
-namespace {
+namespace
+{
 
 /* One option: how it is typed, the name of its value in the usage (null for
    an option without a value), its line in the usage, and what it sets. take
@@ -18,60 +19,69 @@ struct PackOption {
 };
 
 const PackOption packOptions[] = {
-    {"-level", "N", "gzip level, 1 (fast) to 9 (small), default 6; 0 stores\n"
-                    "the data uncompressed, still checked by gzip's CRC-32", true,
+    {"-level", "N",
+     "gzip level, 1 (fast) to 9 (small), default 6; 0 stores\n"
+     "the data uncompressed, still checked by gzip's CRC-32",
+     true,
      [](PackCommand &command, const char *value) {
          if (std::strlen(value) != 1 || value[0] < '0' || value[0] > '9')
              return false;
          command.settings.level = value[0] - '0';
          return true;
      }},
-    {"-exclude", "PATTERN", "leaves out what the shell pattern matches, compared\n"
-                            "with the whole path below SOURCE_DIR ('*' also\n"
-                            "matches '/'); a directory left out takes its contents\n"
-                            "along; repeatable",
+    {"-exclude", "PATTERN",
+     "leaves out what the shell pattern matches, compared\n"
+     "with the whole path below SOURCE_DIR ('*' also\n"
+     "matches '/'); a directory left out takes its contents\n"
+     "along; repeatable",
      true,
      [](PackCommand &command, const char *value) {
          command.settings.excludes.emplace_back(value);
          return true;
      }},
-    {"-skip-unstorable", nullptr, "packs the rest, with a warning for each entry that\n"
-                                  "an archive cannot hold, instead of refusing to pack",
+    {"-skip-unstorable", nullptr,
+     "packs the rest, with a warning for each entry that\n"
+     "an archive cannot hold, instead of refusing to pack",
      true,
      [](PackCommand &command, const char *) {
          command.settings.skipUnstorable = true;
          return true;
      }},
-    {"-installer", nullptr, "makes ARCHIVE a one-file installer: the velorin program,\n"
-                            "the archive, and the command given by -run",
+    {"-installer", nullptr,
+     "makes ARCHIVE a one-file installer: the velorin program,\n"
+     "the archive, and the command given by -run",
      true,
      [](PackCommand &command, const char *) {
          command.installer = true;
          return true;
      }},
-    {"-run", "COMMAND", "(with -installer) a command that the installer runs\n"
-                        "through /bin/sh in the unpacked tree",
+    {"-run", "COMMAND",
+     "(with -installer) a command that the installer runs\n"
+     "through /bin/sh in the unpacked tree",
      true,
      [](PackCommand &command, const char *value) {
          command.installerCommand = value;
          return *value != '\0';
      }},
-    {"-stub", "PROGRAM", "(with -installer) the velorin program that begins the\n"
-                         "installer; default: the one beside velorin-pack",
+    {"-stub", "PROGRAM",
+     "(with -installer) the velorin program that begins the\n"
+     "installer; default: the one beside velorin-pack",
      true,
      [](PackCommand &command, const char *value) {
          command.stub = value;
          return *value != '\0';
      }},
-    {"-list", nullptr, "prints one line per entry of ARCHIVE (type, size,\n"
-                       "name; file+x for a program), then the totals",
+    {"-list", nullptr,
+     "prints one line per entry of ARCHIVE (type, size,\n"
+     "name; file+x for a program), then the totals",
      false,
      [](PackCommand &command, const char *) {
          command.list = true;
          return true;
      }},
-    {"-verify", nullptr, "reads the whole of ARCHIVE as Velorin does before it writes\n"
-                         "anything, and says whether it can be unpacked",
+    {"-verify", nullptr,
+     "reads the whole of ARCHIVE as Velorin does before it writes\n"
+     "anything, and says whether it can be unpacked",
      false,
      [](PackCommand &command, const char *) {
          command.verify = true;
@@ -98,7 +108,7 @@ const PackOption *FindOption(const char *name)
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 bool ReadPackCommandLine(int argc, char **argv, PackCommand &command, std::string &error)
 {

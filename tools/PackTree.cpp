@@ -17,7 +17,8 @@
 #include "OutputFile.h"
 #include "ShownName.h"
 
-namespace {
+namespace
+{
 
 /* A file of the host, by device and inode. */
 struct FileIdentity {
@@ -76,8 +77,9 @@ std::string UnstorableReason(const std::string &name, bool file, uint64_t size)
 /* Walks the tree twice with the same decisions: the survey counts what
    packing will meet and finds everything the archive cannot hold, without
    writing; packing then writes the entries. */
-class TreeWalk {
-public:
+class TreeWalk
+{
+  public:
     TreeWalk(const std::string &shownRoot, const PackSettings &settings,
              const PackReporting &reporting, PackSummary &summary)
         : shownRoot_(shownRoot), settings_(settings), reporting_(reporting), summary_(summary)
@@ -98,7 +100,7 @@ public:
     const std::vector<std::string> &Unstorable() const { return unstorable_; }
     const std::string &Error() const { return error_; }
 
-private:
+  private:
     bool Walk(int directory, const std::string &prefix);
     bool Visit(int directory, const std::string &leaf, const std::string &name);
     bool VisitDirectory(int directory, const std::string &leaf, const std::string &name);
@@ -362,8 +364,7 @@ bool WriteArchiveInto(TreeWalk &walk, int root, int descriptor, const std::strin
     ArchiveWriter writer;
     ArchiveHeader header = EncodeArchiveHeader(true);
     bool packed = writer.Open(descriptor, shownPath, level) &&
-                  writer.WriteBytes(&header, sizeof header) &&
-                  walk.Pack(root, writer, descriptor);
+                  writer.WriteBytes(&header, sizeof header) && walk.Pack(root, writer, descriptor);
     /* Closed in every case, so that nothing of the writer is left half-done. */
     bool closed = writer.Close();
     if (!packed || !closed) {
@@ -376,11 +377,10 @@ bool WriteArchiveInto(TreeWalk &walk, int root, int descriptor, const std::strin
 /* Surveys the tree below sourceDir, refuses or skips what an archive cannot
    hold, and hands the walk to write. The file at replacedPath, if any, is
    skipped should it lie in the tree. */
-bool SurveyAndWrite(const std::string &sourceDir, const std::string &replacedPath,
-                    const PackSettings &settings, const PackReporting &reporting,
-                    PackSummary &summary, std::string &error,
-                    const std::function<bool(TreeWalk &, int, const std::vector<FileIdentity> &)>
-                        &write)
+bool SurveyAndWrite(
+    const std::string &sourceDir, const std::string &replacedPath, const PackSettings &settings,
+    const PackReporting &reporting, PackSummary &summary, std::string &error,
+    const std::function<bool(TreeWalk &, int, const std::vector<FileIdentity> &)> &write)
 {
     std::string root = sourceDir;
     while (root.size() > 1 && root.back() == '/')
@@ -414,7 +414,7 @@ bool SurveyAndWrite(const std::string &sourceDir, const std::string &replacedPat
     return ok;
 }
 
-}  // namespace
+} // namespace
 
 bool PackTree(const std::string &sourceDir, const std::string &archivePath,
               const PackSettings &settings, const PackReporting &reporting, PackSummary &summary,
@@ -436,8 +436,7 @@ bool PackTreeInto(const std::string &sourceDir, int descriptor, const std::strin
                   PackSummary &summary, std::string &error)
 {
     auto write = [&](TreeWalk &walk, int root, const std::vector<FileIdentity> &replaced) {
-        return WriteArchiveInto(walk, root, descriptor, shownPath, settings.level, replaced,
-                                error);
+        return WriteArchiveInto(walk, root, descriptor, shownPath, settings.level, replaced, error);
     };
     return SurveyAndWrite(sourceDir, std::string(), settings, reporting, summary, error, write);
 }

@@ -7,7 +7,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 std::string FormatBytes(uint64_t bytes)
 {
@@ -46,12 +47,12 @@ size_t TerminalWidth(int descriptor)
     return 80;
 }
 
-}  // namespace
+} // namespace
 
 std::string FormatProgress(const PackProgress &progress, double seconds, size_t width)
 {
-    std::string files = std::to_string(progress.files) + "/" + std::to_string(progress.totalFiles) +
-                        " files";
+    std::string files =
+        std::to_string(progress.files) + "/" + std::to_string(progress.totalFiles) + " files";
     std::string bytes = FormatBytes(progress.bytes) + " of " + FormatBytes(progress.totalBytes);
     std::string archive, rate, left;
     /* The archive's size against the data read so far: how well it packs. */

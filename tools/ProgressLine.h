@@ -12,8 +12,9 @@
    read, the rate, and the time left. It uses no escape
    sequences, so it works on any terminal, fits the terminal's width so that
    it never wraps, and is drawn only while the program is in the foreground. */
-class ProgressLine {
-public:
+class ProgressLine
+{
+  public:
     /* Shows nothing unless descriptor is a terminal. */
     explicit ProgressLine(int descriptor);
 
@@ -23,7 +24,7 @@ public:
     /* Takes the line away, leaving the cursor at the start of an empty line. */
     void Clear();
 
-private:
+  private:
     bool InForeground() const;
     void Write(const std::string &text);
 

@@ -7,7 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 /* Read by the handler, so set before it is installed and never freed while
    it may run. */
@@ -32,7 +33,7 @@ sigset_t EndingSignals()
     return set;
 }
 
-}  // namespace
+} // namespace
 
 void RemoveOnSignal(int directory, const std::string &name)
 {

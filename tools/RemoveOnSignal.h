@@ -16,14 +16,15 @@ void KeepOnSignal();
 /* Holds SIGINT, SIGTERM and SIGHUP back while it lives, so that a file can
    be created and set for removal with no moment between in which a signal
    would leave it behind. */
-class EndingSignalsHeld {
-public:
+class EndingSignalsHeld
+{
+  public:
     EndingSignalsHeld();
     EndingSignalsHeld(const EndingSignalsHeld &) = delete;
     EndingSignalsHeld &operator=(const EndingSignalsHeld &) = delete;
     ~EndingSignalsHeld();
 
-private:
+  private:
     sigset_t previous_;
 };
 

@@ -15,8 +15,9 @@
    directory cannot be unpacked at all. Keeps every file and directory name
    of the archive, so its memory grows with the number of entries (about a
    hundred bytes each). */
-class UnpackNeeds {
-public:
+class UnpackNeeds
+{
+  public:
     /* False, with why, when the entry cannot be unpacked after those
        before it. Entries other than files and directories touch nothing. */
     bool Add(const ArchiveEntryInfo &entry, std::string &conflict);
@@ -24,7 +25,7 @@ public:
        in the order they are first needed. */
     const std::vector<std::string> &Needed() const { return needed_; }
 
-private:
+  private:
     enum class Kind { File, Directory, NeededDirectory };
     std::unordered_map<std::string, Kind> names_;
     std::vector<std::string> needed_;

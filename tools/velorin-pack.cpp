@@ -15,7 +15,8 @@
    cannot be unpacked, or the output was lost, 2 a wrong command line, 3 the
    archive is sound but needs directories in the destination (-verify). */
 
-namespace {
+namespace
+{
 
 constexpr int EXIT_DONE = 0;
 constexpr int EXIT_FAILED = 1;
@@ -66,7 +67,7 @@ int PackSource(const PackCommand &command)
     return EXIT_DONE;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {

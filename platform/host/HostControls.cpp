@@ -5,7 +5,8 @@
 #include <cstring>
 #include <string_view>
 
-namespace {
+namespace
+{
 
 HostControls controls;
 
@@ -23,11 +24,12 @@ bool ListHolds(const char *list, const char *word)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 #if VELORIN_HOST_CONTROLS
 
-namespace {
+namespace
+{
 
 const char *ReadText(const char *name)
 {
@@ -50,7 +52,7 @@ HostScreenSize ReadScreenSize(const char *name)
     return size;
 }
 
-}  // namespace
+} // namespace
 
 void ReadHostControls()
 {

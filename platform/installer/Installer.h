@@ -11,10 +11,10 @@
    (ArchiveReport.h): 1 a fault, 3 directories needed in the destination. */
 constexpr int INSTALLER_DONE = 0;
 constexpr int INSTALLER_USAGE = 2;
-constexpr int INSTALLER_FAILED = 125;    /* nothing was run */
+constexpr int INSTALLER_FAILED = 125; /* nothing was run */
 constexpr int INSTALLER_CANNOT_RUN = 126;
 constexpr int INSTALLER_NO_SHELL = 127;
-constexpr int INSTALLER_ABORTED = 130;   /* the person aborted; nothing was run */
+constexpr int INSTALLER_ABORTED = 130; /* the person aborted; nothing was run */
 
 /* Reads this program's own slot: true when it is filled (an installer).
    bytes receive the slot as it is. */

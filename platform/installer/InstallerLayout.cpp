@@ -4,7 +4,8 @@
 
 #include <zlib.h>
 
-namespace {
+namespace
+{
 
 const uint8_t slotMarker[INSTALLER_MARKER_SIZE] = {INSTALLER_SLOT_MARKER_BYTES};
 const uint8_t trailerMagic[8] = INSTALLER_TRAILER_MAGIC;
@@ -21,7 +22,7 @@ uint32_t Crc32(const uint8_t *bytes, size_t length)
     return uint32_t(crc);
 }
 
-}  // namespace
+} // namespace
 
 void EncodeInstallerSlot(const InstallerSlot &slot, uint8_t bytes[INSTALLER_SLOT_SIZE])
 {
@@ -63,7 +64,8 @@ std::string EncodeInstallerTrailer(const InstallerTrailer &trailer)
     PutBigEndian(data + 40, trailer.files, 8);
     PutBigEndian(data + 48, trailer.bytes, 8);
     PutBigEndian(data + 56, trailer.command.size(), 4);
-    std::memcpy(data + INSTALLER_TRAILER_FIXED_SIZE, trailer.command.data(), trailer.command.size());
+    std::memcpy(data + INSTALLER_TRAILER_FIXED_SIZE, trailer.command.data(),
+                trailer.command.size());
     PutBigEndian(data + 12, Crc32(data + 16, bytes.size() - 16), 4);
     return bytes;
 }

@@ -25,7 +25,8 @@
 
 extern "C" int __real_main(int argc, char **argv);
 
-namespace {
+namespace
+{
 
 /* velorin's return codes. */
 const int velorinUnpacked = 1;
@@ -108,21 +109,20 @@ int PrintHelp(const InstallerSlot &slot, const InstallerTrailer &trailer)
         std::printf("It runs no command.\n");
     else
         std::printf("After unpacking it runs: %s\n", ShowName(trailer.command).c_str());
-    std::printf(
-        "\n"
-        "Usage: %s [-dest DIR] [-keep] [-- ARG...]\n"
-        "       %s -list | -verify | -help\n"
-        "  -dest DIR  unpack into DIR, an existing directory, then run the command\n"
-        "             there. Without -dest (only for an installer with a command):\n"
-        "             into a new temporary directory, removed afterwards.\n"
-        "  -keep      keep the temporary directory and say where it is.\n"
-        "  -- ARG...  arguments for the command ($1, $2, ...).\n"
-        "  -list      list the files it holds; -verify: check them all.\n"
-        "Exit status: 0 done; the command's own status when it failed; 125 the\n"
-        "unpacking failed and nothing was run; 130 aborted, nothing was run;\n"
-        "2 a bad command line. -list and -verify: 1 a fault; 3 (-verify) sound,\n"
-        "but -dest DIR must already hold the directories it names.\n",
-        name, name);
+    std::printf("\n"
+                "Usage: %s [-dest DIR] [-keep] [-- ARG...]\n"
+                "       %s -list | -verify | -help\n"
+                "  -dest DIR  unpack into DIR, an existing directory, then run the command\n"
+                "             there. Without -dest (only for an installer with a command):\n"
+                "             into a new temporary directory, removed afterwards.\n"
+                "  -keep      keep the temporary directory and say where it is.\n"
+                "  -- ARG...  arguments for the command ($1, $2, ...).\n"
+                "  -list      list the files it holds; -verify: check them all.\n"
+                "Exit status: 0 done; the command's own status when it failed; 125 the\n"
+                "unpacking failed and nothing was run; 130 aborted, nothing was run;\n"
+                "2 a bad command line. -list and -verify: 1 a fault; 3 (-verify) sound,\n"
+                "but -dest DIR must already hold the directories it names.\n",
+                name, name);
     return FinishOutput(run.shownName, INSTALLER_DONE);
 }
 
@@ -210,14 +210,17 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
         run.temporary = true;
     }
 
-    std::vector<char *> velorinArguments = {argv[0], const_cast<char *>("-archive"),
-                                            archiveName.data(), const_cast<char *>("-dest"),
-                                            run.directory.data(), nullptr};
+    std::vector<char *> velorinArguments = {argv[0],
+                                            const_cast<char *>("-archive"),
+                                            archiveName.data(),
+                                            const_cast<char *>("-dest"),
+                                            run.directory.data(),
+                                            nullptr};
     SetRunEnding(EndInstallerRun);
     INewlib->exit(__real_main(int(velorinArguments.size()) - 1, velorinArguments.data()));
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int __wrap_main(int argc, char **argv)
 {

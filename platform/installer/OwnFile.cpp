@@ -8,7 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 bool ReadAt(int descriptor, uint64_t offset, void *into, size_t length)
 {
@@ -84,7 +85,7 @@ std::string Incomplete(uint64_t there, uint64_t expected)
            std::to_string(expected) + " bytes are there (was the download cut short?)";
 }
 
-}  // namespace
+} // namespace
 
 bool OpenOwnFile(const char *startedAs, const uint8_t slotBytes[INSTALLER_SLOT_SIZE],
                  const InstallerSlot &slot, int &descriptor, InstallerTrailer &trailer,
@@ -111,8 +112,8 @@ bool OpenOwnFile(const char *startedAs, const uint8_t slotBytes[INSTALLER_SLOT_S
                 std::to_string(slot.totalSize) + " were written";
     } else {
         uint64_t trailerStart = slot.archiveStart + slot.archiveLength;
-        std::vector<uint8_t> bytes(slot.trailerLength <= INSTALLER_TRAILER_FIXED_SIZE +
-                                                             INSTALLER_COMMAND_LIMIT
+        std::vector<uint8_t> bytes(slot.trailerLength <=
+                                           INSTALLER_TRAILER_FIXED_SIZE + INSTALLER_COMMAND_LIMIT
                                        ? size_t(slot.trailerLength)
                                        : 0);
         if (bytes.empty() || trailerStart + slot.trailerLength != slot.totalSize ||

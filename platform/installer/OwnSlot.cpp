@@ -4,8 +4,9 @@
    velorin-pack fills it in the copy of the program that begins an
    installer. Volatile, because the bytes read at run time are not those
    the compiler saw. */
-__attribute__((section(INSTALLER_SECTION), used)) const volatile uint8_t
-    ownSlot[INSTALLER_SLOT_SIZE] = {INSTALLER_SLOT_MARKER_BYTES, 0, 0, 0, INSTALLER_LAYOUT_VERSION};
+__attribute__((section(INSTALLER_SECTION), used))
+const volatile uint8_t ownSlot[INSTALLER_SLOT_SIZE] = {INSTALLER_SLOT_MARKER_BYTES, 0, 0, 0,
+                                                       INSTALLER_LAYOUT_VERSION};
 
 bool ReadOwnSlot(uint8_t bytes[INSTALLER_SLOT_SIZE], InstallerSlot &slot)
 {

@@ -10,7 +10,8 @@
 
 extern char **environ;
 
-namespace {
+namespace
+{
 
 const char shell[] = "/bin/sh";
 
@@ -19,7 +20,7 @@ const char shell[] = "/bin/sh";
    runs the installer ignores SIGINT and SIGQUIT, which reach the command. */
 const int resetSignals[] = {SIGPIPE, SIGXFSZ};
 
-}  // namespace
+} // namespace
 
 int RunCommand(const std::string &command, const std::string &directory,
                const std::vector<std::string> &arguments, std::string &error)

@@ -9,7 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 /* The directory that holds the temporary one, held open so that removing
    it never goes through a name that another program may have changed. */
@@ -87,7 +88,7 @@ bool EmptyDirectory(int descriptor, dev_t device, std::string &error)
     return emptied;
 }
 
-}  // namespace
+} // namespace
 
 bool MakeTemporaryDirectory(std::string &path, std::string &error)
 {

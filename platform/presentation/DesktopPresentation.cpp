@@ -22,8 +22,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <unistd.h>
 #include <text/escape.h>
+#include <unistd.h>
 
 /* The windows as real top-level windows on an X display (XWayland
    included), kept by a thread of the presentation's own, as the system
@@ -42,7 +42,8 @@
    window is modal. When the display goes away, or a window is destroyed by
    another program, the run goes on without windows, as headless. */
 
-namespace {
+namespace
+{
 
 const auto roundPeriod = std::chrono::milliseconds(20);
 /* How long the display has to accept the connection and answer the first
@@ -86,8 +87,9 @@ std::string ToShownTitle(const std::string &title)
 
 using ModelGuard = std::lock_guard<std::recursive_mutex>;
 
-class DesktopPresentation : public Presentation {
-public:
+class DesktopPresentation : public Presentation
+{
+  public:
     explicit DesktopPresentation(const DisplayAddress &address) : address_(address) {}
 
     /* Starts the thread and waits, for openingTime at most, for it to reach
@@ -225,7 +227,7 @@ public:
         return answer >= 0 ? UWORD(answer) : AnswerWithoutPerson(request);
     }
 
-private:
+  private:
     bool IsLost()
     {
         std::lock_guard<std::mutex> wake(wakeLock_);
@@ -361,8 +363,8 @@ private:
     /* Connects and reads the display, all in the wait that Start bounds. */
     bool OpenDisplay(std::string &why)
     {
-        int socket = ConnectDisplaySocket(
-            address_, std::chrono::steady_clock::now() + openingTime, why);
+        int socket =
+            ConnectDisplaySocket(address_, std::chrono::steady_clock::now() + openingTime, why);
         if (socket < 0)
             return false;
         {
@@ -689,7 +691,7 @@ private:
     int answer_ = -1;
 };
 
-}  // namespace
+} // namespace
 
 Presentation *StartDesktopPresentation(std::string &why)
 {

@@ -8,10 +8,12 @@
    standard error as every presentation's error lines do. A request is
    answered by the button that VELORIN_HOST_ANSWER names, else the rightmost. */
 
-namespace {
+namespace
+{
 
-class HeadlessPresentation : public Presentation {
-public:
+class HeadlessPresentation : public Presentation
+{
+  public:
     void ShowWindow(HostWindow &) override {}
     void HideWindow(HostWindow &) override {}
     void Refresh(HostWindow &, bool) override {}
@@ -36,7 +38,7 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 Presentation *StartHeadlessPresentation()
 {

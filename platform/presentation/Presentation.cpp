@@ -7,12 +7,13 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <ctime>
+#include <string>
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 Presentation *presentation;
 
@@ -46,7 +47,7 @@ Presentation *ChoosePresentation()
     return chosen != nullptr ? chosen : StartHeadlessPresentation();
 }
 
-}  // namespace
+} // namespace
 
 /* Runs before the library auto-open step closes the window libraries. */
 __attribute__((destructor(103))) void EndPresentation()

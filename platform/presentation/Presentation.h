@@ -9,8 +9,9 @@
    terminal, or nothing at all. One is chosen at the first need, by the host
    control VELORIN_HOST_PRESENTATION or else by what the host offers; the
    program never knows which. */
-class Presentation {
-public:
+class Presentation
+{
+  public:
     virtual ~Presentation() = default;
 
     /* The size of the default public screen, when the presentation has a

@@ -36,7 +36,8 @@
    aborts. A second Ctrl-C while a press waits for its request ends the run
    as a confirmed abort at once, or, after an error line, as the failure. */
 
-namespace {
+namespace
+{
 
 /* How often the thread looks for changes to show, and the longest a
    drawing waits to be seen. */
@@ -54,8 +55,9 @@ const unsigned long long endGrace = 150;
 const int abortedRun = 2;
 const int failedRun = 0;
 
-class TerminalPresentation : public Presentation {
-public:
+class TerminalPresentation : public Presentation
+{
+  public:
     explicit TerminalPresentation(const TerminalCapabilities &terminal) : terminal_(terminal) {}
 
     ~TerminalPresentation() override { Leave(); }
@@ -188,7 +190,7 @@ public:
         Presentation::ReportErrorLine(line);
     }
 
-private:
+  private:
     void Enter(HostWindow &window)
     {
         InitDisplayText();
@@ -264,7 +266,8 @@ private:
                 if (stopping_)
                     return;
             }
-            for (int signalNumber = signals_.Next(); signalNumber != 0; signalNumber = signals_.Next())
+            for (int signalNumber = signals_.Next(); signalNumber != 0;
+                 signalNumber = signals_.Next())
                 TakeSignal(signalNumber);
             FollowForeground();
             ReadKeys();
@@ -367,8 +370,7 @@ private:
        not come to its request in time. */
     void SeeEndRequest()
     {
-        if (!endRequested_.load() ||
-            GetMilliseconds() - endRequestedAt_ < requestGrace)
+        if (!endRequested_.load() || GetMilliseconds() - endRequestedAt_ < requestGrace)
             return;
         {
             std::lock_guard<std::mutex> state(mutex_);
@@ -535,7 +537,8 @@ private:
                a message line is never caught erased and not yet rewritten. */
             for (const HostWindow *window : windows) {
                 FlushDrawing(*const_cast<HostWindow *>(window));
-                scene.windows.push_back({window, window->texts, window->laidOutText, window->laidOutFromEnd});
+                scene.windows.push_back(
+                    {window, window->texts, window->laidOutText, window->laidOutFromEnd});
             }
             lines = RenderScene(terminal_, scene);
         }
@@ -586,7 +589,7 @@ private:
     unsigned long long lastKeys_ = 0;
 };
 
-}  // namespace
+} // namespace
 
 Presentation *StartTerminalPresentation()
 {

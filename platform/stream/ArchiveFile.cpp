@@ -10,7 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 /* The file of the last opening, kept open so that the next opening of the
    same name reads the same bytes even when the name is replaced meanwhile
@@ -134,7 +135,7 @@ bool OpenHeldRegion(ArchiveRegion &region)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 void HoldArchiveRegion(const char *name, const ArchiveRegion &region)
 {

@@ -2,7 +2,8 @@
 
 #include <libdeflate.h>
 
-namespace {
+namespace
+{
 
 constexpr unsigned TRAILER_SIZE = 8;
 
@@ -12,7 +13,7 @@ uint32_t ReadLittleEndian32(const unsigned char *bytes)
            uint32_t(bytes[3]) << 24;
 }
 
-}  // namespace
+} // namespace
 
 uint32_t ReadBlockSize(const unsigned char *header)
 {
@@ -34,7 +35,8 @@ long InflateBlockMember(libdeflate_decompressor *decompressor, const unsigned ch
 {
     size_t deflated = size - BLOCK_HEADER_SIZE - TRAILER_SIZE, taken = 0, inflated = 0;
     if (libdeflate_deflate_decompress_ex(decompressor, member + BLOCK_HEADER_SIZE, deflated, out,
-                                         BLOCK_INPUT_LIMIT, &taken, &inflated) != LIBDEFLATE_SUCCESS ||
+                                         BLOCK_INPUT_LIMIT, &taken,
+                                         &inflated) != LIBDEFLATE_SUCCESS ||
         taken != deflated)
         return -1;
     const unsigned char *trailer = member + size - TRAILER_SIZE;

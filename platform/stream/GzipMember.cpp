@@ -4,11 +4,12 @@
 
 #include <libdeflate.h>
 
-namespace {
+namespace
+{
 
 constexpr unsigned HEADER_CRC = 0x02, EXTRA = 0x04, NAME = 0x08, COMMENT = 0x10, RESERVED = 0xe0;
 
-}  // namespace
+} // namespace
 
 void GzipMember::Begin()
 {
@@ -42,7 +43,8 @@ bool GzipMember::Collect(const unsigned char *&next, unsigned &available, unsign
 bool GzipMember::SkipString(const unsigned char *&next, unsigned &available)
 {
     const void *zero = memchr(next, 0, available);
-    unsigned piece = zero != nullptr ? unsigned(static_cast<const unsigned char *>(zero) - next) + 1 : available;
+    unsigned piece =
+        zero != nullptr ? unsigned(static_cast<const unsigned char *>(zero) - next) + 1 : available;
     headerCrc_ = libdeflate_crc32(headerCrc_, next, piece);
     next += piece;
     available -= piece;
@@ -146,8 +148,8 @@ GzipMember::Step GzipMember::ReadFraming(const unsigned char *&next, unsigned &a
     return Step::Failed;
 }
 
-GzipMember::Step GzipMember::Inflate(const unsigned char *&next, unsigned &available, unsigned char *out,
-                                     unsigned length, unsigned *produced)
+GzipMember::Step GzipMember::Inflate(const unsigned char *&next, unsigned &available,
+                                     unsigned char *out, unsigned length, unsigned *produced)
 {
     *produced = 0;
     for (;;) {

@@ -10,8 +10,9 @@
    inflated by Inflater, and the trailer, checked against the data's CRC-32
    and length. Its faults and their messages are zlib's for the same bytes,
    each found where zlib finds it, after all the data before it. */
-class GzipMember {
-public:
+class GzipMember
+{
+  public:
     enum class Step { More, NeedInput, MemberEnd, Failed };
 
     /* Begins a member whose first byte is the next input. */
@@ -19,12 +20,24 @@ public:
     /* Inflates from next on into out: More once out is full, NeedInput
        once every byte of input is taken, MemberEnd after the trailer,
        Failed on damage; produced counts the bytes put into out. */
-    Step Inflate(const unsigned char *&next, unsigned &available, unsigned char *out, unsigned length,
-                 unsigned *produced);
+    Step Inflate(const unsigned char *&next, unsigned &available, unsigned char *out,
+                 unsigned length, unsigned *produced);
     const char *Error() const { return error_; }
 
-private:
-    enum class Part { Fixed, ExtraLength, Extra, Name, Comment, HeaderCheck, Data, DataCheck, LengthCheck, Done, Bad };
+  private:
+    enum class Part {
+        Fixed,
+        ExtraLength,
+        Extra,
+        Name,
+        Comment,
+        HeaderCheck,
+        Data,
+        DataCheck,
+        LengthCheck,
+        Done,
+        Bad
+    };
 
     Step ReadFraming(const unsigned char *&next, unsigned &available);
     /* Collects the field's bytes up to size: false until it has them. */

@@ -8,7 +8,8 @@
 
 #include "ReadFully.h"
 
-GzipReader::GzipReader(const ArchiveRegion &region, unsigned inputSize, bool afterMember, bool ownsDescriptor)
+GzipReader::GzipReader(const ArchiveRegion &region, unsigned inputSize, bool afterMember,
+                       bool ownsDescriptor)
     : region_(region), ownsDescriptor_(ownsDescriptor), inputSize_(inputSize < 2 ? 2 : inputSize),
       input_(new unsigned char[inputSize_]), next_(input_.get()), sawMember_(afterMember)
 {

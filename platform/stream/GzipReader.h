@@ -20,12 +20,14 @@
    error is reported by the read that reaches it: a read then returns what
    it got, and the next read returns -1. A damaged member is thus reported
    where it is damaged, not earlier. */
-class GzipReader : public HostStream {
-public:
+class GzipReader : public HostStream
+{
+  public:
     /* afterMember: the region begins where an earlier member ended, so its
        bytes must be members too. The descriptor stays the caller's unless
        ownsDescriptor. */
-    GzipReader(const ArchiveRegion &region, unsigned inputSize, bool afterMember, bool ownsDescriptor);
+    GzipReader(const ArchiveRegion &region, unsigned inputSize, bool afterMember,
+               bool ownsDescriptor);
     ~GzipReader() override;
     GzipReader(const GzipReader &) = delete;
     GzipReader &operator=(const GzipReader &) = delete;
@@ -34,7 +36,7 @@ public:
     const char *DescribeError(int *code) override;
     int SystemError() override { return systemError_; }
 
-private:
+  private:
     enum class Phase { Look, Copy, Member, Padding, End };
     enum class Step { More, NeedInput, MemberEnd, Failed };
 

@@ -2,9 +2,11 @@
 
 #include <cstdlib>
 
-namespace huffman {
+namespace huffman
+{
 
-namespace {
+namespace
+{
 
 constexpr unsigned MAX_LENGTH = 15;
 constexpr unsigned MAX_SYMBOLS = 288;
@@ -25,9 +27,10 @@ void Fill(uint32_t *table, unsigned first, unsigned step, unsigned size, uint32_
         table[i] = entry;
 }
 
-}  // namespace
+} // namespace
 
-bool BuildTable(uint32_t *table, Code code, const uint8_t *lengths, unsigned count, const uint32_t *symbolEntries)
+bool BuildTable(uint32_t *table, Code code, const uint8_t *lengths, unsigned count,
+                const uint32_t *symbolEntries)
 {
     unsigned root = code == Code::LiteralLengths ? LITLEN_ROOT
                     : code == Code::Distances    ? DISTANCE_ROOT
@@ -91,7 +94,8 @@ bool BuildTable(uint32_t *table, Code code, const uint8_t *lengths, unsigned cou
         if (i >= groupEnd) {
             unsigned prefix = codes[i] >> (length - root);
             groupEnd = i + 1;
-            while (groupEnd < total && codes[groupEnd] >> (lengths[sorted[groupEnd]] - root) == prefix)
+            while (groupEnd < total &&
+                   codes[groupEnd] >> (lengths[sorted[groupEnd]] - root) == prefix)
                 groupEnd++;
             subBits = lengths[sorted[groupEnd - 1]] - root;
             subOffset = used;
@@ -100,9 +104,10 @@ bool BuildTable(uint32_t *table, Code code, const uint8_t *lengths, unsigned cou
                 abort();
             table[reversed & (rootSize - 1)] = SUBTABLE | root | subBits << 4 | subOffset << 16;
         }
-        Fill(table + subOffset, reversed >> root, 1u << (length - root), 1u << subBits, entry | (length - root));
+        Fill(table + subOffset, reversed >> root, 1u << (length - root), 1u << subBits,
+             entry | (length - root));
     }
     return true;
 }
 
-}  // namespace huffman
+} // namespace huffman

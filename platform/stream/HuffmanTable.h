@@ -13,7 +13,8 @@
    beyond rootBits), bits 4-7 the extra bits that follow the code (or the
    sub-table's index bits), one flag of bits 8-11, and bits 16-31 the value
    (a literal byte, a length or distance base, a sub-table's offset). */
-namespace huffman {
+namespace huffman
+{
 
 constexpr uint32_t LITERAL = 1u << 8;
 constexpr uint32_t SUBTABLE = 1u << 9;
@@ -31,9 +32,18 @@ constexpr unsigned LITLEN_TABLE_SIZE = (1u << LITLEN_ROOT) + 1536;
 constexpr unsigned DISTANCE_TABLE_SIZE = (1u << DISTANCE_ROOT) + 512;
 constexpr unsigned CODE_LENGTH_TABLE_SIZE = 1u << CODE_LENGTH_ROOT;
 
-inline uint32_t ConsumedBits(uint32_t entry) { return entry & 15; }
-inline uint32_t ExtraBits(uint32_t entry) { return (entry >> 4) & 15; }
-inline uint32_t Value(uint32_t entry) { return entry >> 16; }
+inline uint32_t ConsumedBits(uint32_t entry)
+{
+    return entry & 15;
+}
+inline uint32_t ExtraBits(uint32_t entry)
+{
+    return (entry >> 4) & 15;
+}
+inline uint32_t Value(uint32_t entry)
+{
+    return entry >> 16;
+}
 
 enum class Code { CodeLengths, LiteralLengths, Distances };
 
@@ -44,8 +54,9 @@ enum class Code { CodeLengths, LiteralLengths, Distances };
    distance code may be a single code of one bit, and a distance code may
    be empty (the unused codes then decode as INVALID entries of one bit).
    A code length code of no lengths at all decodes every bit as length 0. */
-bool BuildTable(uint32_t *table, Code code, const uint8_t *lengths, unsigned count, const uint32_t *symbolEntries);
+bool BuildTable(uint32_t *table, Code code, const uint8_t *lengths, unsigned count,
+                const uint32_t *symbolEntries);
 
-}  // namespace huffman
+} // namespace huffman
 
 #endif

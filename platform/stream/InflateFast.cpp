@@ -5,7 +5,8 @@
 
 using namespace huffman;
 
-namespace {
+namespace
+{
 
 uint64_t Load64(const unsigned char *from)
 {
@@ -14,7 +15,10 @@ uint64_t Load64(const unsigned char *from)
     return word;
 }
 
-void Store64(unsigned char *to, uint64_t word) { memcpy(to, &word, 8); }
+void Store64(unsigned char *to, uint64_t word)
+{
+    memcpy(to, &word, 8);
+}
 
 /* Copies a match of length bytes from distance back, writing up to 15
    bytes past its end. */
@@ -46,22 +50,22 @@ void CopyMatch(unsigned char *out, unsigned distance, unsigned length)
     }
 }
 
-}  // namespace
+} // namespace
 
 /* Loads whole bytes into the bit buffer up to at least 56 bits: the bytes
    loaded beyond the count are the input's next bits, which the next load
    writes again at the same place. */
-#define REFILL()                                                                                                       \
-    do {                                                                                                               \
-        bits |= Load64(in) << count;                                                                                   \
-        in += (63 - count) >> 3;                                                                                       \
-        count |= 56;                                                                                                   \
+#define REFILL()                                                                                   \
+    do {                                                                                           \
+        bits |= Load64(in) << count;                                                               \
+        in += (63 - count) >> 3;                                                                   \
+        count |= 56;                                                                               \
     } while (0)
 
-#define CONSUME(n)                                                                                                     \
-    do {                                                                                                               \
-        bits >>= (n);                                                                                                  \
-        count -= (n);                                                                                                  \
+#define CONSUME(n)                                                                                 \
+    do {                                                                                           \
+        bits >>= (n);                                                                              \
+        count -= (n);                                                                              \
     } while (0)
 
 void Inflater::DecodeFast()
@@ -74,7 +78,8 @@ void Inflater::DecodeFast()
     const uint32_t *distances = distances_;
     uint64_t bits = bitBuffer_;
     unsigned count = bitCount_;
-    constexpr uint64_t litlenMask = (1u << LITLEN_ROOT) - 1, distanceMask = (1u << DISTANCE_ROOT) - 1;
+    constexpr uint64_t litlenMask = (1u << LITLEN_ROOT) - 1,
+                       distanceMask = (1u << DISTANCE_ROOT) - 1;
 
     while (in <= inLimit && out <= outLimit) {
         /* 56 bits hold the longest length and distance with their extra bits. */

@@ -6,7 +6,8 @@
 
 using namespace huffman;
 
-namespace {
+namespace
+{
 
 /* Each symbol's table entry: its flag, extra bits and value. Constant, so
    that it is there before any constructor that runs ahead of main. */
@@ -42,13 +43,15 @@ struct SymbolEntries {
 
 constexpr SymbolEntries symbolEntries;
 
-const uint8_t codeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+const uint8_t codeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                     11, 4,  12, 3, 13, 2, 14, 1, 15};
 
-}  // namespace
+} // namespace
 
 Inflater::Inflater()
-    : buffer_(new unsigned char[INFLATER_BUFFER_SIZE]), limit_(buffer_.get() + INFLATER_HISTORY + INFLATER_SPACE),
-      write_(buffer_.get()), taken_(write_), streamStart_(write_)
+    : buffer_(new unsigned char[INFLATER_BUFFER_SIZE]),
+      limit_(buffer_.get() + INFLATER_HISTORY + INFLATER_SPACE), write_(buffer_.get()),
+      taken_(write_), streamStart_(write_)
 {
 }
 
@@ -80,7 +83,8 @@ void Inflater::MakeRoom()
     unsigned char *start = buffer_.get();
     if (taken_ != write_ || size_t(limit_ - write_) >= INFLATER_SPACE / 2)
         return;
-    size_t keep = size_t(write_ - start) < INFLATER_HISTORY ? size_t(write_ - start) : INFLATER_HISTORY;
+    size_t keep =
+        size_t(write_ - start) < INFLATER_HISTORY ? size_t(write_ - start) : INFLATER_HISTORY;
     size_t shift = size_t(write_ - start) - keep;
     memmove(start, write_ - keep, keep);
     streamStart_ = size_t(streamStart_ - start) > shift ? streamStart_ - shift : start;
@@ -120,7 +124,8 @@ bool Inflater::Peek(const uint32_t *table, unsigned root, uint32_t &entry, unsig
         bits = ConsumedBits(entry);
         if (entry & SUBTABLE) {
             if (bitCount_ >= root) {
-                entry = table[Value(entry) + ((bitBuffer_ >> root) & ((1u << ExtraBits(entry)) - 1))];
+                entry =
+                    table[Value(entry) + ((bitBuffer_ >> root) & ((1u << ExtraBits(entry)) - 1))];
                 bits = root + ConsumedBits(entry);
             } else {
                 bits = root + 1;
@@ -192,9 +197,11 @@ bool Inflater::BuildDynamicTables()
     const char *fault = nullptr;
     if (lengths_[256] == 0)
         fault = "invalid code -- missing end-of-block";
-    else if (!BuildTable(litlen_, Code::LiteralLengths, lengths_, lengthCount_, symbolEntries.litlen))
+    else if (!BuildTable(litlen_, Code::LiteralLengths, lengths_, lengthCount_,
+                         symbolEntries.litlen))
         fault = "invalid literal/lengths set";
-    else if (!BuildTable(distances_, Code::Distances, lengths_ + lengthCount_, distanceCount_, symbolEntries.distances))
+    else if (!BuildTable(distances_, Code::Distances, lengths_ + lengthCount_, distanceCount_,
+                         symbolEntries.distances))
         fault = "invalid distances set";
     if (fault != nullptr) {
         Fail(fault);
@@ -277,7 +284,8 @@ Inflater::Status Inflater::Decode()
             }
             while (have_ < 19)
                 lengths_[codeLengthOrder[have_++]] = 0;
-            if (!BuildTable(codeLengths_, Code::CodeLengths, lengths_, 19, symbolEntries.codeLengths))
+            if (!BuildTable(codeLengths_, Code::CodeLengths, lengths_, 19,
+                            symbolEntries.codeLengths))
                 return Fail("invalid code lengths set");
             have_ = 0;
             state_ = State::Lengths;
@@ -344,7 +352,8 @@ Inflater::Status Inflater::Decode()
             if (write_ == limit_)
                 return Status::OutputFull;
             const unsigned char *from = write_ - distance_;
-            unsigned piece = length_ < size_t(limit_ - write_) ? length_ : unsigned(limit_ - write_);
+            unsigned piece =
+                length_ < size_t(limit_ - write_) ? length_ : unsigned(limit_ - write_);
             for (unsigned i = 0; i < piece; i++)
                 write_[i] = from[i];
             write_ += piece;

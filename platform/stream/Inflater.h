@@ -13,8 +13,9 @@
    and finds each fault at the same bit: everything decoded before it is
    output first, and a stream that breaks off is decoded as far as its bits
    go. */
-class Inflater {
-public:
+class Inflater
+{
+  public:
     enum class Status { OutputFull, NeedInput, End, Failed };
 
     Inflater();
@@ -31,10 +32,21 @@ public:
     void Take(unsigned count) { taken_ += count; }
     const char *Error() const { return error_; }
 
-private:
+  private:
     enum class State {
-        BlockHeader, StoredLengths, Stored, TableSizes, CodeLengthLengths, Lengths,
-        Codes, LengthExtra, Distance, DistanceExtra, Match, Done, Bad
+        BlockHeader,
+        StoredLengths,
+        Stored,
+        TableSizes,
+        CodeLengthLengths,
+        Lengths,
+        Codes,
+        LengthExtra,
+        Distance,
+        DistanceExtra,
+        Match,
+        Done,
+        Bad
     };
 
     Status Decode();

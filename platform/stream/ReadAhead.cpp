@@ -39,7 +39,8 @@
    and 31), whose CRC-32 still matches, is delivered as libdeflate decodes
    it. */
 
-namespace {
+namespace
+{
 
 /* How much of what the streaming reader inflates one slot takes: the
    caller waits for the first slot, so it is kept small. */
@@ -54,8 +55,9 @@ unsigned CountCores()
     return count > 0 ? unsigned(count) : 1;
 }
 
-class ReadAhead final : public HostStream {
-public:
+class ReadAhead final : public HostStream
+{
+  public:
     ReadAhead(const ArchiveRegion &region, unsigned workers, unsigned inputSize);
     ~ReadAhead() override;
     ReadAhead(const ReadAhead &) = delete;
@@ -65,7 +67,7 @@ public:
     const char *DescribeError(int *code) override;
     int SystemError() override { return end_.systemError; }
 
-private:
+  private:
     enum class State { Free, Busy, Ready };
     enum class Kind { Bytes, ToReader };
     /* How the stream ends after a slot's bytes: Z_OK for its end. */
@@ -228,8 +230,8 @@ ReadAhead::Claim ReadAhead::ClaimBlock(Job &job, Slot &slot)
     if (left == 0) {
         slot.last = true;
     } else if (left >= BLOCK_HEADER_SIZE &&
-               ReadFully(region_.descriptor, region_.start + offset_, job.header, BLOCK_HEADER_SIZE) ==
-                   long(BLOCK_HEADER_SIZE)) {
+               ReadFully(region_.descriptor, region_.start + offset_, job.header,
+                         BLOCK_HEADER_SIZE) == long(BLOCK_HEADER_SIZE)) {
         size = ReadBlockSize(job.header);
     }
     if (size != 0 && size <= left) {
@@ -270,7 +272,8 @@ void ReadAhead::Run(Job &job, Worker &worker)
         ReadFully(region_.descriptor, region_.start + job.offset, worker.input.get(), job.size) ==
             long(job.size) &&
         memcmp(worker.input.get(), job.header, BLOCK_HEADER_SIZE) == 0)
-        inflated = InflateBlockMember(worker.decompressor, worker.input.get(), job.size, slot.bytes.get());
+        inflated =
+            InflateBlockMember(worker.decompressor, worker.input.get(), job.size, slot.bytes.get());
     if (inflated < 0) {
         slot.kind = Kind::ToReader;
         slot.offset = job.offset;
@@ -375,7 +378,7 @@ const char *ReadAhead::DescribeError(int *code)
     return end_.text;
 }
 
-}  // namespace
+} // namespace
 
 HostStream *StartInflater(const ArchiveRegion &region, unsigned workers, unsigned inputSize)
 {

@@ -14,7 +14,8 @@ struct IntuitionIFace *IIntuition;
 struct GadToolsIFace *IGadTools;
 struct GraphicsIFace *IGraphics;
 
-namespace {
+namespace
+{
 
 struct PrivateCopies {
     struct Library *base;
@@ -48,8 +49,8 @@ void OpenAutoLibrary(CONST_STRPTR name, struct Library *&base, IFace *&iface, Pr
     copies.iface = IExec->GetInterface(base, "main", 1, nullptr);
     iface = static_cast<IFace *>(copies.iface);
     if (iface == nullptr) {
-        std::fprintf(MessageStream(), "ERROR: Failed to get '%s' V%ld interface for '%s'.\n", "main",
-                     1L, name);
+        std::fprintf(MessageStream(), "ERROR: Failed to get '%s' V%ld interface for '%s'.\n",
+                     "main", 1L, name);
         INewlib->abort();
     }
 }
@@ -77,4 +78,4 @@ __attribute__((destructor(102))) void CloseAutoLibraries()
     CloseAutoLibrary(gadToolsCopies);
 }
 
-}  // namespace
+} // namespace

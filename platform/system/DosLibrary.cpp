@@ -28,7 +28,8 @@
 
 struct DOSIFace hostDosInterface;
 
-namespace {
+namespace
+{
 
 struct FileLock {
     int descriptor;
@@ -107,7 +108,7 @@ BPTR MakeLock(int descriptor, CONST_STRPTR name)
     return reinterpret_cast<BPTR>(lock);
 }
 
-}  // namespace
+} // namespace
 
 bool FindLockAbove(CONST_STRPTR name, int &directory, std::string &below)
 {

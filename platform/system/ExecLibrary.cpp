@@ -1,6 +1,6 @@
-#include "HostLibraries.h"
 #include "../host/HostControls.h"
 #include "../window/HostModel.h"
+#include "HostLibraries.h"
 
 #include <cstring>
 
@@ -9,7 +9,8 @@
 struct ExecIFace hostExecInterface;
 struct UtilityIFace hostUtilityInterface;
 
-namespace {
+namespace
+{
 
 const UWORD systemVersion = 53;
 
@@ -51,7 +52,7 @@ HostLibrary *FindByBase(const struct Library *base)
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 void PrepareHostLibraries()
 {
@@ -132,5 +133,6 @@ void WriteBalanceReport(std::FILE *report)
     std::fprintf(report, "visual infos held %u\n", hostObjects.visualInfos);
     std::fprintf(report, "gadgets held %u\n", hostObjects.gadgets);
     std::fprintf(report, "messages held %u\n", hostObjects.messages);
-    std::fprintf(report, "refreshes held %u\n", hostObjects.refreshesBegun - hostObjects.refreshesEnded);
+    std::fprintf(report, "refreshes held %u\n",
+                 hostObjects.refreshesBegun - hostObjects.refreshesEnded);
 }

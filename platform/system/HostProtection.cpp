@@ -8,7 +8,8 @@
 
 #include <dos/dos.h>
 
-namespace {
+namespace
+{
 
 /* The permissions that protect allows: the owner's bits deny when set, the
    group's and others' allow when set. */
@@ -20,10 +21,10 @@ mode_t AllowedPermissions(ULONG protect)
         mode_t permission;
     };
     static const Bit bits[] = {
-        {FIBF_READ, false, S_IRUSR},         {FIBF_WRITE, false, S_IWUSR},
-        {FIBF_EXECUTE, false, S_IXUSR},      {FIBF_GRP_READ, true, S_IRGRP},
-        {FIBF_GRP_WRITE, true, S_IWGRP},     {FIBF_GRP_EXECUTE, true, S_IXGRP},
-        {FIBF_OTR_READ, true, S_IROTH},      {FIBF_OTR_WRITE, true, S_IWOTH},
+        {FIBF_READ, false, S_IRUSR},       {FIBF_WRITE, false, S_IWUSR},
+        {FIBF_EXECUTE, false, S_IXUSR},    {FIBF_GRP_READ, true, S_IRGRP},
+        {FIBF_GRP_WRITE, true, S_IWGRP},   {FIBF_GRP_EXECUTE, true, S_IXGRP},
+        {FIBF_OTR_READ, true, S_IROTH},    {FIBF_OTR_WRITE, true, S_IWOTH},
         {FIBF_OTR_EXECUTE, true, S_IXOTH},
     };
     mode_t allowed = 0;
@@ -44,7 +45,7 @@ mode_t CurrentUmask()
     return mask;
 }
 
-}  // namespace
+} // namespace
 
 mode_t ModeForProtection(mode_t current, ULONG protect, mode_t mask)
 {

@@ -18,7 +18,8 @@
 
 struct NewlibIFace hostNewlibInterface;
 
-namespace {
+namespace
+{
 
 std::atomic<RunEnding> runEnding{nullptr};
 
@@ -115,7 +116,7 @@ FILE *StreamOnCreated(int descriptor, CONST_STRPTR name)
     return stream;
 }
 
-}  // namespace
+} // namespace
 
 int FindCreatedFile(CONST_STRPTR name)
 {

@@ -12,7 +12,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 /* The directory resolved last, by its path below its root. */
 struct ResolvedDirectory {
@@ -107,7 +108,7 @@ int OpenDirectoryBeneath(int base, const std::string &path)
     return OpenByComponents(base, path);
 }
 
-}  // namespace
+} // namespace
 
 int ResolveParentBeneath(int root, const char *below, const char **last)
 {

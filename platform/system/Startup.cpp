@@ -22,7 +22,8 @@ struct UtilityIFace *IUtility;
 struct NewlibIFace *INewlib;
 struct DOSIFace *IDOS;
 
-namespace {
+namespace
+{
 
 /* Alert numbers: the open-library group with the library's object code. */
 const ULONG alertUtilityLibrary = 0x3800C;
@@ -40,8 +41,7 @@ bool OpenStartupLibrary(CONST_STRPTR name, ULONG version, struct Library *&base,
     return iface != nullptr;
 }
 
-template <typename IFace>
-void CloseStartupLibrary(struct Library *&base, IFace *&iface)
+template <typename IFace> void CloseStartupLibrary(struct Library *&base, IFace *&iface)
 {
     IExec->DropInterface(iface);
     iface = nullptr;
@@ -115,7 +115,7 @@ __attribute__((destructor(101))) void EndProgram()
     std::fclose(report);
 }
 
-}  // namespace
+} // namespace
 
 bool StartedWithErrorStream()
 {

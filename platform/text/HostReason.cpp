@@ -2,12 +2,13 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 int recordedError;
 const char *recordedText;
 
-}  // namespace
+} // namespace
 
 void RecordHostReason(int error)
 {

@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <mutex>
 
-namespace {
+namespace
+{
 
 /* Past this many drawings handed over and not yet shown, what is covered
    is dropped, and if many remain they are put into pixels on the program's
@@ -34,8 +35,8 @@ void DropCoveredDrawing(DrawingList &list, const HostWindow &window)
         size_t count = covers.size();
         for (size_t k = 0, at = lastHit; k < count; k++, at = at + 1 == count ? 0 : at + 1) {
             const DrawingList::Bounds &cover = covers[at];
-            if (drawing.xMin >= cover.xMin && drawing.yMin >= cover.yMin && drawing.xMax <= cover.xMax &&
-                drawing.yMax <= cover.yMax) {
+            if (drawing.xMin >= cover.xMin && drawing.yMin >= cover.yMin &&
+                drawing.xMax <= cover.xMax && drawing.yMax <= cover.yMax) {
                 drawing.covered = true;
                 lastHit = at;
                 break;
@@ -45,7 +46,8 @@ void DropCoveredDrawing(DrawingList &list, const HostWindow &window)
             continue;
         /* A fill sets, and forgets the text runs under, only what of it
            lies inside the window. */
-        DrawingList::Bounds inside = {std::max<LONG>(drawing.xMin, 0), std::max<LONG>(drawing.yMin, 0),
+        DrawingList::Bounds inside = {std::max<LONG>(drawing.xMin, 0),
+                                      std::max<LONG>(drawing.yMin, 0),
                                       std::min<LONG>(drawing.xMax, window.Width - 1),
                                       std::min<LONG>(drawing.yMax, window.Height - 1)};
         if (inside.xMin <= inside.xMax && inside.yMin <= inside.yMax)
@@ -73,36 +75,41 @@ void Draw(HostWindow &window, const QueuedDrawing &drawing, const std::string &t
 {
     switch (drawing.kind) {
     case QueuedDrawing::FILL:
-        FillPixels(window, drawing.x0, drawing.y0, drawing.x1, drawing.y1, drawing.pen, drawing.mode);
+        FillPixels(window, drawing.x0, drawing.y0, drawing.x1, drawing.y1, drawing.pen,
+                   drawing.mode);
         break;
     case QueuedDrawing::LINE:
-        DrawLinePixels(window, drawing.x0, drawing.y0, drawing.x1, drawing.y1, drawing.pen, drawing.mode);
+        DrawLinePixels(window, drawing.x0, drawing.y0, drawing.x1, drawing.y1, drawing.pen,
+                       drawing.mode);
         break;
     case QueuedDrawing::TEXT:
-        DrawTextPixels(window, drawing.x0, drawing.y0, text.data() + drawing.textStart,
-                       ULONG(drawing.textLength),
-                       {drawing.height, drawing.baseline, drawing.pen, drawing.background, drawing.mode});
+        DrawTextPixels(
+            window, drawing.x0, drawing.y0, text.data() + drawing.textStart,
+            ULONG(drawing.textLength),
+            {drawing.height, drawing.baseline, drawing.pen, drawing.background, drawing.mode});
         break;
     }
 }
 
-}  // namespace
+} // namespace
 
-void QueueFill(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax, UBYTE pen, UBYTE mode)
+void QueueFill(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax, UBYTE pen,
+               UBYTE mode)
 {
     bool opaque = !(mode & COMPLEMENT);
-    window.queued.drawings.push_back({QueuedDrawing::FILL, pen, 0, mode, opaque, 0, 0, xMin, yMin, xMax,
-                                      yMax, xMin, yMin, xMax, yMax, 0, 0, false});
+    window.queued.drawings.push_back({QueuedDrawing::FILL, pen, 0, mode, opaque, 0, 0, xMin, yMin,
+                                      xMax, yMax, xMin, yMin, xMax, yMax, 0, 0, false});
 }
 
 void QueueLine(HostWindow &window, LONG x0, LONG y0, LONG x1, LONG y1, UBYTE pen, UBYTE mode)
 {
     if (x0 == x1 || y0 == y1) {
-        QueueFill(window, std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1), pen, mode);
+        QueueFill(window, std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1),
+                  pen, mode);
         return;
     }
-    window.queued.drawings.push_back({QueuedDrawing::LINE, pen, 0, mode, false, 0, 0, x0, y0, x1, y1,
-                                      std::min(x0, x1), std::min(y0, y1), std::max(x0, x1),
+    window.queued.drawings.push_back({QueuedDrawing::LINE, pen, 0, mode, false, 0, 0, x0, y0, x1,
+                                      y1, std::min(x0, x1), std::min(y0, y1), std::max(x0, x1),
                                       std::max(y0, y1), 0, 0, false});
 }
 
@@ -111,9 +118,9 @@ void QueueText(HostWindow &window, LONG x, LONG baseline, const char *text, ULON
 {
     DrawingList &queued = window.queued;
     LONG top = baseline - fontBaseline;
-    queued.drawings.push_back({QueuedDrawing::TEXT, pen, background, mode, false, height, fontBaseline, x,
-                               baseline, 0, 0, x, top, x + width - 1, top + height - 1,
-                               uint32_t(queued.text.size()), count, false});
+    queued.drawings.push_back({QueuedDrawing::TEXT, pen, background, mode, false, height,
+                               fontBaseline, x, baseline, 0, 0, x, top, x + width - 1,
+                               top + height - 1, uint32_t(queued.text.size()), count, false});
     queued.text.append(text, count);
 }
 
@@ -123,7 +130,8 @@ void PublishDrawing(HostWindow &window)
     std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     uint32_t textBase = uint32_t(published.text.size());
     size_t first = published.drawings.size();
-    published.drawings.insert(published.drawings.end(), queued.drawings.begin(), queued.drawings.end());
+    published.drawings.insert(published.drawings.end(), queued.drawings.begin(),
+                              queued.drawings.end());
     for (size_t i = first; i < published.drawings.size(); i++)
         published.drawings[i].textStart += textBase;
     published.text += queued.text;

@@ -30,9 +30,9 @@ struct QueuedDrawing {
     UBYTE pen;
     UBYTE background; /* TEXT */
     UBYTE mode;
-    bool opaque;      /* sets every pixel of its bounds, whatever was there */
-    UWORD height;     /* TEXT: the font's */
-    UWORD baseline;   /* TEXT: the font's */
+    bool opaque;    /* sets every pixel of its bounds, whatever was there */
+    UWORD height;   /* TEXT: the font's */
+    UWORD baseline; /* TEXT: the font's */
     /* FILL: the rectangle, both corners included; LINE: from (x0, y0) to
        (x1, y1); TEXT: the start of its baseline (x0, y0). */
     LONG x0, y0, x1, y1;
@@ -56,7 +56,8 @@ struct DrawingList {
 
 /* From the program's thread. A straight line is queued as the
    one-pixel-wide fill it is. */
-void QueueFill(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax, UBYTE pen, UBYTE mode);
+void QueueFill(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax, UBYTE pen,
+               UBYTE mode);
 void QueueLine(HostWindow &window, LONG x0, LONG y0, LONG x1, LONG y1, UBYTE pen, UBYTE mode);
 void QueueText(HostWindow &window, LONG x, LONG baseline, const char *text, ULONG count, LONG width,
                UWORD height, UWORD fontBaseline, UBYTE pen, UBYTE background, UBYTE mode);

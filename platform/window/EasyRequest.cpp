@@ -1,8 +1,8 @@
-#include "Font.h"
+#include "../presentation/Presentation.h"
 #include "../system/HostLibraries.h"
+#include "Font.h"
 #include "HostModel.h"
 #include "TextLayout.h"
-#include "../presentation/Presentation.h"
 
 #include <algorithm>
 #include <memory>
@@ -14,7 +14,8 @@
    The model lock is let go while the person chooses, so that the
    presentation can show the request and take in the choice. */
 
-namespace {
+namespace
+{
 
 std::vector<std::string> SplitText(const char *text, char separator)
 {
@@ -36,7 +37,7 @@ LONG MeasureWidth(const std::string &text)
 const LONG margin = 16;
 const LONG buttonSpacing = 16;
 
-}  // namespace
+} // namespace
 
 LONG IntuitionIFace::EasyRequestArgs(struct Window *reference, const struct EasyStruct *easyStruct,
                                      ULONG *, const APTR)
@@ -46,7 +47,8 @@ LONG IntuitionIFace::EasyRequestArgs(struct Window *reference, const struct Easy
                         easyStruct->es_TextFormat != nullptr ? easyStruct->es_TextFormat : "",
                         SplitText(easyStruct->es_GadgetFormat, '|')};
     HostWindow *referenceWindow = static_cast<HostWindow *>(reference);
-    HostScreen &screen = referenceWindow != nullptr ? *referenceWindow->screen : *FindPublicScreen(nullptr);
+    HostScreen &screen =
+        referenceWindow != nullptr ? *referenceWindow->screen : *FindPublicScreen(nullptr);
     LONG fontHeight = screen.font.tf_YSize;
 
     std::vector<std::string> lines = SplitText(text.body.c_str(), '\n');
@@ -58,8 +60,8 @@ LONG IntuitionIFace::EasyRequestArgs(struct Window *reference, const struct Easy
         buttonsWidth += MeasureWidth(label) + 2 * margin;
     buttonsWidth += LONG(text.buttons.size() - 1) * buttonSpacing;
     LONG innerWidth = std::max(textWidth, buttonsWidth) + 2 * margin;
-    LONG innerHeight = margin / 2 + LONG(lines.size()) * (fontHeight + 2) + margin / 2 +
-                       buttonHeight + margin / 2;
+    LONG innerHeight =
+        margin / 2 + LONG(lines.size()) * (fontHeight + 2) + margin / 2 + buttonHeight + margin / 2;
 
     LONG outerWidth = innerWidth + screen.WBorLeft + screen.WBorRight;
     LONG left = referenceWindow != nullptr
@@ -96,7 +98,8 @@ LONG IntuitionIFace::EasyRequestArgs(struct Window *reference, const struct Easy
         button->Width = WORD(MeasureWidth(button->label) + 2 * margin);
         button->Height = WORD(buttonHeight);
         button->TopEdge = WORD(rowTop);
-        button->LeftEdge = WORD(count == 1 ? request->BorderLeft + (innerWidth - button->Width) / 2 : x);
+        button->LeftEdge =
+            WORD(count == 1 ? request->BorderLeft + (innerWidth - button->Width) / 2 : x);
         x += button->Width + (count > 1 ? spare / LONG(count - 1) : 0);
         DrawButton(*request, *button);
         *link = button.get();

@@ -19,14 +19,15 @@
    a character at a time, so that it costs no memory beyond the characters
    met. */
 
-namespace {
+namespace
+{
 
 const char fontPath[] = "/usr/share/unifont/unifont.hex";
 
 /* The rows of Unifont's 16 folded into each of ours: accents and the top
    of capitals, the body in pairs and single rows so that strokes keep their
    gaps, the descenders. */
-const unsigned char foldedRows[FONT_ROWS][2] = {{2, 4}, {5, 5}, {6, 7}, {8, 8},
+const unsigned char foldedRows[FONT_ROWS][2] = {{2, 4},  {5, 5},   {6, 7},   {8, 8},
                                                 {9, 10}, {11, 11}, {12, 13}, {14, 15}};
 
 /* The file covers the Basic Multilingual Plane. */
@@ -131,7 +132,7 @@ bool LookUp(unsigned long character, Rows &rows)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 const unsigned char *FindFallbackGlyph(unsigned long character)
 {

@@ -1,10 +1,10 @@
-#include "Font.h"
 #include "../host/HostControls.h"
+#include "../presentation/Presentation.h"
 #include "../system/HostLibraries.h"
+#include "Font.h"
 #include "HostModel.h"
 #include "Raster.h"
 #include "TextLayout.h"
-#include "../presentation/Presentation.h"
 
 #include <mutex>
 
@@ -13,13 +13,14 @@
 
 struct GadToolsIFace hostGadToolsInterface;
 
-namespace {
+namespace
+{
 
 struct VisualInfo {
     struct Screen *screen;
 };
 
-}  // namespace
+} // namespace
 
 void DrawButton(HostWindow &window, HostGadget &gadget)
 {
@@ -41,8 +42,8 @@ void DrawButton(HostWindow &window, HostGadget &gadget)
     TextStyle style = {font.tf_YSize, font.tf_Baseline,
                        UBYTE(pens[gadget.pressed ? FILLTEXTPEN : TEXTPEN]), 0, JAM1};
     DrawTextPixels(window, left + (gadget.Width - labelWidth) / 2,
-                   top + (gadget.Height - font.tf_YSize) / 2 + font.tf_Baseline, gadget.label.data(),
-                   ULONG(gadget.label.size()), style);
+                   top + (gadget.Height - font.tf_YSize) / 2 + font.tf_Baseline,
+                   gadget.label.data(), ULONG(gadget.label.size()), style);
 }
 
 APTR GadToolsIFace::GetVisualInfoA(struct Screen *screen, const struct TagItem *)

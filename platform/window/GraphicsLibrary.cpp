@@ -1,9 +1,9 @@
+#include "../presentation/Presentation.h"
+#include "../system/HostLibraries.h"
 #include "DrawingQueue.h"
 #include "Font.h"
-#include "../system/HostLibraries.h"
 #include "HostModel.h"
 #include "TextLayout.h"
-#include "../presentation/Presentation.h"
 
 /* graphics.library on the windows' pixel buffers. Coordinates are those of
    the window, origin at its outer top-left corner; drawing outside the
@@ -53,8 +53,8 @@ void GraphicsIFace::Text(struct RastPort *rp, CONST_STRPTR text, ULONG count)
     HostWindow &window = *rp->Host;
     LONG width = LONG(MeasureTextCells(text, count)) * FONT_WIDTH;
     if (count > 0)
-        QueueText(window, rp->cp_x, rp->cp_y, text, count, width, rp->TxHeight, rp->TxBaseline, rp->FgPen,
-                  rp->BgPen, rp->DrawMode);
+        QueueText(window, rp->cp_x, rp->cp_y, text, count, width, rp->TxHeight, rp->TxBaseline,
+                  rp->FgPen, rp->BgPen, rp->DrawMode);
     rp->cp_x = WORD(rp->cp_x + width);
     /* A text is what completes a change that a person reads (a message, a
        gauge's label): the moment to hand it over and let the presentation

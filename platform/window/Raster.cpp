@@ -9,7 +9,8 @@
 #include <iterator>
 #include <vector>
 
-namespace {
+namespace
+{
 
 UBYTE PenMask(const HostWindow &window)
 {
@@ -64,8 +65,8 @@ const SpreadBits spreadBits;
 /* One row of a run of cells, each eight pixels at once; glyphRow -1 is a
    row above the font's glyphs, with no pixel set. JAM1 and COMPLEMENT leave
    the pixels under a blank glyph row (a space) as they are. */
-void DrawWholeCells(UBYTE *pixels, const unsigned char *const *glyphs, ULONG cells,
-                    LONG glyphRow, const GlyphPens &pens)
+void DrawWholeCells(UBYTE *pixels, const unsigned char *const *glyphs, ULONG cells, LONG glyphRow,
+                    const GlyphPens &pens)
 {
     static_assert(FONT_WIDTH == sizeof(uint64_t), "a glyph row is eight pixels");
     const uint64_t everyByte = 0x0101010101010101ULL;
@@ -130,7 +131,7 @@ void ForgetTextIn(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax
                        window.texts.end());
 }
 
-}  // namespace
+} // namespace
 
 void FillPixels(HostWindow &window, LONG xMin, LONG yMin, LONG xMax, LONG yMax, UBYTE pen,
                 UBYTE mode)
@@ -161,7 +162,6 @@ UBYTE GetPixel(const HostWindow &window, LONG x, LONG y)
 {
     return window.pixels[size_t(y) * window.Width + x];
 }
-
 
 void DrawLinePixels(HostWindow &window, LONG x0, LONG y0, LONG x1, LONG y1, UBYTE pen, UBYTE mode)
 {

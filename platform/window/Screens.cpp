@@ -1,6 +1,6 @@
 #include "../host/HostControls.h"
-#include "HostModel.h"
 #include "../presentation/Presentation.h"
+#include "HostModel.h"
 
 #include <cstring>
 #include <mutex>
@@ -13,7 +13,8 @@
 
 HostObjectCounts hostObjects;
 
-namespace {
+namespace
+{
 
 HostScreen defaultScreen;
 HostScreen installerScreen;
@@ -61,7 +62,7 @@ bool IsScreenInUse(const HostScreen &screen)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 HostScreen *FindPublicScreen(const char *name)
 {

@@ -7,7 +7,8 @@
 
 #include <text/escape.h>
 
-namespace {
+namespace
+{
 
 /* Most texts are plain ASCII: those bytes are one cell each. */
 inline bool IsPlainCharacter(char byte)
@@ -26,7 +27,7 @@ inline unsigned MeasurePiece(const char *text, size_t available, size_t &length)
     return piece.cells;
 }
 
-}  // namespace
+} // namespace
 
 TextPiece ReadTextPiece(const char *text, size_t available)
 {

@@ -1,10 +1,10 @@
-#include "Font.h"
 #include "../host/HostControls.h"
+#include "../presentation/Presentation.h"
 #include "../system/HostLibraries.h"
+#include "Font.h"
 #include "HostModel.h"
 #include "Raster.h"
 #include "TextLayout.h"
-#include "../presentation/Presentation.h"
 
 #include <algorithm>
 #include <mutex>
@@ -14,7 +14,8 @@
 
 struct IntuitionIFace hostIntuitionInterface;
 
-namespace {
+namespace
+{
 
 std::vector<HostWindow *> openWindows;
 
@@ -37,11 +38,12 @@ void DrawWindowFrame(HostWindow &window)
     ULONG cells = ULONG(std::max<LONG>(0, (window.Width - 2 * window.BorderLeft) / FONT_WIDTH));
     const std::string &whole = window.title;
     size_t shown = FitTextBytes(whole.data(), whole.size(), false, cells);
-    DrawTextPixels(window, window.BorderLeft + 2, textTop + font.tf_Baseline, whole.data(), ULONG(shown),
+    DrawTextPixels(window, window.BorderLeft + 2, textTop + font.tf_Baseline, whole.data(),
+                   ULONG(shown),
                    {font.tf_YSize, font.tf_Baseline, UBYTE(pens[FILLTEXTPEN]), 0, JAM1});
 }
 
-}  // namespace
+} // namespace
 
 HostWindow *CreateHostWindow(HostScreen &screen, LONG left, LONG top, LONG innerWidth,
                              LONG innerHeight, const char *title, ULONG idcmp, ULONG flags)
@@ -59,7 +61,8 @@ HostWindow *CreateHostWindow(HostScreen &screen, LONG left, LONG top, LONG inner
     window->BorderBottom = screen.WBorBottom;
     window->BorderTop = BYTE(titled ? screen.WBorTop + screen.font.tf_YSize + 1 : screen.WBorTop);
     window->Width = WORD(std::max<LONG>(1, innerWidth + window->BorderLeft + window->BorderRight));
-    window->Height = WORD(std::max<LONG>(1, innerHeight + window->BorderTop + window->BorderBottom));
+    window->Height =
+        WORD(std::max<LONG>(1, innerHeight + window->BorderTop + window->BorderBottom));
     /* Like Intuition, keep the window on its screen where it fits. */
     window->LeftEdge = WORD(std::max<LONG>(0, std::min<LONG>(left, screen.Width - window->Width)));
     window->TopEdge = WORD(std::max<LONG>(0, std::min<LONG>(top, screen.Height - window->Height)));
@@ -134,7 +137,8 @@ void ReleaseGadget(HostWindow &window, HostGadget &gadget)
 std::vector<HostGadget *> ListButtons(HostWindow &window)
 {
     std::vector<HostGadget *> buttons;
-    for (struct Gadget *gadget = window.FirstGadget; gadget != nullptr; gadget = gadget->NextGadget) {
+    for (struct Gadget *gadget = window.FirstGadget; gadget != nullptr;
+         gadget = gadget->NextGadget) {
         HostGadget *host = static_cast<HostGadget *>(gadget);
         if (host->kind == BUTTON_KIND)
             buttons.push_back(host);
@@ -151,7 +155,8 @@ HostGadget *FindGadgetAt(HostWindow &window, LONG x, LONG y)
     return nullptr;
 }
 
-struct Window *IntuitionIFace::OpenWindowTagList(const struct NewWindow *, const struct TagItem *tags)
+struct Window *IntuitionIFace::OpenWindowTagList(const struct NewWindow *,
+                                                 const struct TagItem *tags)
 {
     std::lock_guard<std::recursive_mutex> guard(GetModelLock());
     LONG left = 0, top = 0, innerWidth = 200, innerHeight = 100;
@@ -194,8 +199,10 @@ struct Window *IntuitionIFace::OpenWindowTagList(const struct NewWindow *, const
     }
     if (IsHostCallFailing("OpenWindowTags"))
         return nullptr;
-    HostScreen *host = screen != nullptr ? static_cast<HostScreen *>(screen) : FindPublicScreen(nullptr);
-    HostWindow *window = CreateHostWindow(*host, left, top, innerWidth, innerHeight, title, idcmp, flags);
+    HostScreen *host =
+        screen != nullptr ? static_cast<HostScreen *>(screen) : FindPublicScreen(nullptr);
+    HostWindow *window =
+        CreateHostWindow(*host, left, top, innerWidth, innerHeight, title, idcmp, flags);
     window->FirstGadget = gadgets;
     GetPresentation().ShowWindow(*window);
     return window;

@@ -7,7 +7,8 @@
 
 #include <zlib.h>
 
-namespace {
+namespace
+{
 
 constexpr size_t ARCHIVE_HEADER = 8;
 constexpr size_t ENTRY_HEADER = 264;
@@ -40,7 +41,8 @@ bool IsSafeName(const std::string &field, uint16_t type)
     size_t start = 0;
     for (;;) {
         size_t slash = name.find('/', start);
-        std::string component = name.substr(start, slash == std::string::npos ? slash : slash - start);
+        std::string component =
+            name.substr(start, slash == std::string::npos ? slash : slash - start);
         if (component.empty() || component == "." || component == "..")
             return false;
         if (slash == std::string::npos)
@@ -49,7 +51,7 @@ bool IsSafeName(const std::string &field, uint16_t type)
     }
 }
 
-}  // namespace
+} // namespace
 
 InflatedFile InflateArchiveFile(const std::string &file)
 {
@@ -100,7 +102,8 @@ OracleReading ReadArchiveOracle(const std::string &path)
     std::ifstream input(path, std::ios::binary);
     if (!input)
         throw std::runtime_error("cannot open " + path);
-    InflatedFile inflated = InflateArchiveFile(std::string(std::istreambuf_iterator<char>(input), {}));
+    InflatedFile inflated =
+        InflateArchiveFile(std::string(std::istreambuf_iterator<char>(input), {}));
     const std::string &stream = inflated.stream;
 
     OracleReading reading;

@@ -50,7 +50,8 @@ void WriteArchive(const std::string &path, const std::string &stream, int level)
         throw std::runtime_error(writer.Error());
 }
 
-namespace {
+namespace
+{
 
 /* Compresses input raw, with the given flush; the bytes out. */
 std::string Deflate(z_stream &stream, const std::string &input, int flush)
@@ -75,7 +76,7 @@ void AppendLittleEndian32(std::string &bytes, uLong value)
         bytes.push_back(char(value >> shift & 0xFF));
 }
 
-}  // namespace
+} // namespace
 
 void WriteArchiveOfZeros(const std::string &path, const std::string &name, uint32_t size)
 {
@@ -120,7 +121,8 @@ std::string MakeBlockMember(const std::string &data, int level, uint32_t sizeHin
     std::string member("\x1f\x8b\x08\x04\0\0\0\0\0\x03\x08\0VB\x04\0", 16);
     AppendLittleEndian32(member, sizeHint != 0 ? sizeHint : uLong(20 + deflated.size() + 8));
     member += deflated;
-    AppendLittleEndian32(member, crc32(0, reinterpret_cast<const Bytef *>(data.data()), uInt(data.size())));
+    AppendLittleEndian32(member,
+                         crc32(0, reinterpret_cast<const Bytef *>(data.data()), uInt(data.size())));
     AppendLittleEndian32(member, uLong(data.size()));
     return member;
 }

@@ -6,8 +6,9 @@
 #include <vector>
 
 /* Builds archive streams byte by byte, including malformed ones. */
-class StreamBuilder {
-public:
+class StreamBuilder
+{
+  public:
     /* Starts with a valid 8-byte header. */
     StreamBuilder();
 
@@ -20,7 +21,7 @@ public:
     /* Stream offsets at which an entry begins, and the end of the stream. */
     const std::vector<size_t> &Boundaries() const { return boundaries_; }
 
-private:
+  private:
     std::string bytes_;
     std::vector<size_t> boundaries_;
 };

@@ -9,8 +9,8 @@ std::string ReadFile(const std::string &path);
 
 /* Everything below root, by relative path: "dir" for a directory,
    "file:" and the content for a file, "link:" and the target for a
-   symbolic link, "other" for a FIFO, device or socket. Two equal snapshots mean nothing was created, removed
-   or changed. */
+   symbolic link, "other" for a FIFO, device or socket. Two equal snapshots mean nothing was
+   created, removed or changed. */
 using TreeSnapshot = std::map<std::string, std::string>;
 TreeSnapshot SnapshotTree(const std::string &root);
 

@@ -14,8 +14,9 @@
      that need its permission (fanotify, which needs root), and holds the
      opening of the file of that name that velorin creates in its writing
      pass after showing its name: one long call with the window up. */
-class HeldFile {
-public:
+class HeldFile
+{
+  public:
     enum Hold { AgainstReading, AgainstWriting };
 
     /* Writes content to path and takes the hold. */
@@ -30,7 +31,7 @@ public:
     /* Gives the hold up: a waiting opening goes on, later ones do not wait. */
     void Release();
 
-private:
+  private:
     bool WaitForOpening(int timeoutSeconds);
 
     std::string path_;

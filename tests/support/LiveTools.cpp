@@ -6,8 +6,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,8 +72,9 @@ VirtualDisplay::VirtualDisplay(const std::vector<std::string> &options)
     }
     if (claim_ < 0)
         return;
-    std::vector<std::string> arguments = {"Xvfb", name_, "-displayfd", std::to_string(channel[1]),
-                                          "-screen", "0", "1024x768x24", "-noreset"};
+    std::vector<std::string> arguments = {
+        "Xvfb",    name_, "-displayfd",  std::to_string(channel[1]),
+        "-screen", "0",   "1024x768x24", "-noreset"};
     arguments.insert(arguments.end(), options.begin(), options.end());
     std::vector<char *> argv;
     for (std::string &argument : arguments)

@@ -18,12 +18,12 @@ bool AreLiveTestsRequired();
 
 /* In a test or its SetUp: fails, or skips where live tests are not
    required, when one of the named tools is not installed. */
-#define REQUIRE_LIVE_TOOLS(...)                                                \
-    for (const char *liveTool : {__VA_ARGS__})                                 \
-        if (FindTool(liveTool).empty()) {                                      \
-            if (AreLiveTestsRequired())                                        \
-                FAIL() << liveTool << " is not installed";                     \
-            GTEST_SKIP() << liveTool << " is not installed";                   \
+#define REQUIRE_LIVE_TOOLS(...)                                                                    \
+    for (const char *liveTool : {__VA_ARGS__})                                                     \
+        if (FindTool(liveTool).empty()) {                                                          \
+            if (AreLiveTestsRequired())                                                            \
+                FAIL() << liveTool << " is not installed";                                         \
+            GTEST_SKIP() << liveTool << " is not installed";                                       \
         }
 
 /* Runs a tool to its end with extra environment entries; its standard output. */
@@ -32,8 +32,9 @@ std::string RunTool(const std::vector<std::string> &command,
 
 /* An X server of its own, 1024 by 768, on a display number that was free;
    options are the server's own (by default it takes no TCP connections). */
-class VirtualDisplay {
-public:
+class VirtualDisplay
+{
+  public:
     explicit VirtualDisplay(const std::vector<std::string> &options = {"-nolisten", "tcp"});
     VirtualDisplay(const VirtualDisplay &) = delete;
     VirtualDisplay &operator=(const VirtualDisplay &) = delete;
@@ -49,7 +50,7 @@ public:
        answering, SIGCONT brings it back. */
     void Signal(int number);
 
-private:
+  private:
     pid_t server_ = -1;
     int claim_ = -1;
     std::string name_;

@@ -1,9 +1,9 @@
 #include "ModelWindow.h"
 
 #include "../../platform/host/HostControls.h"
+#include "../../platform/window/Raster.h"
 #include "../../progress/ProgressWindow.h"
 #include "../../progress/progress.h"
-#include "../../platform/window/Raster.h"
 
 void ModelWindowTest::SetUp()
 {

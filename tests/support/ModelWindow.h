@@ -12,8 +12,9 @@
    no presentation, an instant clock, and a default public screen of the
    given size. TearDown closes whatever is open and checks that every
    screen lock, window, gadget, visual info and message was given back. */
-class ModelWindowTest : public ::testing::Test {
-protected:
+class ModelWindowTest : public ::testing::Test
+{
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -32,8 +33,9 @@ protected:
 
 /* The progress window open on a 900-pixel screen with an 8-line font:
    gx 7, gy 34, gw 294 (room for 36 characters), gh 12. */
-class StandardWindowTest : public ModelWindowTest {
-protected:
+class StandardWindowTest : public ModelWindowTest
+{
+  protected:
     void SetUp() override;
 };
 

@@ -20,7 +20,8 @@
 #include "Files.h"
 #include "TempDir.h"
 
-namespace {
+namespace
+{
 
 void RedirectTo(const char *path, int descriptor)
 {
@@ -79,9 +80,10 @@ bool IsBalanced(const std::string &report)
     return libraries == 6 && holdings == 8;
 }
 
-}  // namespace
+} // namespace
 
-BackgroundProgram::BackgroundProgram(const std::string &binary, const std::vector<std::string> &args,
+BackgroundProgram::BackgroundProgram(const std::string &binary,
+                                     const std::vector<std::string> &args,
                                      const RunOptions &options)
     : closeStandardError_(options.closeStandardError || options.closeStandardDescriptors)
 {
@@ -181,8 +183,8 @@ void AddVelorinControls(RunOptions &options, const std::string &reportPath)
 
 void ExpectBalanced(const std::string &balanceReport)
 {
-    EXPECT_TRUE(IsBalanced(balanceReport))
-        << "unbalanced library opens or locks at exit:\n" << balanceReport;
+    EXPECT_TRUE(IsBalanced(balanceReport)) << "unbalanced library opens or locks at exit:\n"
+                                           << balanceReport;
 }
 
 BackgroundVelorin::BackgroundVelorin(const std::vector<std::string> &args, RunOptions options)

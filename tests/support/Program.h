@@ -34,8 +34,9 @@ struct RunResult {
 /* A program running in the background, its standard input /dev/null and its
    output captured, every signal as a freshly started program has it. Killed
    if it is still running when the object goes. */
-class BackgroundProgram {
-public:
+class BackgroundProgram
+{
+  public:
     BackgroundProgram(const std::string &binary, const std::vector<std::string> &args,
                       const RunOptions &options = {});
     BackgroundProgram(const BackgroundProgram &) = delete;
@@ -47,7 +48,7 @@ public:
        killed and the test fails. */
     RunResult Finish(int timeoutSeconds = 0);
 
-private:
+  private:
     TempDir capture_;
     pid_t pid_ = -1;
     bool closeStandardError_;
@@ -69,14 +70,15 @@ void ExpectBalanced(const std::string &balanceReport);
 
 /* Velorin started in the background with those controls; Finish checks the
    balance report. */
-class BackgroundVelorin {
-public:
+class BackgroundVelorin
+{
+  public:
     explicit BackgroundVelorin(const std::vector<std::string> &args, RunOptions options = {});
 
     pid_t Pid() const { return program_->Pid(); }
     RunResult Finish(int timeoutSeconds = 0);
 
-private:
+  private:
     TempDir reportDir_;
     std::unique_ptr<BackgroundProgram> program_;
 };

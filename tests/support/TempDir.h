@@ -4,8 +4,9 @@
 #include <string>
 
 /* A fresh directory, removed with everything in it when the object goes. */
-class TempDir {
-public:
+class TempDir
+{
+  public:
     TempDir();
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
@@ -14,7 +15,7 @@ public:
     const std::string &Path() const { return path_; }
     std::string operator/(const std::string &name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

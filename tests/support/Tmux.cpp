@@ -20,7 +20,10 @@ std::string Quote(const std::string &text)
 
 TmuxServer::TmuxServer() : socket_("velorin-test-" + std::to_string(getpid())) {}
 
-TmuxServer::~TmuxServer() { KillServer(); }
+TmuxServer::~TmuxServer()
+{
+    KillServer();
+}
 
 void TmuxServer::KillServer() const
 {
@@ -34,8 +37,9 @@ std::string TmuxServer::Tmux(std::vector<std::string> args) const
     return RunTool(args);
 }
 
-std::string TmuxServer::WaitForScreenWhere(const std::function<bool(const std::string &)> &condition,
-                                           const std::string &what) const
+std::string
+TmuxServer::WaitForScreenWhere(const std::function<bool(const std::string &)> &condition,
+                               const std::string &what) const
 {
     std::string screen;
     for (int i = 0; i < 300; i++) {

@@ -11,8 +11,9 @@ std::string Quote(const std::string &text);
 /* A tmux server of the test's own, in whose terminals programs run as a
    person runs them; the server ends with the object. Tests that derive
    from it begin with REQUIRE_LIVE_TOOLS("tmux"). */
-class TmuxServer {
-public:
+class TmuxServer
+{
+  public:
     TmuxServer();
     TmuxServer(const TmuxServer &) = delete;
     TmuxServer &operator=(const TmuxServer &) = delete;
@@ -33,7 +34,7 @@ public:
        -1 if it never comes. */
     int WaitForStatus(const std::string &folder) const;
 
-private:
+  private:
     std::string socket_;
 };
 

@@ -7,14 +7,15 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-namespace {
+namespace
+{
 
 Display *AsDisplay(void *display)
 {
     return static_cast<Display *>(display);
 }
 
-}  // namespace
+} // namespace
 
 XClient::XClient(const std::string &displayName) : display_(XOpenDisplay(displayName.c_str())) {}
 

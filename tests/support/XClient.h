@@ -8,8 +8,9 @@
 /* A client of an X display for the tests: reads what the screen shows, and
    plays the window manager's part in a ping. Kept apart from the model's
    headers, whose names (Window, Screen) X11's share. */
-class XClient {
-public:
+class XClient
+{
+  public:
     explicit XClient(const std::string &displayName);
     XClient(const XClient &) = delete;
     XClient &operator=(const XClient &) = delete;
@@ -28,7 +29,7 @@ public:
        (WM_DELETE_WINDOW). */
     void Close(unsigned long window);
 
-private:
+  private:
     void *display_;
 };
 

@@ -9,8 +9,8 @@
    then an archive as velorin-pack writes it, then a trailer. The program
    carries a slot: a fixed block of bytes in a section of its own
    (INSTALLER_SECTION), which velorin-pack finds through the program's
-   section table and fills in the copy that it writes. At start the program reads its own slot: unfilled, it is a plain
-   velorin; filled, it is an installer, and the slot says how long the whole
+   section table and fills in the copy that it writes. At start the program reads its own slot:
+   unfilled, it is a plain velorin; filled, it is an installer, and the slot says how long the whole
    file must be, so that a download cut short is told apart from a damaged
    one before anything else is read. Numbers are big-endian. */
 
@@ -54,7 +54,10 @@ struct InstallerSlot {
     56  the command's length (32 bits), then the command, without a terminator
    The CRC-32 keeps a damaged command from ever being run. */
 constexpr size_t INSTALLER_TRAILER_FIXED_SIZE = 60;
-#define INSTALLER_TRAILER_MAGIC {'V', 'l', 'n', 'T', 'r', 'a', 'i', 'l'}
+#define INSTALLER_TRAILER_MAGIC                                                                    \
+    {                                                                                              \
+        'V', 'l', 'n', 'T', 'r', 'a', 'i', 'l'                                                     \
+    }
 /* The longest command a trailer holds. */
 constexpr uint32_t INSTALLER_COMMAND_LIMIT = 65536;
 

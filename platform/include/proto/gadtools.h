@@ -6,8 +6,7 @@
 
 struct GadToolsIFace : Interface {
     APTR GetVisualInfoA(struct Screen *screen, const struct TagItem *tags);
-    template <typename... Tags>
-    APTR GetVisualInfo(struct Screen *screen, Tags... tags)
+    template <typename... Tags> APTR GetVisualInfo(struct Screen *screen, Tags... tags)
     {
         auto list = MakeTagList(tags...);
         return GetVisualInfoA(screen, list.items);

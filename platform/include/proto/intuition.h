@@ -17,8 +17,8 @@ struct IntuitionIFace : Interface {
         return OpenWindowTagList(newWindow, list.items);
     }
     void CloseWindow(struct Window *window);
-    LONG EasyRequestArgs(struct Window *window, const struct EasyStruct *easyStruct,
-                         ULONG *idcmp, const APTR args);
+    LONG EasyRequestArgs(struct Window *window, const struct EasyStruct *easyStruct, ULONG *idcmp,
+                         const APTR args);
 };
 
 extern struct Library *IntuitionBase;

@@ -20,8 +20,7 @@ struct TagItem {
 /* The calls that take their tags in line (OpenWindowTags and the like) turn
    them into a TagItem list with this: arguments are tag, value, tag, value,
    ..., TAG_DONE; a pointer or a number may stand as a value. */
-template <typename Value>
-inline uintptr_t MakeTagData(Value value)
+template <typename Value> inline uintptr_t MakeTagData(Value value)
 {
     if constexpr (std::is_pointer_v<Value>)
         return reinterpret_cast<uintptr_t>(value);
@@ -29,13 +28,11 @@ inline uintptr_t MakeTagData(Value value)
         return static_cast<uintptr_t>(value);
 }
 
-template <size_t Count>
-struct TagList {
+template <size_t Count> struct TagList {
     struct TagItem items[Count / 2 + 1];
 };
 
-template <typename... Values>
-inline TagList<sizeof...(Values)> MakeTagList(Values... values)
+template <typename... Values> inline TagList<sizeof...(Values)> MakeTagList(Values... values)
 {
     const uintptr_t data[] = {MakeTagData(values)..., 0};
     TagList<sizeof...(Values)> list = {};

@@ -2,7 +2,8 @@
 
 #include <arpa/inet.h>
 
-namespace {
+namespace
+{
 
 /* A decimal number of at most five digits, the whole of text. */
 bool ReadNumber(const std::string &text, unsigned &number)
@@ -18,7 +19,7 @@ bool ReadNumber(const std::string &text, unsigned &number)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool ParseDisplayAddress(const std::string &name, DisplayAddress &address, std::string &why)
 {
@@ -52,7 +53,8 @@ bool ParseDisplayAddress(const std::string &name, DisplayAddress &address, std::
     } else if (inet_pton(AF_INET6, host.c_str(), &address.ipv6) == 1) {
         address.kind = DisplayAddress::IPV6;
     } else {
-        why = "the host \"" + host + "\" would have to be looked up by name, which Velorin does not do";
+        why = "the host \"" + host +
+              "\" would have to be looked up by name, which Velorin does not do";
         return false;
     }
     return true;

@@ -14,7 +14,8 @@
 #include <X11/X.h>
 #include <X11/Xauth.h>
 
-namespace {
+namespace
+{
 
 /* Connects socket to where, waiting no later than deadline; 0 or an errno. */
 int ConnectBefore(int socket, const sockaddr *where, socklen_t length,
@@ -76,7 +77,8 @@ int OpenLocalSocket(unsigned display, std::chrono::steady_clock::time_point dead
         sockaddr_un where = {};
         where.sun_family = AF_UNIX;
         std::memcpy(where.sun_path + (abstract ? 1 : 0), path.data(), path.size());
-        socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + path.size() + (abstract ? 1 : 0));
+        socklen_t length =
+            socklen_t(offsetof(sockaddr_un, sun_path) + path.size() + (abstract ? 1 : 0));
         connection = OpenSocket(AF_UNIX, reinterpret_cast<sockaddr *>(&where), length, deadline);
         if (connection >= 0)
             break;
@@ -104,7 +106,8 @@ int OpenTcpSocket(const DisplayAddress &address, std::chrono::steady_clock::time
     /* localhost: IPv4's loopback, then IPv6's, as a forwarding SSH server
        listens on either. */
     ipv4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int connection = OpenSocket(AF_INET, reinterpret_cast<sockaddr *>(&ipv4), sizeof ipv4, deadline);
+    int connection =
+        OpenSocket(AF_INET, reinterpret_cast<sockaddr *>(&ipv4), sizeof ipv4, deadline);
     if (connection >= 0)
         return connection;
     int error = errno;
@@ -155,7 +158,7 @@ Xauth *FindAuthorisation(int socket, unsigned display)
                                 typeLengths);
 }
 
-}  // namespace
+} // namespace
 
 int ConnectDisplaySocket(const DisplayAddress &address,
                          std::chrono::steady_clock::time_point deadline, std::string &why)

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <memory>
 
-namespace {
+namespace
+{
 
-template <typename Reply>
-using Owned = std::unique_ptr<Reply, decltype(&std::free)>;
+template <typename Reply> using Owned = std::unique_ptr<Reply, decltype(&std::free)>;
 
 xcb_screen_t *FindScreen(xcb_connection_t *connection, unsigned number)
 {
@@ -42,7 +42,7 @@ uint32_t PlaceChannel(uint8_t value, uint32_t mask)
     return (scaled << shift) & mask;
 }
 
-}  // namespace
+} // namespace
 
 bool ReadXDisplay(xcb_connection_t *connection, unsigned number, XDisplay &display,
                   std::string &why)
@@ -84,26 +84,38 @@ bool ReadXDisplay(xcb_connection_t *connection, unsigned number, XDisplay &displ
         xcb_atom_t *atom;
         xcb_intern_atom_cookie_t cookie;
     } names[] = {
-#define VELORIN_ATOM(name) {#name, &display.name, {}}
-        VELORIN_ATOM(WM_PROTOCOLS), VELORIN_ATOM(WM_DELETE_WINDOW),
-        VELORIN_ATOM(WM_CLIENT_MACHINE), VELORIN_ATOM(_NET_WM_PING), VELORIN_ATOM(_NET_WM_NAME),
-        VELORIN_ATOM(UTF8_STRING), VELORIN_ATOM(_NET_WM_PID), VELORIN_ATOM(_MOTIF_WM_HINTS),
-        VELORIN_ATOM(_NET_WM_STATE), VELORIN_ATOM(_NET_WM_STATE_ABOVE),
-        VELORIN_ATOM(_NET_WM_STATE_SKIP_TASKBAR), VELORIN_ATOM(_NET_WM_WINDOW_TYPE),
-        VELORIN_ATOM(_NET_WM_WINDOW_TYPE_NORMAL), VELORIN_ATOM(_NET_WM_WINDOW_TYPE_DIALOG),
-        VELORIN_ATOM(_NET_WORKAREA), VELORIN_ATOM(_NET_WM_MOVERESIZE),
+#define VELORIN_ATOM(name)                                                                         \
+    {                                                                                              \
+#name, &display.name, {}                                                                   \
+    }
+        VELORIN_ATOM(WM_PROTOCOLS),
+        VELORIN_ATOM(WM_DELETE_WINDOW),
+        VELORIN_ATOM(WM_CLIENT_MACHINE),
+        VELORIN_ATOM(_NET_WM_PING),
+        VELORIN_ATOM(_NET_WM_NAME),
+        VELORIN_ATOM(UTF8_STRING),
+        VELORIN_ATOM(_NET_WM_PID),
+        VELORIN_ATOM(_MOTIF_WM_HINTS),
+        VELORIN_ATOM(_NET_WM_STATE),
+        VELORIN_ATOM(_NET_WM_STATE_ABOVE),
+        VELORIN_ATOM(_NET_WM_STATE_SKIP_TASKBAR),
+        VELORIN_ATOM(_NET_WM_WINDOW_TYPE),
+        VELORIN_ATOM(_NET_WM_WINDOW_TYPE_NORMAL),
+        VELORIN_ATOM(_NET_WM_WINDOW_TYPE_DIALOG),
+        VELORIN_ATOM(_NET_WORKAREA),
+        VELORIN_ATOM(_NET_WM_MOVERESIZE),
         VELORIN_ATOM(_NET_ACTIVE_WINDOW),
 #undef VELORIN_ATOM
     };
     for (Name &name : names)
         name.cookie = xcb_intern_atom(connection, 0, uint16_t(std::strlen(name.text)), name.text);
     uint8_t firstKeycode = setup->min_keycode;
-    auto keyboardCookie = xcb_get_keyboard_mapping(
-        connection, firstKeycode, uint8_t(setup->max_keycode - firstKeycode + 1));
+    auto keyboardCookie = xcb_get_keyboard_mapping(connection, firstKeycode,
+                                                   uint8_t(setup->max_keycode - firstKeycode + 1));
     bool answered = true;
     for (Name &name : names) {
-        Owned<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection, name.cookie, nullptr),
-                                             &std::free);
+        Owned<xcb_intern_atom_reply_t> reply(
+            xcb_intern_atom_reply(connection, name.cookie, nullptr), &std::free);
         answered = answered && reply != nullptr;
         *name.atom = reply != nullptr ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     }

@@ -5,10 +5,11 @@
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
-void SetProperty(const XDisplay &display, xcb_window_t window, xcb_atom_t property,
-                 xcb_atom_t type, uint8_t format, size_t count, const void *data)
+void SetProperty(const XDisplay &display, xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
+                 uint8_t format, size_t count, const void *data)
 {
     xcb_change_property(display.connection, XCB_PROP_MODE_REPLACE, window, property, type, format,
                         uint32_t(count), data);
@@ -29,7 +30,7 @@ void SendToRoot(const XDisplay &display, xcb_client_message_event_t message)
                    reinterpret_cast<const char *>(&message));
 }
 
-}  // namespace
+} // namespace
 
 xcb_window_t CreateXWindow(const XDisplay &display, const XWindowLook &look)
 {
@@ -52,7 +53,8 @@ xcb_window_t CreateXWindow(const XDisplay &display, const XWindowLook &look)
     static const char windowClass[] = "velorin\0Velorin";
     SetProperty(display, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof windowClass,
                 windowClass);
-    SetAtoms(display, window, display.WM_PROTOCOLS, {display.WM_DELETE_WINDOW, display._NET_WM_PING});
+    SetAtoms(display, window, display.WM_PROTOCOLS,
+             {display.WM_DELETE_WINDOW, display._NET_WM_PING});
     /* A window manager that pings names the process by its id and machine. */
     uint32_t pid = uint32_t(getpid());
     SetProperty(display, window, display._NET_WM_PID, XCB_ATOM_CARDINAL, 32, 1, &pid);
@@ -62,8 +64,9 @@ xcb_window_t CreateXWindow(const XDisplay &display, const XWindowLook &look)
                 host);
     /* Placed where asked and of a fixed size: USPosition, PPosition,
        PMinSize and PMaxSize. */
-    uint32_t sizeHints[18] = {1 | 4 | 16 | 32, uint32_t(look.left), uint32_t(look.top), look.width,
-                              look.height, look.width, look.height, look.width, look.height};
+    uint32_t sizeHints[18] = {1 | 4 | 16 | 32, uint32_t(look.left), uint32_t(look.top),
+                              look.width,      look.height,         look.width,
+                              look.height,     look.width,          look.height};
     SetProperty(display, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18,
                 sizeHints);
     /* Takes keys (InputHint), shown at once (StateHint, NormalState). */
@@ -74,14 +77,16 @@ xcb_window_t CreateXWindow(const XDisplay &display, const XWindowLook &look)
     SetProperty(display, window, display._MOTIF_WM_HINTS, display._MOTIF_WM_HINTS, 32, 5,
                 motifHints);
     if (look.modal) {
-        SetAtoms(display, window, display._NET_WM_WINDOW_TYPE, {display._NET_WM_WINDOW_TYPE_DIALOG});
+        SetAtoms(display, window, display._NET_WM_WINDOW_TYPE,
+                 {display._NET_WM_WINDOW_TYPE_DIALOG});
         SetAtoms(display, window, display._NET_WM_STATE,
                  {display._NET_WM_STATE_ABOVE, display._NET_WM_STATE_SKIP_TASKBAR});
         if (look.owner != 0)
             SetProperty(display, window, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1,
                         &look.owner);
     } else {
-        SetAtoms(display, window, display._NET_WM_WINDOW_TYPE, {display._NET_WM_WINDOW_TYPE_NORMAL});
+        SetAtoms(display, window, display._NET_WM_WINDOW_TYPE,
+                 {display._NET_WM_WINDOW_TYPE_NORMAL});
     }
     xcb_map_window(connection, window);
     uint32_t above = XCB_STACK_MODE_ABOVE;
@@ -113,7 +118,8 @@ void PutXWindowPixels(const XDisplay &display, xcb_window_t window, xcb_gcontext
         for (size_t x = 0; x < shownWidth; x++) {
             uint32_t pixel = colours[source[x / scale]];
             uint8_t *at = row + x * bytesPerPixel;
-            if (bytesPerPixel == 4 && display.lsbFirst == (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)) {
+            if (bytesPerPixel == 4 &&
+                display.lsbFirst == (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)) {
                 std::memcpy(at, &pixel, 4);
                 continue;
             }

@@ -5,10 +5,11 @@
 #include <map>
 
 #include "../../window/Font.h"
-#include "DisplayText.h"
 #include "../../window/Raster.h"
+#include "DisplayText.h"
 
-namespace {
+namespace
+{
 
 const char blockCharacter[] = "\u2588";
 const char edgeCharacter[] = "\u2502";
@@ -43,7 +44,8 @@ struct CellColumns {
 
     LONG Left(size_t column) const
     {
-        return squeezed ? left + LONG(column) * width / LONG(count) : left + LONG(column) * FONT_WIDTH;
+        return squeezed ? left + LONG(column) * width / LONG(count)
+                        : left + LONG(column) * FONT_WIDTH;
     }
     LONG Right(size_t column) const
     {
@@ -67,10 +69,13 @@ struct CellColumns {
 int ToTerminalColour(const Colour &colour, int colours)
 {
     if (colours >= 256) {
-        auto level = [](UBYTE value) { return value < 48 ? 0 : value < 115 ? 1 : (value - 35) / 40; };
+        auto level = [](UBYTE value) {
+            return value < 48 ? 0 : value < 115 ? 1 : (value - 35) / 40;
+        };
         return 16 + 36 * level(colour.red) + 6 * level(colour.green) + level(colour.blue);
     }
-    return (colour.red >= 128 ? 1 : 0) | (colour.green >= 128 ? 2 : 0) | (colour.blue >= 128 ? 4 : 0);
+    return (colour.red >= 128 ? 1 : 0) | (colour.green >= 128 ? 2 : 0) |
+           (colour.blue >= 128 ? 4 : 0);
 }
 
 Cell ReadCell(const HostWindow &window, LONG left, LONG top, LONG right, LONG bottom)
@@ -82,7 +87,8 @@ Cell ReadCell(const HostWindow &window, LONG left, LONG top, LONG right, LONG bo
     Cell cell;
     cell.dominant = int(std::max_element(counts, counts + 256) - counts);
     for (int pen = 0; pen < 256; pen++)
-        if (pen != cell.dominant && counts[pen] > 0 && (cell.second < 0 || counts[pen] > counts[cell.second]))
+        if (pen != cell.dominant && counts[pen] > 0 &&
+            (cell.second < 0 || counts[pen] > counts[cell.second]))
             cell.second = pen;
     cell.background = cell.dominant;
     cell.foreground = cell.second;
@@ -125,8 +131,10 @@ void PlaceText(std::vector<Cell> &row, const CellColumns &columns, const TextRun
 {
     LONG start = std::max<LONG>(columns.At(run.x), 0);
     LONG glyphsEnd = columns.Holding(run.x + run.width - 1) + 1;
-    size_t end = std::max(size_t(start) + MeasureDisplayText(characters), size_t(std::max<LONG>(glyphsEnd, 0)));
-    for (size_t c = size_t(std::max<LONG>(columns.Holding(run.x), 0)); c < std::min(end, row.size()); c++)
+    size_t end = std::max(size_t(start) + MeasureDisplayText(characters),
+                          size_t(std::max<LONG>(glyphsEnd, 0)));
+    for (size_t c = size_t(std::max<LONG>(columns.Holding(run.x), 0));
+         c < std::min(end, row.size()); c++)
         if (row[c].edge)
             row[c].Clear();
     /* Blanks between a text's characters read as blanks, painted in what
@@ -177,8 +185,9 @@ bool IsLaidOut(const ShownWindow &shown, const TextRun &run)
     return whole.compare(shown.laidOutFromEnd ? whole.size() - length : 0, length, run.bytes) == 0;
 }
 
-class SceneRenderer {
-public:
+class SceneRenderer
+{
+  public:
     SceneRenderer(const TerminalCapabilities &terminal, const TerminalScene &scene)
         : terminal_(terminal), scene_(scene)
     {
@@ -208,7 +217,7 @@ public:
         return lines;
     }
 
-private:
+  private:
     static size_t GetInnerCells(const HostWindow &window)
     {
         LONG innerWidth = window.Width - window.BorderLeft - window.BorderRight;
@@ -254,10 +263,12 @@ private:
             if (!IsRunInBand(window, run, top, bottom) ||
                 (skipButtons && FindGadgetAt(model, run.x, run.baseline - 1) != nullptr))
                 continue;
-            size_t room = row.size() - std::min(row.size(), size_t(std::max<LONG>(columns.At(run.x), 0)));
+            size_t room =
+                row.size() - std::min(row.size(), size_t(std::max<LONG>(columns.At(run.x), 0)));
             PlaceText(row, columns, run,
-                      IsLaidOut(shown, run) ? FitDisplayText(shown.laidOutText, room, shown.laidOutFromEnd)
-                                            : SplitDisplayText(run.bytes));
+                      IsLaidOut(shown, run)
+                          ? FitDisplayText(shown.laidOutText, room, shown.laidOutFromEnd)
+                          : SplitDisplayText(run.bytes));
         }
         return row;
     }
@@ -266,9 +277,11 @@ private:
     {
         std::string sequence = terminal_.plain;
         if (foreground >= 0)
-            sequence += terminal_.Foreground(ToTerminalColour(palette[foreground & 7], terminal_.colours));
+            sequence +=
+                terminal_.Foreground(ToTerminalColour(palette[foreground & 7], terminal_.colours));
         if (background >= 0)
-            sequence += terminal_.Background(ToTerminalColour(palette[background & 7], terminal_.colours));
+            sequence +=
+                terminal_.Background(ToTerminalColour(palette[background & 7], terminal_.colours));
         return sequence;
     }
 
@@ -317,24 +330,28 @@ private:
                 return cell.filled || (cell.text != " " && !cell.edge);
             });
             if (worthShowing)
-                lines.push_back(edgeCharacter + JoinCells(row, window.screen->palette) + edgeCharacter);
+                lines.push_back(edgeCharacter + JoinCells(row, window.screen->palette) +
+                                edgeCharacter);
         }
         lines.push_back(RenderEdge("\u2514", GetKeys(window), count, "\u2518"));
     }
 
-    void RenderCompact(const ShownWindow &shown, size_t count, std::vector<std::string> &lines) const
+    void RenderCompact(const ShownWindow &shown, size_t count,
+                       std::vector<std::string> &lines) const
     {
         const HostWindow &window = *shown.window;
         CellColumns columns = GetColumns(window, count);
         std::map<LONG, bool> baselines;
         HostWindow &model = const_cast<HostWindow &>(window);
         for (const TextRun &run : shown.texts)
-            if (run.baseline > window.BorderTop && FindGadgetAt(model, run.x, run.baseline - 1) == nullptr)
+            if (run.baseline > window.BorderTop &&
+                FindGadgetAt(model, run.x, run.baseline - 1) == nullptr)
                 baselines[run.baseline] = true;
         for (const auto &[baseline, unused] : baselines) {
             (void)unused;
             LONG top = baseline - window.rastPort.TxBaseline;
-            std::vector<Cell> row = RenderBand(shown, columns, top, top + window.rastPort.TxHeight - 1, true);
+            std::vector<Cell> row =
+                RenderBand(shown, columns, top, top + window.rastPort.TxHeight - 1, true);
             lines.push_back(JoinCells(row, window.screen->palette));
         }
         std::string keys = GetKeys(window);
@@ -409,14 +426,16 @@ private:
     const TerminalScene &scene_;
 };
 
-}  // namespace
+} // namespace
 
-std::vector<std::string> RenderScene(const TerminalCapabilities &terminal, const TerminalScene &scene)
+std::vector<std::string> RenderScene(const TerminalCapabilities &terminal,
+                                     const TerminalScene &scene)
 {
     return SceneRenderer(terminal, scene).Render();
 }
 
 char GetButtonKey(const HostGadget &button)
 {
-    return button.label.empty() ? '\0' : char(std::tolower(static_cast<unsigned char>(button.label[0])));
+    return button.label.empty() ? '\0'
+                                : char(std::tolower(static_cast<unsigned char>(button.label[0])));
 }

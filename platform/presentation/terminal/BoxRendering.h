@@ -21,7 +21,7 @@ struct ShownWindow {
 /* What the terminal is to show. */
 struct TerminalScene {
     std::vector<ShownWindow> windows;
-    int width;  /* the terminal's columns and rows */
+    int width; /* the terminal's columns and rows */
     int rows;
     /* A request's question with its keys, shown under the windows; empty
        when nothing is asked. */
@@ -37,14 +37,13 @@ struct TerminalScene {
    a block in the colour that fills most of it, a bar for a vertical edge,
    or blank. The text that the window cut to its line (the message line)
    is cut again, whole, to the columns from its start to the box's edge,
-   keeping the same end, with a mark where it was cut. When the box does not fit the terminal, each window is drawn
-   compact instead: one line for each line of text, squeezed to the
-   terminal's width, then its keys. The lines are never wider than the
-   terminal (less its last column where writing there moves the cursor on)
-   and never more than its rows, so that drawing them neither wraps nor
-   scrolls; the request's question and keys come
-   last and are kept when lines must go. */
-std::vector<std::string> RenderScene(const TerminalCapabilities &terminal, const TerminalScene &scene);
+   keeping the same end, with a mark where it was cut. When the box does not fit the terminal, each
+   window is drawn compact instead: one line for each line of text, squeezed to the terminal's
+   width, then its keys. The lines are never wider than the terminal (less its last column where
+   writing there moves the cursor on) and never more than its rows, so that drawing them neither
+   wraps nor scrolls; the request's question and keys come last and are kept when lines must go. */
+std::vector<std::string> RenderScene(const TerminalCapabilities &terminal,
+                                     const TerminalScene &scene);
 
 /* The key that presses a button: the first letter of its label. */
 char GetButtonKey(const HostGadget &button);

@@ -7,7 +7,8 @@
 #include <text/escape.h>
 #include <uniwidth.h>
 
-namespace {
+namespace
+{
 
 /* Whether the terminal takes UTF-8. Decided once, from the environment as
    text: the machine's locale files are not looked at, so that a name shows
@@ -47,7 +48,8 @@ int GetCharacterWidth(unsigned long codePoint)
 /* The byte that an escape \xNN at characters[at] stands for, or -1. */
 int ReadEscape(const std::vector<DisplayCharacter> &characters, size_t at)
 {
-    if (at + 3 >= characters.size() || characters[at].bytes != "\\" || characters[at + 1].bytes != "x")
+    if (at + 3 >= characters.size() || characters[at].bytes != "\\" ||
+        characters[at + 1].bytes != "x")
         return -1;
     std::string hex = characters[at + 2].bytes + characters[at + 3].bytes;
     if (hex.size() != 2 || !std::isxdigit(static_cast<unsigned char>(hex[0])) ||
@@ -75,7 +77,7 @@ size_t GetUnitLength(const std::vector<DisplayCharacter> &characters, size_t at)
     return length;
 }
 
-}  // namespace
+} // namespace
 
 void InitDisplayText()
 {

@@ -32,6 +32,7 @@ size_t MeasureDisplayText(const std::vector<DisplayCharacter> &characters);
    text was left out. keepEnd keeps the end, from the first '/' in it (a
    path's last names); otherwise the start is kept. A cut never falls
    inside a character or an escape. */
-std::vector<DisplayCharacter> FitDisplayText(const std::string &bytes, size_t columns, bool keepEnd);
+std::vector<DisplayCharacter> FitDisplayText(const std::string &bytes, size_t columns,
+                                             bool keepEnd);
 
 #endif

@@ -7,11 +7,12 @@
    sequences that cursor and function keys send (an arrow is not an "A"),
    each key in lower case. A sequence cut between two reads is finished in
    the next. */
-class KeyInput {
-public:
+class KeyInput
+{
+  public:
     std::string Decode(const char *bytes, size_t length);
 
-private:
+  private:
     enum State { TYPING, AFTER_ESCAPE, IN_SEQUENCE } state_ = TYPING;
 };
 

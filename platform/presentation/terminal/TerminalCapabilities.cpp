@@ -4,7 +4,8 @@
 
 #include <term.h>
 
-namespace {
+namespace
+{
 
 /* A string capability, or empty when the terminal has none. */
 std::string GetCapability(const char *name)
@@ -15,7 +16,7 @@ std::string GetCapability(const char *name)
     return value;
 }
 
-}  // namespace
+} // namespace
 
 bool TerminalCapabilities::Read(int descriptor)
 {
@@ -26,8 +27,7 @@ bool TerminalCapabilities::Read(int descriptor)
     upLines_ = GetCapability("cuu");
     clearLine = GetCapability("el");
     clearBelow = GetCapability("ed");
-    if ((up_.empty() && upLines_.empty()) || clearLine.empty() ||
-        clearBelow.empty())
+    if ((up_.empty() && upLines_.empty()) || clearLine.empty() || clearBelow.empty())
         return false;
     hideCursor = GetCapability("civis");
     showCursor = GetCapability("cnorm");

@@ -17,8 +17,9 @@
    whether it rewraps its lines (tmux, VTE) or cuts them (xterm); so the
    drawing never reaches above the line it started on, and what the person
    had on the screen before it stays there. Not for two threads at once. */
-class TerminalScreen {
-public:
+class TerminalScreen
+{
+  public:
     explicit TerminalScreen(const TerminalCapabilities &terminal) : terminal_(terminal) {}
 
     /* The terminal whose modes and process group are followed. */
@@ -43,7 +44,7 @@ public:
     /* Replaces the last drawing with lines, which fit the size. */
     void Show(const std::vector<std::string> &lines, int width, int rows);
 
-private:
+  private:
     void Write(const std::string &text) const;
 
     const TerminalCapabilities &terminal_;

@@ -7,7 +7,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 bool IsIgnored(int signalNumber)
 {
@@ -20,7 +21,7 @@ bool IsEnd(int signalNumber)
     return signalNumber == SIGTERM || signalNumber == SIGHUP || signalNumber == SIGQUIT;
 }
 
-}  // namespace
+} // namespace
 
 bool TerminalSignals::Start()
 {

@@ -10,8 +10,9 @@
    terminal control from the background are let through rather than
    stopping the process. Signals that were ignored at the start stay
    ignored. */
-class TerminalSignals {
-public:
+class TerminalSignals
+{
+  public:
     /* Blocks the signals in the calling thread, which must be the only
        one yet; threads it starts inherit the block. */
     bool Start();
@@ -29,7 +30,7 @@ public:
     /* Ends the process by the signal, as it would have ended without us. */
     [[noreturn]] static void EndProcess(int signalNumber);
 
-private:
+  private:
     sigset_t taken_;
     sigset_t savedMask_;
     int descriptor_ = -1;

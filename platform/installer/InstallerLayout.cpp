@@ -22,6 +22,46 @@ uint32_t Crc32(const uint8_t *bytes, size_t length)
     return uint32_t(crc);
 }
 
+void AppendRecord(std::string &bytes, const char *tag, const std::string &content)
+{
+    uint8_t header[INSTALLER_RECORD_HEADER_SIZE];
+    std::memcpy(header, tag, 4);
+    PutBigEndian(header + 4, content.size(), 4);
+    bytes.append(reinterpret_cast<const char *>(header), sizeof header);
+    bytes += content;
+}
+
+/* The records after the command, into trailer; false when they are not
+   whole or not the ones a trailer may hold. */
+bool DecodeRecords(const uint8_t *bytes, size_t start, size_t length, InstallerTrailer &trailer)
+{
+    bool haveLicense = false, haveSignature = false;
+    trailer.signatureRecordStart = length;
+    for (size_t at = start; at < length;) {
+        if (haveSignature || length - at < INSTALLER_RECORD_HEADER_SIZE)
+            return false;
+        uint64_t size = GetBigEndian(bytes + at + 4, 4);
+        const char *content =
+            reinterpret_cast<const char *>(bytes) + at + INSTALLER_RECORD_HEADER_SIZE;
+        if (size > length - at - INSTALLER_RECORD_HEADER_SIZE)
+            return false;
+        if (std::memcmp(bytes + at, INSTALLER_RECORD_LICENSE, 4) == 0 && !haveLicense &&
+            size <= INSTALLER_LICENSE_LIMIT) {
+            trailer.license.assign(content, size);
+            haveLicense = true;
+        } else if (std::memcmp(bytes + at, INSTALLER_RECORD_SIGNATURE, 4) == 0 &&
+                   size <= INSTALLER_SIGNATURE_LIMIT) {
+            trailer.signature.assign(content, size);
+            trailer.signatureRecordStart = at;
+            haveSignature = true;
+        } else {
+            return false;
+        }
+        at += INSTALLER_RECORD_HEADER_SIZE + size;
+    }
+    return true;
+}
+
 } // namespace
 
 void EncodeInstallerSlot(const InstallerSlot &slot, uint8_t bytes[INSTALLER_SLOT_SIZE])
@@ -66,6 +106,11 @@ std::string EncodeInstallerTrailer(const InstallerTrailer &trailer)
     PutBigEndian(data + 56, trailer.command.size(), 4);
     std::memcpy(data + INSTALLER_TRAILER_FIXED_SIZE, trailer.command.data(),
                 trailer.command.size());
+    if (!trailer.license.empty())
+        AppendRecord(bytes, INSTALLER_RECORD_LICENSE, trailer.license);
+    if (!trailer.signature.empty())
+        AppendRecord(bytes, INSTALLER_RECORD_SIGNATURE, trailer.signature);
+    data = reinterpret_cast<uint8_t *>(bytes.data());
     PutBigEndian(data + 12, Crc32(data + 16, bytes.size() - 16), 4);
     return bytes;
 }
@@ -78,8 +123,9 @@ bool DecodeInstallerTrailer(const uint8_t *bytes, size_t length, InstallerTraile
         GetBigEndian(bytes + 12, 4) != Crc32(bytes + 16, length - 16))
         return false;
     uint64_t commandLength = GetBigEndian(bytes + 56, 4);
-    if (commandLength != length - INSTALLER_TRAILER_FIXED_SIZE ||
-        commandLength > INSTALLER_COMMAND_LIMIT)
+    if (commandLength > length - INSTALLER_TRAILER_FIXED_SIZE ||
+        commandLength > INSTALLER_COMMAND_LIMIT ||
+        !DecodeRecords(bytes, INSTALLER_TRAILER_FIXED_SIZE + commandLength, length, trailer))
         return false;
     trailer.archiveStart = GetBigEndian(bytes + 16, 8);
     trailer.archiveLength = GetBigEndian(bytes + 24, 8);

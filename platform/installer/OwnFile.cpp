@@ -112,10 +112,8 @@ bool OpenOwnFile(const char *startedAs, const uint8_t slotBytes[INSTALLER_SLOT_S
                 std::to_string(slot.totalSize) + " were written";
     } else {
         uint64_t trailerStart = slot.archiveStart + slot.archiveLength;
-        std::vector<uint8_t> bytes(slot.trailerLength <=
-                                           INSTALLER_TRAILER_FIXED_SIZE + INSTALLER_COMMAND_LIMIT
-                                       ? size_t(slot.trailerLength)
-                                       : 0);
+        std::vector<uint8_t> bytes(
+            slot.trailerLength <= INSTALLER_TRAILER_LIMIT ? size_t(slot.trailerLength) : 0);
         if (bytes.empty() || trailerStart + slot.trailerLength != slot.totalSize ||
             !ReadAt(descriptor, trailerStart, bytes.data(), bytes.size()) ||
             !DecodeInstallerTrailer(bytes.data(), bytes.size(), trailer) ||

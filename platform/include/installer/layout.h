@@ -52,7 +52,13 @@ struct InstallerSlot {
     24  the archive's length (64 bits), as in the slot
     32  directories, files and bytes in files that the archive holds (64 bits each)
     56  the command's length (32 bits), then the command, without a terminator
-   The CRC-32 keeps a damaged command from ever being run. */
+   then records, none or several, each a 4-byte tag, a length (32 bits) and
+   that many bytes:
+     INSTALLER_RECORD_LICENSE  the licence shown before anything is unpacked
+     INSTALLER_RECORD_SIGNATURE  a signature over the rest; always the last
+   A record of another tag, or one that comes twice, makes the trailer
+   damaged: what decides what an installer unpacks and runs is never
+   passed over. The CRC-32 keeps a damaged command from ever being run. */
 constexpr size_t INSTALLER_TRAILER_FIXED_SIZE = 60;
 #define INSTALLER_TRAILER_MAGIC                                                                    \
     {                                                                                              \
@@ -60,6 +66,16 @@ constexpr size_t INSTALLER_TRAILER_FIXED_SIZE = 60;
     }
 /* The longest command a trailer holds. */
 constexpr uint32_t INSTALLER_COMMAND_LIMIT = 65536;
+constexpr size_t INSTALLER_RECORD_HEADER_SIZE = 8;
+#define INSTALLER_RECORD_LICENSE "LICN"
+#define INSTALLER_RECORD_SIGNATURE "SIGN"
+/* The longest licence and signature a trailer holds. */
+constexpr uint32_t INSTALLER_LICENSE_LIMIT = 1u << 20;
+constexpr uint32_t INSTALLER_SIGNATURE_LIMIT = 4096;
+/* The longest trailer there is. */
+constexpr uint64_t INSTALLER_TRAILER_LIMIT =
+    INSTALLER_TRAILER_FIXED_SIZE + INSTALLER_COMMAND_LIMIT + 2 * INSTALLER_RECORD_HEADER_SIZE +
+    INSTALLER_LICENSE_LIMIT + INSTALLER_SIGNATURE_LIMIT;
 
 struct InstallerTrailer {
     uint64_t archiveStart = 0;
@@ -68,6 +84,12 @@ struct InstallerTrailer {
     uint64_t files = 0;
     uint64_t bytes = 0;
     std::string command;
+    /* Empty when the installer carries none. */
+    std::string license;
+    std::string signature;
+    /* Where the signature record begins, from the trailer's start: the
+       trailer's length when there is none. */
+    uint64_t signatureRecordStart = 0;
 };
 
 /* The slot's bytes, marker included. */

@@ -32,8 +32,8 @@
  *                            gadgets and messages are still held.
  *   VELORIN_HOST_PRESENTATION
  *                            "desktop", "terminal" or "headless": how windows
- *                            are shown. Unset, the desktop is used when there
- *                            is a display and SDL2 can be loaded, the terminal
+ *                            are shown. Unset, the desktop is used when
+ *                            DISPLAY names an X display that answers, the terminal
  *                            when standard error is one, and nothing otherwise.
  *   VELORIN_HOST_SCREEN      WIDTHxHEIGHT or WIDTHxHEIGHTxFONTHEIGHT: the
  *                            default public screen. Unset, it takes the

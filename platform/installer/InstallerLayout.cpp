@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 namespace
 {
@@ -12,14 +12,7 @@ const uint8_t trailerMagic[8] = INSTALLER_TRAILER_MAGIC;
 
 uint32_t Crc32(const uint8_t *bytes, size_t length)
 {
-    uLong crc = crc32(0, Z_NULL, 0);
-    while (length > 0) {
-        uInt piece = length > 1u << 30 ? 1u << 30 : uInt(length);
-        crc = crc32(crc, bytes, piece);
-        bytes += piece;
-        length -= piece;
-    }
-    return uint32_t(crc);
+    return libdeflate_crc32(0, bytes, length);
 }
 
 void AppendRecord(std::string &bytes, const char *tag, const std::string &content)

@@ -22,6 +22,7 @@
 #include "support/LiveTools.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
+#include "support/Tmux.h"
 
 /* Installers that must not run what they hold: cut or damaged copies, a
    destination repointed meanwhile, a lookalike where /proc is missing,
@@ -251,6 +252,8 @@ class FirstOpeningHeld
     ~FirstOpeningHeld() { Release(); }
 
     bool IsWatching() const { return descriptor_ >= 0; }
+    /* The process whose opening is held. */
+    pid_t Opener() const { return opener_; }
 
     bool WaitUntilWanted()
     {
@@ -263,6 +266,7 @@ class FirstOpeningHeld
         if (length <= 0 || !FAN_EVENT_OK(event, length))
             return false;
         held_ = event->fd;
+        opener_ = event->pid;
         return true;
     }
 
@@ -284,6 +288,7 @@ class FirstOpeningHeld
   private:
     int descriptor_ = -1;
     int held_ = -1;
+    pid_t opener_ = -1;
 };
 
 /* SIGTERM, SIGHUP and SIGINT while the files are written, and SIGTERM and SIGHUP while the
@@ -359,6 +364,40 @@ TEST_F(InstallerIntegrity, DirectoriesTheCommandLockedAreRemoved)
     EXPECT_EQ(result.exitCode, 0) << result.err;
     unlink((tmp + "/balance").c_str());
     EXPECT_TRUE(SnapshotTree(tmp).empty()) << result.err;
+}
+
+class InstallerIntegrityInTerminal : public InstallerIntegrity, protected TmuxServer
+{
+};
+
+/* With the box drawn in the terminal, SIGTERM gives the terminal back and removes the
+ * temporary directory too. */
+TEST_F(InstallerIntegrityInTerminal, SigtermWithTheBoxUpRemovesTheTemporaryDirectory)
+{
+    REQUIRE_LIVE_TOOLS("tmux", "stty");
+    NeedRoot();
+    std::string tmp = dir_ / "tmp";
+    mkdir(tmp.c_str(), 0777);
+    ASSERT_EQ(mount("none", tmp.c_str(), "tmpfs", 0, nullptr), 0);
+    Make("echo ran > \"$RECORD\"");
+    FirstOpeningHeld held(tmp);
+    ASSERT_TRUE(held.IsWatching());
+    std::string installer = "exec env -u DISPLAY -u WAYLAND_DISPLAY VELORIN_HOST_CLOCK=instant "
+                            "TMPDIR=" +
+                            Quote(tmp) + " RECORD=" + Quote(dir_ / "record") + " " +
+                            Quote(installer_);
+    Tmux({"new-session", "-d", "-x", "100", "-y", "30",
+          RecordStatus(installer, dir_.Path()) + "; sleep 600"});
+    ASSERT_TRUE(held.WaitUntilWanted());
+    WaitForScreen("[a] Abort");
+    kill(held.Opener(), SIGTERM);
+    held.Release();
+    EXPECT_EQ(WaitForStatus(dir_.Path()), 128 + SIGTERM);
+    EXPECT_TRUE(SnapshotTree(tmp).empty());
+    EXPECT_FALSE(Exists(dir_ / "record"));
+    std::string settings = ReadFile(dir_ / "stty");
+    EXPECT_EQ(settings.find("-icanon"), std::string::npos) << settings;
+    umount2(tmp.c_str(), MNT_DETACH);
 }
 
 } // namespace

@@ -9,9 +9,12 @@
 #include <elf.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/fanotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -234,6 +237,41 @@ TEST_F(InstallerIntegrity, WithoutProcOnlyTheFileTheShellRanIsTrusted)
         options);
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(ReadFile(dir_ / "record"), "real\n");
+}
+
+/* Started through a descriptor where /proc is missing, the installer cannot find the file it was
+ * started from (the system names it /dev/fd/N): it says so and runs nothing. */
+TEST_F(InstallerIntegrity, WithoutProcAnInstallerThatCannotFindItselfRunsNothing)
+{
+    NeedRoot();
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers need /proc";
+#endif
+    Make("echo ran > \"$RECORD\"");
+    std::string err = dir_ / "err";
+    std::string record = "RECORD=" + dir_ / "record";
+    pid_t child = fork();
+    if (child == 0) {
+        int installer = open(installer_.c_str(), O_RDONLY | O_CLOEXEC);
+        int errors = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (installer < 0 || errors < 0 || dup2(errors, STDERR_FILENO) < 0 ||
+            unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+            _exit(99);
+        const char *argv[] = {"app.run", "-dest", "/nonexistent", nullptr};
+        const char *envp[] = {record.c_str(), "VELORIN_HOST_PRESENTATION=headless", nullptr};
+        syscall(SYS_execveat, installer, "", argv, envp, AT_EMPTY_PATH);
+        _exit(98);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 125);
+    EXPECT_NE(ReadFile(err).find("app.run: cannot tell which file is running: \"/dev/fd/"),
+              std::string::npos)
+        << ReadFile(err);
+    EXPECT_FALSE(Exists(dir_ / "record"));
 }
 
 /* Holds the first file opened on a mount until released (fanotify, which needs root). */

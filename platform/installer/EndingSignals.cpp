@@ -28,8 +28,10 @@ std::atomic<bool> directoryNoted{false};
 pthread_t mainThread;
 int parkSignal = 0;
 bool keepDirectory = false;
-/* Written before the directory is noted, read only by the handler. */
-std::string leftLine, keptLine;
+/* Written before the directory is noted, read only by the handler; never
+   freed, so that a signal during the program's own exit finds them. */
+std::string &leftLine = *new std::string;
+std::string &keptLine = *new std::string;
 
 void Say(const std::string &line)
 {
@@ -39,13 +41,14 @@ void Say(const std::string &line)
 
 [[noreturn]] void Park()
 {
+    if (pthread_equal(pthread_self(), mainThread))
+        mainParked = true;
     for (;;)
         pause();
 }
 
 void OnPark(int)
 {
-    mainParked = true;
     Park();
 }
 
@@ -133,7 +136,7 @@ void NoteTemporaryDirectory(const std::string &path, bool keep)
     directoryNoted = true;
 }
 
-void HoldEndingSignals(bool block)
+void HoldEndingSignals(sigset_t &previous)
 {
     sigset_t held;
     sigemptyset(&held);
@@ -141,7 +144,12 @@ void HoldEndingSignals(bool block)
         sigaddset(&held, signalNumber);
     if (parkSignal != 0)
         sigaddset(&held, parkSignal);
-    pthread_sigmask(block ? SIG_BLOCK : SIG_UNBLOCK, &held, nullptr);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
+}
+
+void RestoreSignals(const sigset_t &previous)
+{
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void NoteCommandProcess(pid_t child)

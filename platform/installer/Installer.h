@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
 #include <sys/types.h>
 
 /* An installer's exit statuses, as a shell's commands have them; a
@@ -79,8 +81,9 @@ bool RemoveTemporaryDirectoryAtOnce();
    begin with shownName. */
 void CatchEndingSignals(const std::string &shownName);
 void NoteTemporaryDirectory(const std::string &path, bool keep);
-/* Those signals held back on this thread (block) or let through again. */
-void HoldEndingSignals(bool block);
+/* Those signals held back on this thread until RestoreSignals(previous). */
+void HoldEndingSignals(sigset_t &previous);
+void RestoreSignals(const sigset_t &previous);
 /* The command's process while it runs; 0 when none runs. */
 void NoteCommandProcess(pid_t child);
 /* In the child between fork and exec: the signals caught here back to

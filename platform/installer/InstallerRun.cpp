@@ -214,11 +214,12 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
         return PrintUsage();
     } else {
         CatchEndingSignals(run.shownName);
-        HoldEndingSignals(true);
+        sigset_t held;
+        HoldEndingSignals(held);
         run.temporary = MakeTemporaryDirectory(run.directory, error);
         if (run.temporary)
             NoteTemporaryDirectory(run.directory, run.keep);
-        HoldEndingSignals(false);
+        RestoreSignals(held);
         if (!run.temporary) {
             Say(error + " (TMPDIR chooses where); nothing was unpacked");
             return INSTALLER_FAILED;

@@ -46,7 +46,8 @@ int RunCommand(const std::string &command, int directory, const std::string &dir
     /* Between fork and exec the child calls only what is safe in a copy of
        a process with threads. A signal that ends the installer is held
        back until the child is known, so that the child is ended with it. */
-    HoldEndingSignals(true);
+    sigset_t held;
+    HoldEndingSignals(held);
     pid_t child = fork();
     if (child == 0) {
         sigaction(SIGINT, &savedInterrupt, nullptr);
@@ -71,7 +72,7 @@ int RunCommand(const std::string &command, int directory, const std::string &dir
         _exit(INSTALLER_CANNOT_RUN);
     }
     NoteCommandProcess(child > 0 ? child : 0);
-    HoldEndingSignals(false);
+    RestoreSignals(held);
     close(report[1]);
     int status = 0, failure = 0;
     if (child < 0) {

@@ -276,7 +276,8 @@ TEST_F(Installer, CommandLineFaultsAreRefused)
     unlink((dir_ / "src/app.run").c_str());
 }
 
-/* Without /proc the installer finds itself through PATH; removal never enters a mount. */
+/* Without /proc the installer finds itself by the path the shell ran from PATH; removal never
+ * enters a mount. */
 TEST_F(Installer, RunsWithoutProcAndNeverRemovesThroughAMount)
 {
     std::string unshare = FindTool("unshare");

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 #include <strings.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "../../tools/ShownName.h"
 #include "../presentation/Presentation.h"
 #include "../stream/HostStream.h"
+#include "../system/KeptLock.h"
 #include "../system/RunEnding.h"
 
 /* The program's entry, ahead of main. A plain velorin goes straight to
@@ -140,7 +142,7 @@ int EndInstallerRun(int code, bool atOnce)
             std::vector<std::string> arguments = {run.startedAs};
             arguments.insert(arguments.end(), run.arguments.begin(), run.arguments.end());
             std::string error;
-            status = RunCommand(run.command, run.directory, arguments, error);
+            status = RunCommand(run.command, GetKeptLock(), run.directory, arguments, error);
             if (!error.empty())
                 Say(error);
         }
@@ -163,10 +165,17 @@ int EndInstallerRun(int code, bool atOnce)
     return status;
 }
 
-int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const InstallerSlot &slot)
+/* The name the installer was started by, and the name its messages show. */
+std::pair<std::string, std::string> StartedAs(int argc, char **argv)
 {
-    run.startedAs = argc > 0 && argv[0] != nullptr ? argv[0] : "installer";
-    run.shownName = ShowName(run.startedAs.substr(run.startedAs.rfind('/') + 1));
+    std::string startedAs = argc > 0 && argv[0] != nullptr ? argv[0] : "installer";
+    return {startedAs, ShowName(startedAs.substr(startedAs.rfind('/') + 1))};
+}
+
+int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const InstallerSlot &slot,
+                 const OwnImage &image)
+{
+    std::tie(run.startedAs, run.shownName) = StartedAs(argc, argv);
     InstallerOptions options;
     if (!ReadOptions(argc, argv, options))
         return PrintUsage();
@@ -174,7 +183,7 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
     int descriptor;
     InstallerTrailer trailer;
     std::string error;
-    if (!OpenOwnFile(run.startedAs.c_str(), slotBytes, slot, descriptor, trailer, error)) {
+    if (!OpenOwnFile(slotBytes, slot, image, descriptor, trailer, error)) {
         Say(error + "; nothing was unpacked");
         return INSTALLER_FAILED;
     }
@@ -203,12 +212,20 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
     } else if (run.command.empty()) {
         Say("missing -dest DIR: where to unpack");
         return PrintUsage();
-    } else if (!MakeTemporaryDirectory(run.directory, error)) {
-        Say(error + " (TMPDIR chooses where); nothing was unpacked");
-        return INSTALLER_FAILED;
     } else {
-        run.temporary = true;
+        CatchEndingSignals(run.shownName);
+        sigset_t held;
+        HoldEndingSignals(held);
+        run.temporary = MakeTemporaryDirectory(run.directory, error);
+        if (run.temporary)
+            NoteTemporaryDirectory(run.directory, run.keep);
+        RestoreSignals(held);
+        if (!run.temporary) {
+            Say(error + " (TMPDIR chooses where); nothing was unpacked");
+            return INSTALLER_FAILED;
+        }
     }
+    KeepLockOf(run.directory.c_str());
 
     std::vector<char *> velorinArguments = {argv[0],
                                             const_cast<char *>("-archive"),
@@ -226,7 +243,11 @@ extern "C" int __wrap_main(int argc, char **argv)
 {
     uint8_t slotBytes[INSTALLER_SLOT_SIZE];
     InstallerSlot slot;
-    if (!ReadOwnSlot(slotBytes, slot))
+    OwnImage image;
+    int state = ReadOwnSlot(slotBytes, slot, image);
+    if (state == OWN_SLOT_PLAIN)
         return __real_main(argc, argv);
-    return RunInstaller(argc, argv, slotBytes, slot);
+    if (state == OWN_SLOT_DAMAGED)
+        return RefuseDamagedProgram(StartedAs(argc, argv).second, image);
+    return RunInstaller(argc, argv, slotBytes, slot, image);
 }

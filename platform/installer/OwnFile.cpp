@@ -1,7 +1,8 @@
 #include "Installer.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include <fcntl.h>
@@ -27,12 +28,13 @@ bool ReadAt(int descriptor, uint64_t offset, void *into, size_t length)
     return true;
 }
 
-int OpenRegularFile(const std::string &path)
+int OpenRegularFile(const char *path)
 {
-    int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    int descriptor = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     struct stat status;
     if (descriptor >= 0 && (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))) {
         close(descriptor);
+        errno = EINVAL;
         return -1;
     }
     if (descriptor >= 0)
@@ -40,9 +42,14 @@ int OpenRegularFile(const std::string &path)
     return descriptor;
 }
 
-/* Whether the file holds this very slot where the slot says it lies: the
-   file is the installer that is running (the identity tells apart two
-   installers of the same sizes). */
+uint64_t SizeOf(int descriptor)
+{
+    struct stat status;
+    return fstat(descriptor, &status) == 0 ? uint64_t(status.st_size) : 0;
+}
+
+/* Whether the file holds this very slot where the slot says it lies (the
+   identity tells apart two installers of the same sizes). */
 bool HoldsSlot(int descriptor, const InstallerSlot &slot, const uint8_t slotBytes[])
 {
     uint8_t found[INSTALLER_SLOT_SIZE];
@@ -50,32 +57,60 @@ bool HoldsSlot(int descriptor, const InstallerSlot &slot, const uint8_t slotByte
            std::memcmp(found, slotBytes, sizeof found) == 0;
 }
 
-/* Where /proc is missing (an empty root), or names another program (an
-   emulator's), the file is found by the name the program was started by,
-   as the shell found it. */
-int OpenByStartName(const char *startedAs, const InstallerSlot &slot, const uint8_t slotBytes[])
+/* Whether the file holds the running program's bytes wherever the program
+   never changed them since it was loaded. */
+bool HoldsProgram(int descriptor, const OwnImage &image)
 {
-    std::vector<std::string> candidates;
-    if (std::strchr(startedAs, '/') != nullptr) {
-        candidates.push_back(startedAs);
-    } else if (const char *path = std::getenv("PATH")) {
-        std::string list = path;
-        for (size_t start = 0;;) {
-            size_t end = list.find(':', start);
-            std::string directory = list.substr(start, end - start);
-            candidates.push_back((directory.empty() ? "." : directory) + "/" + startedAs);
-            if (end == std::string::npos)
-                break;
-            start = end + 1;
+    std::vector<uint8_t> piece(1 << 16);
+    for (const OwnImage::Part &part : image.unchanged) {
+        for (uint64_t done = 0; done < part.length;) {
+            size_t length = size_t(std::min<uint64_t>(piece.size(), part.length - done));
+            if (!ReadAt(descriptor, part.offset + done, piece.data(), length) ||
+                std::memcmp(piece.data(), part.memory + done, length) != 0)
+                return false;
+            done += length;
         }
     }
-    for (const std::string &candidate : candidates) {
-        int descriptor = OpenRegularFile(candidate);
-        if (descriptor >= 0 && HoldsSlot(descriptor, slot, slotBytes))
-            return descriptor;
-        if (descriptor >= 0)
-            close(descriptor);
+    return image.known;
+}
+
+/* Where /proc is missing (an empty root), or names another program (an
+   emulator's), the file is the one the system executed, by the path it was
+   given. Only a file the shell could have executed, holding this very
+   program and slot, is taken: a copy of the installer elsewhere, with
+   another command, may hold the same slot, but the shell did not start it. */
+int OpenExecutedFile(const uint8_t slotBytes[], const InstallerSlot &slot, const OwnImage &image,
+                     std::string &why, uint64_t &cutSize)
+{
+    const char *path = GetExecutedPath();
+    if (path == nullptr || *path == '\0') {
+        why = "the system does not say which file it started";
+        return -1;
     }
+    std::string shown = std::string("\"") + path + "\"";
+    if (access(path, X_OK) != 0) {
+        why = shown + " cannot be executed: " + std::strerror(errno);
+        return -1;
+    }
+    int descriptor = OpenRegularFile(path);
+    if (descriptor < 0) {
+        why = "cannot open " + shown + ": " + std::strerror(errno);
+        return -1;
+    }
+    struct stat status;
+    if (fstat(descriptor, &status) != 0 || (status.st_mode & 0111) == 0) {
+        why = shown + " cannot be executed";
+    } else if (!HoldsSlot(descriptor, slot, slotBytes)) {
+        uint64_t size = uint64_t(status.st_size);
+        if (size < slot.slotOffset + INSTALLER_SLOT_SIZE)
+            cutSize = size;
+        why = shown + " is not this installer";
+    } else if (!HoldsProgram(descriptor, image)) {
+        why = shown + " is not this very program";
+    } else {
+        return descriptor;
+    }
+    close(descriptor);
     return -1;
 }
 
@@ -87,25 +122,37 @@ std::string Incomplete(uint64_t there, uint64_t expected)
 
 } // namespace
 
-bool OpenOwnFile(const char *startedAs, const uint8_t slotBytes[INSTALLER_SLOT_SIZE],
-                 const InstallerSlot &slot, int &descriptor, InstallerTrailer &trailer,
+bool OpenOwnFile(const uint8_t slotBytes[INSTALLER_SLOT_SIZE], const InstallerSlot &slot,
+                 const OwnImage &image, int &descriptor, InstallerTrailer &trailer,
                  std::string &error)
 {
+    if (image.known && image.slotOffset != slot.slotOffset) {
+        error = "the installer is damaged: its slot does not say where it lies";
+        return false;
+    }
+    /* A file too short to hold the slot is the running one cut short,
+       unless another file that holds the slot is found. */
+    uint64_t cutSize = UINT64_MAX;
     descriptor = OpenRegularFile("/proc/self/exe");
     if (descriptor >= 0 && !HoldsSlot(descriptor, slot, slotBytes)) {
+        uint64_t size = SizeOf(descriptor);
+        if (size < slot.slotOffset + INSTALLER_SLOT_SIZE)
+            cutSize = size;
         close(descriptor);
         descriptor = -1;
     }
+    std::string why;
     if (descriptor < 0)
-        descriptor = OpenByStartName(startedAs, slot, slotBytes);
+        descriptor = OpenExecutedFile(slotBytes, slot, image, why, cutSize);
     if (descriptor < 0) {
-        error = "cannot open the installer's own file; start it by its path";
+        if (cutSize != UINT64_MAX)
+            error = Incomplete(cutSize, slot.totalSize);
+        else
+            error = "cannot tell which file is running: " + why;
         return false;
     }
-    struct stat status;
-    fstat(descriptor, &status);
-    uint64_t size = uint64_t(status.st_size);
-    if (size < slot.totalSize) {
+    uint64_t size = SizeOf(descriptor);
+    if (size < slot.totalSize || (image.known && size < image.loadedEnd)) {
         error = Incomplete(size, slot.totalSize);
     } else if (size > slot.totalSize) {
         error = "the installer is damaged: it holds " + std::to_string(size) + " bytes, " +

@@ -22,7 +22,7 @@ const int resetSignals[] = {SIGPIPE, SIGXFSZ};
 
 } // namespace
 
-int RunCommand(const std::string &command, const std::string &directory,
+int RunCommand(const std::string &command, int directory, const std::string &directoryName,
                const std::vector<std::string> &arguments, std::string &error)
 {
     std::vector<const char *> argv = {shell, "-c", command.c_str()};
@@ -44,18 +44,24 @@ int RunCommand(const std::string &command, const std::string &directory,
     sigemptyset(&unblocked);
 
     /* Between fork and exec the child calls only what is safe in a copy of
-       a process with threads. */
+       a process with threads. A signal that ends the installer is held
+       back until the child is known, so that the child is ended with it. */
+    sigset_t held;
+    HoldEndingSignals(held);
     pid_t child = fork();
     if (child == 0) {
         sigaction(SIGINT, &savedInterrupt, nullptr);
         sigaction(SIGQUIT, &savedQuit, nullptr);
+        ReleaseEndingSignals();
         struct sigaction standard = {};
         standard.sa_handler = SIG_DFL;
         for (int signalNumber : resetSignals)
             sigaction(signalNumber, &standard, nullptr);
         sigprocmask(SIG_SETMASK, &unblocked, nullptr);
         int failure = 0;
-        if (chdir(directory.c_str()) == 0) {
+        /* The directory both passes wrote into, whatever its name names
+           now. */
+        if (fchdir(directory) == 0) {
             execve(shell, const_cast<char *const *>(argv.data()), environ);
             failure = errno;
         } else {
@@ -65,6 +71,8 @@ int RunCommand(const std::string &command, const std::string &directory,
         (void)ignored;
         _exit(INSTALLER_CANNOT_RUN);
     }
+    NoteCommandProcess(child > 0 ? child : 0);
+    RestoreSignals(held);
     close(report[1]);
     int status = 0, failure = 0;
     if (child < 0) {
@@ -78,13 +86,14 @@ int RunCommand(const std::string &command, const std::string &directory,
             failure = 0;
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
+        NoteCommandProcess(0);
     }
     close(report[0]);
     sigaction(SIGINT, &savedInterrupt, nullptr);
     sigaction(SIGQUIT, &savedQuit, nullptr);
 
     if (failure < 0) {
-        error = "cannot enter " + directory + ": " + std::strerror(-failure);
+        error = "cannot enter " + directoryName + ": " + std::strerror(-failure);
         return INSTALLER_CANNOT_RUN;
     }
     if (failure > 0) {

@@ -4,6 +4,7 @@
 #include "Beneath.h"
 #include "HostLibraries.h"
 #include "HostProtection.h"
+#include "KeptLock.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -163,6 +164,7 @@ BPTR DOSIFace::Lock(CONST_STRPTR name, LONG)
         Fail(errno);
         return 0;
     }
+    NoteLockTaken(name, descriptor);
     return MakeLock(descriptor, name);
 }
 

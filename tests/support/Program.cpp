@@ -162,6 +162,7 @@ RunResult BackgroundProgram::Finish(int timeoutSeconds)
     pid_ = -1;
     RunResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     result.out = ReadFile(capture_ / "out");
     if (!closeStandardError_)
         result.err = ReadFile(capture_ / "err");

@@ -26,6 +26,7 @@ struct RunOptions {
 
 struct RunResult {
     int exitCode = -1; /* -1 when the program was killed by a signal */
+    int signal = 0;    /* the signal that ended it */
     std::string out;
     std::string err;
     std::string balanceReport;

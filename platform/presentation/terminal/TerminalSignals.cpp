@@ -88,10 +88,12 @@ void TerminalSignals::StopProcess()
 
 void TerminalSignals::EndProcess(int signalNumber)
 {
+    /* Raised with the program's own disposition: by default it ends the
+       process; a handler that the program set (an installer's, which
+       removes its temporary directory) ends it itself. */
     sigset_t end;
     sigemptyset(&end);
     sigaddset(&end, signalNumber);
-    signal(signalNumber, SIG_DFL);
     pthread_sigmask(SIG_UNBLOCK, &end, nullptr);
     raise(signalNumber);
     _exit(128 + signalNumber);

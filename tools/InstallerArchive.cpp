@@ -1,5 +1,6 @@
 #include "InstallerArchive.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -32,6 +33,9 @@ bool ReadAt(int descriptor, uint64_t offset, void *into, size_t length)
     return true;
 }
 
+const unsigned char hostByteOrder =
+    std::endian::native == std::endian::little ? ELFDATA2LSB : ELFDATA2MSB;
+
 /* Where the installer's slot lies: in its section of a 64-bit ELF program
    of this machine's byte order, as velorin is built. 0 when there is no
    such section. */
@@ -40,14 +44,14 @@ uint64_t FindSlotOffset(int descriptor, uint64_t fileSize)
     Elf64_Ehdr header;
     if (!ReadAt(descriptor, 0, &header, sizeof header) ||
         std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
-        header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_shentsize != sizeof(Elf64_Shdr) ||
-        header.e_shstrndx >= header.e_shnum || header.e_shoff >= fileSize)
+        header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_ident[EI_DATA] != hostByteOrder ||
+        header.e_shentsize != sizeof(Elf64_Shdr) || header.e_shstrndx >= header.e_shnum ||
+        header.e_shoff >= fileSize)
         return 0;
     std::vector<Elf64_Shdr> sections(header.e_shnum);
-    Elf64_Shdr names;
     if (!ReadAt(descriptor, header.e_shoff, sections.data(), sections.size() * sizeof(Elf64_Shdr)))
         return 0;
-    names = sections[header.e_shstrndx];
+    const Elf64_Shdr &names = sections[header.e_shstrndx];
     const char wanted[] = INSTALLER_SECTION;
     for (const Elf64_Shdr &section : sections) {
         char name[sizeof wanted];

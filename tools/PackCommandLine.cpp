@@ -54,7 +54,8 @@ const CommandOption<PackCommand> packOptions[] = {
      }},
     {"-run", "COMMAND", "a command",
      "(with -installer) a command that the installer runs\n"
-     "through /bin/sh in the unpacked tree",
+     "through /bin/sh in the unpacked tree; a plain command\n"
+     "(words and $NAME only) gets the installer's arguments",
      [](PackCommand &command, const char *value) {
          NotePackingOption(command, "-run");
          command.installerCommand = value;

@@ -51,15 +51,20 @@ class InstallerOptions : public ::testing::Test
     }
 
     /* Runs the installer in a mount namespace of its own, where a tmpfs with
-       these options is mounted on mountPoint first. */
+       these options is mounted on mountPoint first; what it leaves there is
+       listed in mountPoint.listing. */
     RunResult RunOnMount(const std::string &mountPoint, const std::string &mountOptions,
                          const std::vector<std::string> &args, RunOptions options = {},
                          const std::string &program = "")
     {
-        std::vector<std::string> wrapped = {
-            "-m",       "sh",
-            "-c",       "mount -t tmpfs -o " + mountOptions + " none \"$0\" && exec \"$@\"",
-            mountPoint, program.empty() ? installer_ : program};
+        std::vector<std::string> wrapped = {"-m",
+                                            "sh",
+                                            "-c",
+                                            "mount -t tmpfs -o " + mountOptions +
+                                                " none \"$0\" || exit; \"$@\"; status=$?; ls -A "
+                                                "\"$0\" > \"$0.listing\"; exit $status",
+                                            mountPoint,
+                                            program.empty() ? installer_ : program};
         wrapped.insert(wrapped.end(), args.begin(), args.end());
         return Run(wrapped, options, FindTool("unshare"));
     }
@@ -208,16 +213,19 @@ TEST_F(InstallerOptions, TooLittleSpaceIsRefusedBeforeAnythingIsCreated)
     RunResult refused = RunOnMount(small, "size=256k", velorin, {}, VELORIN_BINARY);
     EXPECT_EQ(refused.exitCode, 0);
     EXPECT_EQ(refused.err, "Not enough space in " + small + ": 1 MB needed, 0 MB free\n");
+    EXPECT_EQ(ReadFile(small + ".listing"), "");
     RunResult nodes = RunOnMount(small, "nr_inodes=3", velorin, {}, VELORIN_BINARY);
     EXPECT_EQ(nodes.exitCode, 0);
     EXPECT_EQ(nodes.err,
               "Not enough space in " + small + ": 3 files and directories needed, room for 2\n");
+    EXPECT_EQ(ReadFile(small + ".listing"), "");
     RunResult installer = RunOnMount(small, "size=256k", {"-dest", small});
     EXPECT_EQ(installer.exitCode, 125);
     EXPECT_EQ(installer.err, "Not enough space in " + small +
                                  ": 1 MB needed, 0 MB free\n"
                                  "app.run: the unpacking failed; the command was not run\n");
     EXPECT_FALSE(Exists(dir_ / "record"));
+    EXPECT_EQ(ReadFile(small + ".listing"), "");
 
     /* Turned off, the writing pass meets the full disk itself; with room, all is unpacked. */
     velorin.push_back("-NoSpaceCheck");
@@ -228,6 +236,7 @@ TEST_F(InstallerOptions, TooLittleSpaceIsRefusedBeforeAnythingIsCreated)
     EXPECT_EQ(unchecked.exitCode, 125);
     EXPECT_NE(unchecked.err.find("No space left on device"), std::string::npos);
     EXPECT_EQ(RunOnMount(small, "size=1m,nr_inodes=4", velorin, {}, VELORIN_BINARY).exitCode, 1);
+    EXPECT_EQ(ReadFile(small + ".listing"), "data\nsetup.sh\n");
 }
 
 TEST_F(InstallerOptions, PackListsAndVerifiesAnInstallerAsItsArchive)

@@ -144,6 +144,13 @@ TEST_F(InstallerOptions, TargetIsCreatedAndNoexecRunsNothing)
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_NE(ReadFile(dir_ / "record").find("\n" + dir_ / "out/new\n"), std::string::npos);
 
+    /* Once something was created, a link met further on is not followed. */
+    RunResult linked = Run({"-target", dir_ / "made/../link/x"});
+    EXPECT_EQ(linked.exitCode, 125);
+    EXPECT_EQ(linked.err, "app.run: cannot create the directory " + dir_ / "made/../link/x" +
+                              ": a symbolic link is in the way; nothing was unpacked\n");
+    EXPECT_FALSE(Exists(dir_ / "out/x"));
+
     WriteFile(dir_ / "file", "");
     RunResult refused = Run({"-target", dir_ / "file/sub"});
     EXPECT_EQ(refused.exitCode, 125);

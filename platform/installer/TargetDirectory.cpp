@@ -26,7 +26,13 @@ int StepInto(int parent, const std::string &name, bool &creating)
     }
     if (mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST)
         return -1;
-    return openat(parent, name.c_str(), pathFlags | O_NOFOLLOW);
+    int made = openat(parent, name.c_str(), pathFlags | O_NOFOLLOW);
+    /* A link is opened as itself, which is no directory: say what it is. */
+    struct stat status;
+    if (made < 0 && errno == ENOTDIR &&
+        fstatat(parent, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode))
+        errno = ELOOP;
+    return made;
 }
 
 } // namespace

@@ -35,7 +35,8 @@ int HandleArchive(const char *archiveName, const char *destName)
     fakeit = 1;
     if (LockDestination(destName) == -1)
         EndRunBeforeWriting();
-    if (UnpackArchive(destName) == RUN_FAILED) {
+    StartSpaceCount();
+    if (UnpackArchive(destName) == RUN_FAILED || CheckFreeSpace(destName) == -1) {
         UnlockDestination();
         EndRunBeforeWriting();
     }

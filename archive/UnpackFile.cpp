@@ -37,8 +37,10 @@ static void JoinText(char *text, const char *first, const char *second, size_t s
 
 static int UnpackDirectory(const struct FileHeader *entry, const char *path)
 {
-    if (fakeit)
+    if (fakeit) {
+        CountEntrySpace(0);
         return ENTRY_DONE;
+    }
     BPTR lock = IDOS->CreateDir(path);
     if (lock != 0) {
         IDOS->UnLock(lock);
@@ -99,6 +101,7 @@ static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const c
     }
     if (fakeit) {
         totalfilesize += done;
+        CountEntrySpace(done);
         return ENTRY_DONE;
     }
     /* Only an archive that carries entry flags says which files are

@@ -28,6 +28,17 @@ extern char printbuffer[512];
    the writing pass: both passes work below the one directory it holds,
    whatever happens to its name meanwhile. */
 extern BPTR destlock;
+/* The free-space check: on unless the command line turns it off. */
+extern int checkspace;
+
+/* Before the sizing pass: learns the destination's block size and clears
+   the count that CountEntrySpace adds to, once per file or directory. */
+void StartSpaceCount(void);
+void CountEntrySpace(uint32_t size);
+/* After the sizing pass: -1, with the error line shown, when the
+   destination's file system has not the blocks or file nodes counted free
+   for this user; 0 when it has, or when that cannot be learnt. */
+int CheckFreeSpace(const char *destName);
 
 int HandleArchive(const char *archiveName, const char *destName);
 int OpenArchive(const char *archiveName);

@@ -67,6 +67,12 @@ int main(int argc, char **argv)
             CloseLibraries();
             return 0;
         }
+        /* A switch without a value: the pairs go on from the next argument. */
+        if (strcasecmp(argv[i], "-nospacecheck") == 0) {
+            checkspace = 0;
+            i--;
+            continue;
+        }
         /* An option name with no value after it is a malformed command line. */
         if (i + 1 >= argc) {
             PrintUsage();

@@ -122,7 +122,7 @@ TEST(PackTool, OptionsComeAnywhereInAnyCaseAndMistakesShowUsage)
     } wrong[] = {
         {{}, "packing needs SOURCE_DIR and ARCHIVE"},
         {{src}, "packing needs SOURCE_DIR and ARCHIVE"},
-        {{src, dir / "a", "-level"}, "-level needs a value (N)"},
+        {{src, dir / "a", "-level"}, "-level needs a level, 0 to 9"},
         {{src, dir / "a", "-level", "10"}, "-level does not take 10"},
         {{src, dir / "a", "-fast"}, "unknown option -fast"},
         {{"-list", "-level", "1", dir / "a.gz"}, "-level is for packing, not for -list"},

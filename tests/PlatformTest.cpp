@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <proto/newlib.h>
 
 #include "../platform/host/HostControls.h"
+#include "../platform/system/HeldDestination.h"
 #include "../platform/system/HostLibraries.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
@@ -33,6 +35,33 @@ TEST(Dos, CreateDirReportsAnExistingNameWhateverItIs)
         EXPECT_EQ(IDOS->CreateDir((dir / name).c_str()), 0) << name;
         EXPECT_EQ(IDOS->IoErr(), ERROR_OBJECT_EXISTS) << name;
     }
+}
+
+/* A directory created and held (an installer's -target) stays the destination after its name
+   has come to name something else; Info tells of its file system. */
+TEST(Dos, HeldDestinationIsTheDirectoryHeldWhateverItsNameNamesNow)
+{
+    TempDir dir;
+    mkdir((dir / "made").c_str(), 0755);
+    mkdir((dir / "elsewhere").c_str(), 0755);
+    HoldDestination((dir / "made").c_str(), open((dir / "made").c_str(), O_PATH | O_DIRECTORY));
+    ASSERT_EQ(rename((dir / "made").c_str(), (dir / "moved").c_str()), 0);
+    ASSERT_EQ(symlink("elsewhere", (dir / "made").c_str()), 0);
+    BPTR lock = IDOS->Lock((dir / "made").c_str(), SHARED_LOCK);
+    ASSERT_NE(lock, 0);
+    BPTR created = IDOS->CreateDir((dir / "made/inside").c_str());
+    EXPECT_NE(created, 0);
+    IDOS->UnLock(created);
+    EXPECT_EQ(access((dir / "moved/inside").c_str(), F_OK), 0);
+    EXPECT_TRUE(SnapshotTree(dir / "elsewhere").empty());
+
+    struct InfoData info;
+    ASSERT_EQ(IDOS->Info(lock, &info), DOSTRUE);
+    EXPECT_GT(info.id_BytesPerBlock, 0);
+    EXPECT_LE(info.id_NumBlocksUsed, info.id_NumBlocks);
+    EXPECT_LE(info.id_NumFileNodesUsed, info.id_NumFileNodes);
+    IDOS->UnLock(lock);
+    HoldDestination("", -1);
 }
 
 TEST(Dos, NamesBelowAHeldLockNeverPassThroughALink)

@@ -20,16 +20,16 @@ struct PackCommand {
     bool installer = false;
     std::string installerCommand;
     std::string stub;
+    /* The first option given that only packing takes, if any. */
+    std::string packingOption;
     /* The arguments that are not options: SOURCE_DIR and ARCHIVE when
        packing, ARCHIVE for -list and -verify. */
     std::vector<std::string> operands;
 };
 
-/* Reads the arguments after the program's name. Options may come anywhere,
-   before, between or after the operands; their names are matched without
-   regard to case, and an option that takes a value takes the next argument
-   whatever it holds. "--" ends the options. False with error set when the
-   command line is wrong. */
+/* Reads the arguments after the program's name, in the shared option style
+   (CommandOptions.h). Options may come anywhere, before, between or after
+   the operands. False with error set when the command line is wrong. */
 bool ReadPackCommandLine(int argc, char **argv, PackCommand &command, std::string &error);
 
 /* The usage text, built from the same table of options that is read. */

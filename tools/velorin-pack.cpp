@@ -3,6 +3,7 @@
 #include <string>
 
 #include "ArchiveReport.h"
+#include "InstallerArchive.h"
 #include "MakeInstaller.h"
 #include "PackCommandLine.h"
 #include "PackTree.h"
@@ -87,6 +88,12 @@ int main(int argc, char **argv)
     if (command.version) {
         std::printf("velorin-pack %s\n", VELORIN_VERSION);
         return FinishOutput(program, EXIT_DONE);
+    }
+    /* An installer is listed and verified as the archive it carries. */
+    if ((command.list || command.verify) && !HoldInstallerArchive(command.operands[0], error)) {
+        std::fprintf(stderr, "velorin-pack: %s: %s\n", ShowName(command.operands[0]).c_str(),
+                     error.c_str());
+        return EXIT_FAILED;
     }
     if (command.list)
         return ListArchive(program, command.operands[0]);

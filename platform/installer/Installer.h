@@ -90,6 +90,25 @@ void NoteCommandProcess(pid_t child);
    their default. */
 void ReleaseEndingSignals();
 
+/* Creates path as a directory of mode 0755 under the umask, with its
+   missing parents, below the deepest directory of it that exists, never
+   through a symbolic link in what it creates. The directory held (an
+   O_PATH descriptor), or -1 with error set. */
+int MakeTargetDirectory(const std::string &path, std::string &error);
+
+/* Whether the directory lies on a file system mounted noexec, where no
+   program in it can be started. */
+bool IsOnNoexecMount(const std::string &path);
+
+/* The command as /bin/sh runs it with the installer's arguments: a plain
+   command (words and $NAME variables, nothing else) gets them after its
+   own words; any other command uses "$@" itself, or not. */
+std::string CommandTakingArguments(const std::string &command);
+
+/* The installer's own file, absolute, as found from descriptor: empty when
+   no name leads to it. */
+std::string FindInstallerPath(const char *startedAs, int descriptor);
+
 /* Runs command through /bin/sh -c in the directory open at directory
    (shown as directoryName) with arguments as $0, $1, ...; the command's
    exit status (128 + N when signal N ended it), or INSTALLER_CANNOT_RUN or

@@ -1,11 +1,12 @@
 #include "Installer.h"
+#include "InstallerOptions.h"
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <tuple>
 
-#include <strings.h>
 #include <unistd.h>
 
 #include <proto/newlib.h>
@@ -14,6 +15,7 @@
 #include "../../tools/ShownName.h"
 #include "../presentation/Presentation.h"
 #include "../stream/HostStream.h"
+#include "../system/HeldDestination.h"
 #include "../system/KeptLock.h"
 #include "../system/RunEnding.h"
 
@@ -34,14 +36,6 @@ namespace
 const int velorinUnpacked = 1;
 const int velorinAborted = 2;
 
-struct InstallerOptions {
-    std::string dest;
-    bool destGiven = false;
-    bool keep = false;
-    enum { Unpack, List, Verify, Help } mode = Unpack;
-    std::vector<std::string> arguments;
-};
-
 /* What the ending needs of the run. */
 struct InstallerRun {
     std::string shownName;
@@ -49,6 +43,7 @@ struct InstallerRun {
     std::string directory;
     bool temporary = false;
     bool keep = false;
+    bool noexec = false;
     std::string command;
     std::vector<std::string> arguments;
 };
@@ -65,38 +60,8 @@ void Say(const std::string &text)
 
 int PrintUsage()
 {
-    const char *name = run.shownName.c_str();
-    std::fprintf(stderr,
-                 "Usage: %s [-dest DIR] [-keep] [-- ARG...]\n"
-                 "       %s -list | -verify | -help\n",
-                 name, name);
+    PrintInstallerUsage(stderr, run.shownName.c_str());
     return INSTALLER_USAGE;
-}
-
-bool ReadOptions(int argc, char **argv, InstallerOptions &options)
-{
-    for (int i = 1; i < argc; i++) {
-        const char *option = argv[i];
-        if (std::strcmp(option, "--") == 0) {
-            options.arguments.assign(argv + i + 1, argv + argc);
-            return true;
-        }
-        if (strcasecmp(option, "-dest") == 0 && i + 1 < argc) {
-            options.dest = argv[++i];
-            options.destGiven = true;
-        } else if (strcasecmp(option, "-keep") == 0) {
-            options.keep = true;
-        } else if (strcasecmp(option, "-list") == 0) {
-            options.mode = InstallerOptions::List;
-        } else if (strcasecmp(option, "-verify") == 0) {
-            options.mode = InstallerOptions::Verify;
-        } else if (strcasecmp(option, "-help") == 0) {
-            options.mode = InstallerOptions::Help;
-        } else {
-            return false;
-        }
-    }
-    return true;
 }
 
 int PrintHelp(const InstallerSlot &slot, const InstallerTrailer &trailer)
@@ -111,20 +76,15 @@ int PrintHelp(const InstallerSlot &slot, const InstallerTrailer &trailer)
         std::printf("It runs no command.\n");
     else
         std::printf("After unpacking it runs: %s\n", ShowName(trailer.command).c_str());
-    std::printf("\n"
-                "Usage: %s [-dest DIR] [-keep] [-- ARG...]\n"
-                "       %s -list | -verify | -help\n"
-                "  -dest DIR  unpack into DIR, an existing directory, then run the command\n"
-                "             there. Without -dest (only for an installer with a command):\n"
-                "             into a new temporary directory, removed afterwards.\n"
-                "  -keep      keep the temporary directory and say where it is.\n"
-                "  -- ARG...  arguments for the command ($1, $2, ...).\n"
-                "  -list      list the files it holds; -verify: check them all.\n"
-                "Exit status: 0 done; the command's own status when it failed; 125 the\n"
-                "unpacking failed and nothing was run; 130 aborted, nothing was run;\n"
-                "2 a bad command line. -list and -verify: 1 a fault; 3 (-verify) sound,\n"
-                "but -dest DIR must already hold the directories it names.\n",
-                name, name);
+    std::printf("\n");
+    PrintInstallerUsage(stdout, name);
+    PrintInstallerOptions(stdout);
+    std::printf("Exit status: 0 done; the command's own status when it failed; 125 the\n"
+                "unpacking failed (or too little space) and nothing was run; 130 aborted,\n"
+                "nothing was run; 2 a bad command line. -list and -verify: 1 a fault;\n"
+                "3 (-verify) sound, but -dest DIR must already hold the directories it names.\n"
+                "The command gets VELORIN_INSTALLER (this file) and VELORIN_START_DIR (the\n"
+                "directory it was started from) in its environment.\n");
     return FinishOutput(run.shownName, INSTALLER_DONE);
 }
 
@@ -137,12 +97,17 @@ int EndInstallerRun(int code, bool atOnce)
     std::string notRun = run.command.empty() ? "" : "; the command was not run";
     if (code == velorinUnpacked) {
         status = INSTALLER_DONE;
-        if (!run.command.empty()) {
+        if (run.noexec) {
+            Say("unpacked into " + run.directory +
+                (run.command.empty() ? "" : "; the command was not run (-noexec)"));
+        } else if (!run.command.empty()) {
             EndPresentation();
             std::vector<std::string> arguments = {run.startedAs};
             arguments.insert(arguments.end(), run.arguments.begin(), run.arguments.end());
             std::string error;
-            status = RunCommand(run.command, GetKeptLock(), run.directory, arguments, error);
+            std::string command =
+                run.arguments.empty() ? run.command : CommandTakingArguments(run.command);
+            status = RunCommand(command, GetKeptLock(), run.directory, arguments, error);
             if (!error.empty())
                 Say(error);
         }
@@ -165,6 +130,69 @@ int EndInstallerRun(int code, bool atOnce)
     return status;
 }
 
+/* Where the unpacking goes: -dest, -target (created here) or a new
+   temporary directory. INSTALLER_DONE, or the status to end with. */
+int ChooseDirectory(const InstallerOptions &options)
+{
+    std::string error;
+    if (!options.dest.empty()) {
+        run.directory = options.dest;
+        return INSTALLER_DONE;
+    }
+    if (!options.target.empty()) {
+        int held = MakeTargetDirectory(options.target, error);
+        if (held < 0) {
+            Say(error + "; nothing was unpacked");
+            return INSTALLER_FAILED;
+        }
+        run.directory = options.target;
+        HoldDestination(run.directory.c_str(), held);
+        return INSTALLER_DONE;
+    }
+    if (run.command.empty() || (options.noexec && !options.keep)) {
+        Say(run.command.empty() ? "missing -dest DIR or -target DIR: where to unpack"
+                                : "-noexec needs -dest DIR, -target DIR or -keep");
+        return PrintUsage();
+    }
+    CatchEndingSignals(run.shownName);
+    sigset_t held;
+    HoldEndingSignals(held);
+    bool made = MakeTemporaryDirectory(run.directory, error);
+    if (made)
+        NoteTemporaryDirectory(run.directory, run.keep);
+    RestoreSignals(held);
+    if (!made) {
+        Say(error + " (TMPDIR chooses where); nothing was unpacked");
+        return INSTALLER_FAILED;
+    }
+    run.temporary = true;
+    /* Found before anything is unpacked: unpacked there, the command
+       could not be started. */
+    if (!options.noexec && IsOnNoexecMount(run.directory)) {
+        run.temporary = false;
+        RemoveTemporaryDirectory(error);
+        Say(run.directory.substr(0, run.directory.rfind('/')) +
+            " is on a file system mounted noexec, where the command cannot run: give -dest "
+            "DIR or -target DIR, or set TMPDIR to another directory; nothing was unpacked");
+        return INSTALLER_FAILED;
+    }
+    return INSTALLER_DONE;
+}
+
+/* What the command learns of where it comes from. */
+void SetCommandContext(const std::string &startDirectory, int descriptor)
+{
+    std::string installer = FindInstallerPath(run.startedAs.c_str(), descriptor);
+    if (installer.empty())
+        unsetenv("VELORIN_INSTALLER");
+    else
+        setenv("VELORIN_INSTALLER", installer.c_str(), 1);
+    if (startDirectory.empty())
+        unsetenv("VELORIN_START_DIR");
+    else
+        setenv("VELORIN_START_DIR", startDirectory.c_str(), 1);
+}
+
 /* The name the installer was started by, and the name its messages show. */
 std::pair<std::string, std::string> StartedAs(int argc, char **argv)
 {
@@ -176,13 +204,22 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
                  const OwnImage &image)
 {
     std::tie(run.startedAs, run.shownName) = StartedAs(argc, argv);
+    char *startDirectory = getcwd(nullptr, 0);
+    std::string startedIn = startDirectory != nullptr ? startDirectory : "";
+    std::free(startDirectory);
     InstallerOptions options;
-    if (!ReadOptions(argc, argv, options))
+    std::string error;
+    if (!ReadInstallerOptions(argc, argv, options, error)) {
+        Say(ShowName(error));
         return PrintUsage();
+    }
+    if (options.mode == InstallerOptions::Version) {
+        std::printf("velorin %s\n", VELORIN_VERSION);
+        return FinishOutput(run.shownName, INSTALLER_DONE);
+    }
 
     int descriptor;
     InstallerTrailer trailer;
-    std::string error;
     if (!OpenOwnFile(slotBytes, slot, image, descriptor, trailer, error)) {
         Say(error + "; nothing was unpacked");
         return INSTALLER_FAILED;
@@ -201,38 +238,25 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
     case InstallerOptions::Verify:
         return VerifyArchive(run.shownName, archiveName);
     case InstallerOptions::Unpack:
+    case InstallerOptions::Version:
         break;
     }
 
     run.command = trailer.command;
     run.arguments = options.arguments;
     run.keep = options.keep;
-    if (options.destGiven) {
-        run.directory = options.dest;
-    } else if (run.command.empty()) {
-        Say("missing -dest DIR: where to unpack");
-        return PrintUsage();
-    } else {
-        CatchEndingSignals(run.shownName);
-        sigset_t held;
-        HoldEndingSignals(held);
-        run.temporary = MakeTemporaryDirectory(run.directory, error);
-        if (run.temporary)
-            NoteTemporaryDirectory(run.directory, run.keep);
-        RestoreSignals(held);
-        if (!run.temporary) {
-            Say(error + " (TMPDIR chooses where); nothing was unpacked");
-            return INSTALLER_FAILED;
-        }
-    }
+    run.noexec = options.noexec;
+    if (int status = ChooseDirectory(options); status != INSTALLER_DONE)
+        return status;
     KeepLockOf(run.directory.c_str());
+    SetCommandContext(startedIn, descriptor);
 
-    std::vector<char *> velorinArguments = {argv[0],
-                                            const_cast<char *>("-archive"),
-                                            archiveName.data(),
-                                            const_cast<char *>("-dest"),
-                                            run.directory.data(),
-                                            nullptr};
+    std::vector<char *> velorinArguments = {argv[0], const_cast<char *>("-archive"),
+                                            archiveName.data(), const_cast<char *>("-dest"),
+                                            run.directory.data()};
+    if (options.nospacecheck)
+        velorinArguments.push_back(const_cast<char *>("-nospacecheck"));
+    velorinArguments.push_back(nullptr);
     SetRunEnding(EndInstallerRun);
     INewlib->exit(__real_main(int(velorinArguments.size()) - 1, velorinArguments.data()));
 }

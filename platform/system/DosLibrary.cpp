@@ -2,10 +2,12 @@
 #include "../presentation/Presentation.h"
 #include "../text/HostReason.h"
 #include "Beneath.h"
+#include "HeldDestination.h"
 #include "HostLibraries.h"
 #include "HostProtection.h"
 #include "KeptLock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <text/escape.h>
@@ -43,6 +46,9 @@ struct FileLock {
 
 LONG lastError;
 std::vector<FileLock *> heldLocks;
+/* HoldDestination's directory, and its name. */
+int heldDestination = -1;
+std::string heldDestinationName;
 
 LONG MapErrno(int error)
 {
@@ -141,8 +147,25 @@ bool FindLockAbove(CONST_STRPTR name, int &directory, std::string &below)
     return true;
 }
 
+void HoldDestination(const char *name, int descriptor)
+{
+    if (heldDestination >= 0)
+        close(heldDestination);
+    heldDestination = descriptor;
+    heldDestinationName = name;
+}
+
 BPTR DOSIFace::Lock(CONST_STRPTR name, LONG)
 {
+    if (heldDestination >= 0 && heldDestinationName == name) {
+        int descriptor = fcntl(heldDestination, F_DUPFD_CLOEXEC, 0);
+        if (descriptor < 0) {
+            Fail(errno);
+            return 0;
+        }
+        NoteLockTaken(name, descriptor);
+        return MakeLock(descriptor, name);
+    }
     int root;
     std::string below;
     if (FindLockAbove(name, root, below)) {
@@ -268,6 +291,29 @@ LONG DOSIFace::SetProtection(CONST_STRPTR name, ULONG protect)
         FailBeneath(error);
         return DOSFALSE;
     }
+    RecordHostReason(0);
+    return DOSTRUE;
+}
+
+/* The blocks that this user may not take count as used, so that free space
+   is what a write can have; counts beyond a LONG are held at its largest,
+   far above what an archive needs. A file system that keeps no count of
+   blocks or of file nodes reports 0 for their number. */
+LONG DOSIFace::Info(BPTR lock, struct InfoData *info)
+{
+    struct statvfs status;
+    if (lock == 0 || fstatvfs(reinterpret_cast<FileLock *>(lock)->descriptor, &status) != 0) {
+        Fail(lock == 0 ? ENOENT : errno);
+        return DOSFALSE;
+    }
+    auto held = [](unsigned long long count) { return LONG(std::min(count, 0x7fffffffULL)); };
+    info->id_NumBlocks = held(status.f_blocks);
+    info->id_NumBlocksUsed =
+        info->id_NumBlocks - std::min(info->id_NumBlocks, held(status.f_bavail));
+    info->id_BytesPerBlock = held(status.f_frsize);
+    info->id_NumFileNodes = held(status.f_files);
+    info->id_NumFileNodesUsed =
+        info->id_NumFileNodes - std::min(info->id_NumFileNodes, held(status.f_favail));
     RecordHostReason(0);
     return DOSTRUE;
 }

@@ -22,6 +22,19 @@ struct FileInfoBlock {
     LONG fib_DirEntryType;
 };
 
+/* What Info fills in: the file system's size and use in blocks of
+   id_BytesPerBlock bytes. The system knows no limit on the number of
+   objects a file system holds; the host's file systems have one, so the
+   record also counts file nodes (each file and directory takes one). A
+   count of 0 blocks or nodes means the file system keeps none. */
+struct InfoData {
+    LONG id_NumBlocks;
+    LONG id_NumBlocksUsed;
+    LONG id_BytesPerBlock;
+    LONG id_NumFileNodes;
+    LONG id_NumFileNodesUsed;
+};
+
 /* Protection bits, as SetProtection takes them. The owner's read, write,
    execute and delete bits deny when set; the group's and other users' allow
    when set. */

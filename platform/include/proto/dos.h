@@ -9,6 +9,9 @@ struct DOSIFace : Interface {
     void UnLock(BPTR lock);
     BPTR CreateDir(CONST_STRPTR name);
     LONG Examine(BPTR lock, struct FileInfoBlock *info);
+    /* What the file system that holds lock offers: DOSFALSE and IoErr()
+       when it cannot be learnt. */
+    LONG Info(BPTR lock, struct InfoData *info);
     LONG IoErr();
     /* Sets the code that IoErr() reports next. */
     void SetIoErr(LONG code);

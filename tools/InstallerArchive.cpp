@@ -1,0 +1,110 @@
+#include "InstallerArchive.h"
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <elf.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <installer/layout.h>
+
+#include "../platform/stream/HostStream.h"
+
+namespace
+{
+
+bool ReadAt(int descriptor, uint64_t offset, void *into, size_t length)
+{
+    auto *bytes = static_cast<char *>(into);
+    while (length > 0) {
+        ssize_t got = pread(descriptor, bytes, length, off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        offset += uint64_t(got);
+        length -= size_t(got);
+    }
+    return true;
+}
+
+const unsigned char hostByteOrder =
+    std::endian::native == std::endian::little ? ELFDATA2LSB : ELFDATA2MSB;
+
+/* Where the installer's slot lies: in its section of a 64-bit ELF program
+   of this machine's byte order, as velorin is built. 0 when there is no
+   such section. */
+uint64_t FindSlotOffset(int descriptor, uint64_t fileSize)
+{
+    Elf64_Ehdr header;
+    if (!ReadAt(descriptor, 0, &header, sizeof header) ||
+        std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+        header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_ident[EI_DATA] != hostByteOrder ||
+        header.e_shentsize != sizeof(Elf64_Shdr) || header.e_shstrndx >= header.e_shnum ||
+        header.e_shoff >= fileSize)
+        return 0;
+    std::vector<Elf64_Shdr> sections(header.e_shnum);
+    if (!ReadAt(descriptor, header.e_shoff, sections.data(), sections.size() * sizeof(Elf64_Shdr)))
+        return 0;
+    const Elf64_Shdr &names = sections[header.e_shstrndx];
+    const char wanted[] = INSTALLER_SECTION;
+    for (const Elf64_Shdr &section : sections) {
+        char name[sizeof wanted];
+        if (section.sh_size >= INSTALLER_SLOT_SIZE && section.sh_name < names.sh_size &&
+            ReadAt(descriptor, names.sh_offset + section.sh_name, name, sizeof name) &&
+            std::memcmp(name, wanted, sizeof wanted) == 0)
+            return section.sh_offset;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool HoldInstallerArchive(const std::string &path, std::string &error)
+{
+    /* Only a regular file is opened: a FIFO or device is left to the
+       archive reader, which refuses it without opening it. */
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return true;
+    int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (descriptor < 0)
+        return true;
+    uint8_t slotBytes[INSTALLER_SLOT_SIZE];
+    InstallerSlot slot;
+    uint64_t slotOffset = 0;
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+        (slotOffset = FindSlotOffset(descriptor, uint64_t(status.st_size))) == 0 ||
+        !ReadAt(descriptor, slotOffset, slotBytes, sizeof slotBytes) ||
+        !DecodeInstallerSlot(slotBytes, slot) || slot.state != INSTALLER_SLOT_FILLED) {
+        close(descriptor);
+        return true;
+    }
+    uint64_t size = uint64_t(status.st_size);
+    InstallerTrailer trailer;
+    std::vector<uint8_t> bytes(
+        slot.trailerLength <= INSTALLER_TRAILER_LIMIT ? size_t(slot.trailerLength) : 0);
+    uint64_t trailerStart = slot.archiveStart + slot.archiveLength;
+    if (size < slot.totalSize) {
+        error = "the installer is incomplete: " + std::to_string(size) + " of its " +
+                std::to_string(slot.totalSize) + " bytes are there";
+    } else if (size > slot.totalSize || bytes.empty() ||
+               trailerStart + slot.trailerLength != slot.totalSize ||
+               !ReadAt(descriptor, trailerStart, bytes.data(), bytes.size()) ||
+               !DecodeInstallerTrailer(bytes.data(), bytes.size(), trailer) ||
+               trailer.archiveStart != slot.archiveStart ||
+               trailer.archiveLength != slot.archiveLength) {
+        error = "the installer is damaged: its parts do not match";
+    } else {
+        fcntl(descriptor, F_SETFL, 0);
+        HoldArchiveRegion(path.c_str(), {descriptor, slot.archiveStart, slot.archiveLength});
+        return true;
+    }
+    close(descriptor);
+    return false;
+}

@@ -1,0 +1,122 @@
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "support/Archives.h"
+#include "support/FakeXServer.h"
+#include "support/Files.h"
+#include "support/Program.h"
+#include "support/TempDir.h"
+
+namespace
+{
+
+/* What a setup reply claims to hold, against the one pixmap format, screen,
+   depth and visual that it does hold. */
+struct Claims {
+    unsigned vendorLength = 4;
+    unsigned formats = 1;
+    unsigned screens = 1;
+    unsigned depths = 1;
+    unsigned visuals = 1;
+    /* The reply's bytes kept, its length set to match; 0 for all. */
+    size_t kept = 0;
+};
+
+/* A setup reply as Xvfb's in shape: one 1024x768 screen of 24-bit true
+   colour in 32-bit pixels. */
+std::string MakeSetupReply(const Claims &claims)
+{
+    XBytes body;
+    body.Card32(0).Card32(0x00200000).Card32(0x001FFFFF).Card32(256);
+    body.Card16(claims.vendorLength).Card16(65535).Byte(claims.screens).Byte(claims.formats);
+    body.Byte(0).Byte(0).Byte(32).Byte(32).Byte(8).Byte(255).Pad(4);
+    body.bytes += "Fake";
+    body.Byte(24).Byte(32).Byte(32).Pad(5);
+    body.Card32(0x100).Card32(0x20).Card32(0xFFFFFF).Card32(0).Card32(0);
+    body.Card16(1024).Card16(768).Card16(270).Card16(203).Card16(1).Card16(1);
+    body.Card32(0x21).Byte(0).Byte(0).Byte(24).Byte(claims.depths);
+    body.Byte(24).Byte(0).Card16(claims.visuals).Pad(4);
+    body.Card32(0x21).Byte(4).Byte(8).Card16(256);
+    body.Card32(0xFF0000).Card32(0xFF00).Card32(0xFF).Pad(4);
+    size_t size = claims.kept != 0 ? claims.kept - 8 : body.bytes.size();
+    body.bytes.resize(size);
+    return XBytes().Byte(1).Byte(0).Card16(11).Card16(0).Card16(size / 4).bytes + body.bytes;
+}
+
+class LyingDisplay : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        WriteArchive(dir_ / "pkg.gz", StreamBuilder().Directory("d").File("d/f", data_).Bytes());
+    }
+
+    /* Unpacks as for a person, with standard error not a terminal, on the
+       fake server's display: everything is unpacked, as by any run. */
+    RunResult Unpack(const FakeXServer &server)
+    {
+        std::string out = dir_ / ("out" + std::to_string(++runs_));
+        mkdir(out.c_str(), 0777);
+        RunOptions options;
+        options.environment["VELORIN_HOST_PRESENTATION"] = "";
+        options.environment["DISPLAY"] = server.Name();
+        options.environment["XAUTHORITY"] = dir_ / "no-authority";
+        RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", out}, options);
+        EXPECT_EQ(result.exitCode, 1) << result.err;
+        EXPECT_TRUE(ReadFile(out + "/d/f") == data_);
+        return result;
+    }
+
+    TempDir dir_;
+    int runs_ = 0;
+    std::string data_ = MakeData(200000, 7);
+};
+
+TEST_F(LyingDisplay, InconsistentSetupIsSaidInOneLineAndTheRunGoesOnWithoutTheWindow)
+{
+    const std::vector<std::pair<const char *, Claims>> lies = {
+        {"255 depths and 65535 visuals in a 92-byte body",
+         {.depths = 255, .visuals = 65535, .kept = 100}},
+        {"pixmap formats past the end", {.formats = 200}},
+        {"a vendor's name past the end", {.vendorLength = 60000}},
+        {"three screens where one is", {.screens = 3}},
+        {"a screen cut short", {.kept = 80}},
+        {"a fixed part cut short", {.kept = 12}},
+    };
+    for (const auto &[lie, claims] : lies) {
+        SCOPED_TRACE(lie);
+        FakeXServer server(MakeSetupReply(claims));
+        ASSERT_TRUE(server.IsListening());
+        RunResult result = Unpack(server);
+        std::string start = "No window on the display \"" + server.Name() +
+                            "\": the X server's setup is inconsistent: ";
+        EXPECT_EQ(result.err.rfind(start, 0), 0u) << result.err;
+        EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
+    }
+}
+
+/* A consistent setup shows the window; a property whose value is longer
+   than its reply is not read past the reply (which the sanitized build
+   would catch). */
+TEST_F(LyingDisplay, PropertyLongerThanItsReplyIsNotRead)
+{
+    std::string workArea = XBytes()
+                               .Byte(1)
+                               .Byte(32)
+                               .Card16(0)
+                               .Card32(0) /* no words after the reply's 32 bytes */
+                               .Card32(6) /* CARDINAL */
+                               .Card32(0)
+                               .Card32(4) /* four values, all missing */
+                               .Pad(12)
+                               .bytes;
+    FakeXServer server(MakeSetupReply({}), workArea);
+    ASSERT_TRUE(server.IsListening());
+    EXPECT_EQ(Unpack(server).err, "");
+}
+
+} // namespace

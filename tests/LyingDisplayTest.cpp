@@ -8,6 +8,7 @@
 #include "support/Archives.h"
 #include "support/FakeXServer.h"
 #include "support/Files.h"
+#include "support/LiveTools.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 
@@ -22,12 +23,13 @@ struct Claims {
     unsigned screens = 1;
     unsigned depths = 1;
     unsigned visuals = 1;
+    unsigned width = 1024, height = 768;
     /* The reply's bytes kept, its length set to match; 0 for all. */
     size_t kept = 0;
 };
 
-/* A setup reply as Xvfb's in shape: one 1024x768 screen of 24-bit true
-   colour in 32-bit pixels. */
+/* A setup reply as Xvfb's in shape: one screen of 24-bit true colour in
+   32-bit pixels. */
 std::string MakeSetupReply(const Claims &claims)
 {
     XBytes body;
@@ -37,7 +39,7 @@ std::string MakeSetupReply(const Claims &claims)
     body.bytes += "Fake";
     body.Byte(24).Byte(32).Byte(32).Pad(5);
     body.Card32(0x100).Card32(0x20).Card32(0xFFFFFF).Card32(0).Card32(0);
-    body.Card16(1024).Card16(768).Card16(270).Card16(203).Card16(1).Card16(1);
+    body.Card16(claims.width).Card16(claims.height).Card16(270).Card16(203).Card16(1).Card16(1);
     body.Card32(0x21).Byte(0).Byte(0).Byte(24).Byte(claims.depths);
     body.Byte(24).Byte(0).Card16(claims.visuals).Pad(4);
     body.Card32(0x21).Byte(4).Byte(8).Card16(256);
@@ -57,7 +59,7 @@ class LyingDisplay : public ::testing::Test
 
     /* Unpacks as for a person, with standard error not a terminal, on the
        fake server's display: everything is unpacked, as by any run. */
-    RunResult Unpack(const FakeXServer &server)
+    RunResult Unpack(const FakeXServer &server, const std::vector<std::string> &limit = {})
     {
         std::string out = dir_ / ("out" + std::to_string(++runs_));
         mkdir(out.c_str(), 0777);
@@ -65,9 +67,14 @@ class LyingDisplay : public ::testing::Test
         options.environment["VELORIN_HOST_PRESENTATION"] = "";
         options.environment["DISPLAY"] = server.Name();
         options.environment["XAUTHORITY"] = dir_ / "no-authority";
-        RunResult result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", out}, options);
+        AddVelorinControls(options, dir_ / "balance");
+        std::vector<std::string> command = limit;
+        command.insert(command.end(), {VELORIN_BINARY, "-archive", dir_ / "pkg.gz", "-dest", out});
+        RunResult result =
+            RunProgram(command.front(), {command.begin() + 1, command.end()}, options);
         EXPECT_EQ(result.exitCode, 1) << result.err;
         EXPECT_TRUE(ReadFile(out + "/d/f") == data_);
+        ExpectBalanced(ReadFile(dir_ / "balance"));
         return result;
     }
 
@@ -117,6 +124,18 @@ TEST_F(LyingDisplay, PropertyLongerThanItsReplyIsNotRead)
     FakeXServer server(MakeSetupReply({}), workArea);
     ASSERT_TRUE(server.IsListening());
     EXPECT_EQ(Unpack(server).err, "");
+}
+
+/* The vastest screen a server can claim shows the window in the memory
+   that an 8K screen's takes. */
+TEST_F(LyingDisplay, VastScreenNeedsNoVastWindow)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
+#endif
+    FakeXServer server(MakeSetupReply({.width = 65535, .height = 65535}));
+    ASSERT_TRUE(server.IsListening());
+    EXPECT_EQ(Unpack(server, {FindTool("prlimit"), "--as=1000000000"}).err, "");
 }
 
 } // namespace

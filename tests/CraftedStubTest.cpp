@@ -41,92 +41,72 @@ template <typename Record> void WriteAt(std::string &bytes, uint64_t at, const R
     std::memcpy(bytes.data() + at, &record, sizeof record);
 }
 
-/* The velorin program, as a 64-bit ELF file of this machine's byte order,
-   with its headers at hand for a test to damage. */
-struct Stub {
-    std::string bytes = ReadFile(VELORIN_BINARY);
-    Elf64_Ehdr header = ReadAt<Elf64_Ehdr>(bytes, 0);
-
-    uint64_t SectionAt(unsigned index) const
-    {
-        return header.e_shoff + uint64_t(index) * header.e_shentsize;
-    }
-    Elf64_Shdr Section(unsigned index) const { return ReadAt<Elf64_Shdr>(bytes, SectionAt(index)); }
-    /* The index of the section that holds the installer's slot. */
-    unsigned SlotSection() const
-    {
-        Elf64_Shdr names = Section(header.e_shstrndx);
-        for (unsigned index = 0; index < header.e_shnum; index++)
-            if (bytes.compare(names.sh_offset + Section(index).sh_name, sizeof INSTALLER_SECTION,
-                              INSTALLER_SECTION, sizeof INSTALLER_SECTION) == 0)
-                return index;
-        return 0;
-    }
-    /* Changes one field of a section header. */
-    void ChangeSection(unsigned index, const std::function<void(Elf64_Shdr &)> &change)
-    {
-        Elf64_Shdr section = Section(index);
-        change(section);
-        WriteAt(bytes, SectionAt(index), section);
-    }
-    void ChangeHeader(const std::function<void(Elf64_Ehdr &)> &change)
-    {
-        change(header);
-        WriteAt(bytes, 0, header);
-    }
-};
-
-/* Each crafted stub is refused as no velorin program, with exit status 1,
-   never a signal, and nothing is left beside it. */
+/* Each crafted stub, the velorin program (a 64-bit ELF file of this
+   machine's byte order) with its header, its slot's section header or its
+   names' section header changed, or cut short, is refused as no velorin
+   program: exit status 1, never a signal, and nothing left beside it. */
 TEST(CraftedStub, HeadersThatLieAreRefusedWithoutFollowingThem)
 {
     TempDir dir;
     mkdir((dir / "src").c_str(), 0777);
     WriteFile(dir / "src/setup.sh", "true\n");
-    Stub whole;
-    unsigned slot = whole.SlotSection();
-    ASSERT_NE(slot, 0u) << "no installer section in " << VELORIN_BINARY;
-    const uint64_t nearTop = ~uint64_t(0) - 15;
-    const std::vector<std::pair<const char *, std::function<void(Stub &)>>> crafts = {
+    const std::string program = ReadFile(VELORIN_BINARY);
+    const auto header = ReadAt<Elf64_Ehdr>(program, 0);
+    auto sectionAt = [&](unsigned index) { return header.e_shoff + index * header.e_shentsize; };
+    const uint64_t namesAt = sectionAt(header.e_shstrndx);
+    const auto names = ReadAt<Elf64_Shdr>(program, namesAt);
+    uint64_t slotAt = 0;
+    for (unsigned index = 0; index < header.e_shnum; index++)
+        if (program.compare(names.sh_offset + ReadAt<Elf64_Shdr>(program, sectionAt(index)).sh_name,
+                            sizeof INSTALLER_SECTION, INSTALLER_SECTION,
+                            sizeof INSTALLER_SECTION) == 0)
+            slotAt = sectionAt(index);
+    ASSERT_NE(slotAt, 0u) << "no installer section in " << VELORIN_BINARY;
+    const auto slot = ReadAt<Elf64_Shdr>(program, slotAt);
+
+    const uint64_t top = ~uint64_t(0);
+    const struct {
+        const char *what;
+        std::function<void(Elf64_Ehdr &, Elf64_Shdr &slot, Elf64_Shdr &names)> change;
+        size_t kept = 0;
+    } crafts[] = {
         /* Its end wraps round to just past the slot's size. */
         {"the slot's offset near 2^64",
-         [&](Stub &stub) {
-             stub.ChangeSection(slot, [](Elf64_Shdr &s) {
-                 s.sh_offset = ~uint64_t(0) - 0xFFFFFFFF;
-                 s.sh_size = uint64_t(1) << 32 | INSTALLER_SLOT_SIZE;
-             });
+         [](Elf64_Ehdr &, Elf64_Shdr &s, Elf64_Shdr &) {
+             s.sh_offset = top - 0xFFFFFFFF;
+             s.sh_size = uint64_t(1) << 32 | INSTALLER_SLOT_SIZE;
          }},
         {"the slot's size wrapping past 2^64",
-         [&](Stub &stub) {
-             stub.ChangeSection(
-                 slot, [](Elf64_Shdr &s) { s.sh_size = ~s.sh_offset + 1 + INSTALLER_SLOT_SIZE; });
+         [](Elf64_Ehdr &, Elf64_Shdr &s, Elf64_Shdr &) {
+             s.sh_size = ~s.sh_offset + 1 + INSTALLER_SLOT_SIZE;
          }},
         {"the section table past the end",
-         [](Stub &stub) {
-             stub.ChangeHeader([&](Elf64_Ehdr &h) { h.e_shoff = stub.bytes.size() - 32; });
-         }},
+         [&](Elf64_Ehdr &h, Elf64_Shdr &, Elf64_Shdr &) { h.e_shoff = program.size() - 32; }},
         {"the section table's offset near 2^64",
-         [&](Stub &stub) { stub.ChangeHeader([&](Elf64_Ehdr &h) { h.e_shoff = nearTop; }); }},
+         [](Elf64_Ehdr &h, Elf64_Shdr &, Elf64_Shdr &) { h.e_shoff = top - 15; }},
         {"the names' index out of range",
-         [](Stub &stub) {
-             stub.ChangeHeader([](Elf64_Ehdr &h) { h.e_shstrndx = uint16_t(h.e_shnum + 3); });
-         }},
+         [](Elf64_Ehdr &h, Elf64_Shdr &, Elf64_Shdr &) { h.e_shstrndx = h.e_shnum + 3; }},
         {"the names' offset near 2^64",
-         [&](Stub &stub) {
-             stub.ChangeSection(stub.header.e_shstrndx,
-                                [&](Elf64_Shdr &s) { s.sh_offset = ~uint64_t(0); });
-         }},
+         [](Elf64_Ehdr &, Elf64_Shdr &, Elf64_Shdr &n) { n.sh_offset = top; }},
         {"section headers of one byte",
-         [](Stub &stub) { stub.ChangeHeader([](Elf64_Ehdr &h) { h.e_shentsize = 1; }); }},
-        {"the file cut inside its section table",
-         [](Stub &stub) { stub.bytes.resize(stub.header.e_shoff + 100); }},
-        {"the file cut inside its first header", [](Stub &stub) { stub.bytes.resize(40); }},
+         [](Elf64_Ehdr &h, Elf64_Shdr &, Elf64_Shdr &) { h.e_shentsize = 1; }},
+        {"the file cut inside its section table", [](Elf64_Ehdr &, Elf64_Shdr &, Elf64_Shdr &) {},
+         header.e_shoff + 100},
+        {"the file cut inside its first header", [](Elf64_Ehdr &, Elf64_Shdr &, Elf64_Shdr &) {},
+         40},
     };
-    for (const auto &[craft, make] : crafts) {
-        SCOPED_TRACE(craft);
-        Stub stub = whole;
-        make(stub);
-        WriteFile(dir / "stub", stub.bytes);
+    for (const auto &craft : crafts) {
+        SCOPED_TRACE(craft.what);
+        std::string bytes = program;
+        Elf64_Ehdr craftedHeader = header;
+        Elf64_Shdr craftedSlot = slot, craftedNames = names;
+        craft.change(craftedHeader, craftedSlot, craftedNames);
+        WriteAt(bytes, 0, craftedHeader);
+        WriteAt(bytes, slotAt, craftedSlot);
+        WriteAt(bytes, namesAt, craftedNames);
+        if (craft.kept != 0)
+            bytes.resize(craft.kept);
+        WriteFile(dir / "stub", bytes);
         RunResult result = RunPack(
             {dir / "src", dir / "app.run", "-installer", "-stub", dir / "stub", "-run", "true"});
         EXPECT_EQ(result.exitCode, 1) << result.err;

@@ -108,6 +108,19 @@ TEST_F(LyingDisplay, InconsistentSetupIsSaidInOneLineAndTheRunGoesOnWithoutTheWi
     }
 }
 
+/* A refusal whose reason claims more than the reply holds: the line ends
+   where the reason does, and says how the run goes on. */
+TEST_F(LyingDisplay, RefusalLongerThanItsReplyEndsWhereItsReasonDoes)
+{
+    std::string refusal = XBytes().Byte(0).Byte(255).Card16(11).Card16(0).Card16(2).bytes;
+    refusal.append("Nope\0\0\0\0", 8);
+    FakeXServer server(refusal);
+    ASSERT_TRUE(server.IsListening());
+    EXPECT_EQ(Unpack(server).err, "No window on the display \"" + server.Name() +
+                                      "\": the X server refused the connection: Nope; unpacking "
+                                      "goes on without a window\n");
+}
+
 /* A consistent setup shows the window; a property whose value is longer
    than its reply is not read past the reply (which the sanitized build
    would catch). */

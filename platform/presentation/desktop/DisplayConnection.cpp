@@ -206,6 +206,10 @@ xcb_connection_t *OpenXConnection(int socket, const DisplayAddress &address, std
     if (xcb_connection_has_error(connection) == 0)
         return connection;
     xcb_disconnect(connection);
+    /* XCB writes as many bytes as the server says its reason holds, even
+       past the end of the reply it read: the text ends at the first zero
+       byte, as a reason padded with zeros does. */
+    reason.resize(std::strlen(reason.c_str()));
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
         reason.pop_back();
     why = reason.empty() ? "the connection closed before the X server answered"

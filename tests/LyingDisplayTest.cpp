@@ -108,17 +108,19 @@ TEST_F(LyingDisplay, InconsistentSetupIsSaidInOneLineAndTheRunGoesOnWithoutTheWi
     }
 }
 
-/* A refusal whose reason claims more than the reply holds: the line ends
-   where the reason does, and says how the run goes on. */
-TEST_F(LyingDisplay, RefusalLongerThanItsReplyEndsWhereItsReasonDoes)
+/* A refusal whose reason claims 255 bytes in a reply of 8: the reason is
+   what the reply holds, nothing past it, and the line says how the run
+   goes on. */
+TEST_F(LyingDisplay, RefusalReasonIsReadNoFurtherThanItsReply)
 {
     std::string refusal = XBytes().Byte(0).Byte(255).Card16(11).Card16(0).Card16(2).bytes;
-    refusal.append("Nope\0\0\0\0", 8);
+    refusal += "No entry";
     FakeXServer server(refusal);
     ASSERT_TRUE(server.IsListening());
-    EXPECT_EQ(Unpack(server).err, "No window on the display \"" + server.Name() +
-                                      "\": the X server refused the connection: Nope; unpacking "
-                                      "goes on without a window\n");
+    EXPECT_EQ(Unpack(server).err,
+              "No window on the display \"" + server.Name() +
+                  "\": the X server refused the connection: No entry; unpacking "
+                  "goes on without a window\n");
 }
 
 /* A consistent setup shows the window; a property whose value is longer

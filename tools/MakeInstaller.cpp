@@ -13,6 +13,7 @@
 
 #include <installer/layout.h>
 
+#include "ElfSection.h"
 #include "OutputFile.h"
 #include "ShownName.h"
 
@@ -74,52 +75,13 @@ bool ReadWholeFile(const std::string &path, std::vector<uint8_t> &bytes, std::st
     return true;
 }
 
-/* Where the section of the given name lies in an ELF file (32 or 64 bits,
-   either byte order): false when the file is no ELF file or has no such
-   section. */
-bool FindSection(const std::vector<uint8_t> &file, const char *wanted, uint64_t &offset,
-                 uint64_t &size)
-{
-    static const uint8_t elfMagic[4] = {0x7f, 'E', 'L', 'F'};
-    if (file.size() < 64 || std::memcmp(file.data(), elfMagic, 4) != 0)
-        return false;
-    bool wide = file[4] == 2;
-    bool big = file[5] == 2;
-    auto get = [&](uint64_t at, int bytes) -> uint64_t {
-        if (at + uint64_t(bytes) > file.size())
-            return 0;
-        uint64_t value = 0;
-        for (int i = 0; i < bytes; i++)
-            value |= uint64_t(file[at + uint64_t(big ? bytes - 1 - i : i)]) << (8 * i);
-        return value;
-    };
-    int word = wide ? 8 : 4;
-    uint64_t tableOffset = get(wide ? 0x28 : 0x20, word);
-    uint64_t entrySize = get(wide ? 0x3A : 0x2E, 2);
-    uint64_t count = get(wide ? 0x3C : 0x30, 2);
-    uint64_t namesIndex = get(wide ? 0x3E : 0x32, 2);
-    auto entry = [&](uint64_t index) { return tableOffset + index * entrySize; };
-    uint64_t names = get(entry(namesIndex) + (wide ? 0x18 : 0x10), word);
-    size_t wantedLength = std::strlen(wanted) + 1;
-    for (uint64_t index = 0; index < count && entrySize != 0; index++) {
-        uint64_t name = names + get(entry(index), 4);
-        if (name + wantedLength <= file.size() &&
-            std::memcmp(file.data() + name, wanted, wantedLength) == 0) {
-            offset = get(entry(index) + (wide ? 0x18 : 0x10), word);
-            size = get(entry(index) + (wide ? 0x20 : 0x14), word);
-            return offset + size <= file.size();
-        }
-    }
-    return false;
-}
-
 /* The unfilled slot of a velorin program, in the section that holds it. */
 bool FindSlot(const std::vector<uint8_t> &stub, const std::string &path, size_t &offset,
               std::string &error)
 {
     uint64_t sectionOffset = 0, sectionSize = 0;
     InstallerSlot slot;
-    if (!FindSection(stub, INSTALLER_SECTION, sectionOffset, sectionSize) ||
+    if (!FindElfSection(stub, INSTALLER_SECTION, sectionOffset, sectionSize) ||
         sectionSize < INSTALLER_SLOT_SIZE || !DecodeInstallerSlot(&stub[sectionOffset], slot)) {
         error = ShowName(path) + " is not a velorin program that can begin an installer";
         return false;

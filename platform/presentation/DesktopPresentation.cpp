@@ -55,6 +55,10 @@ const auto closingTime = std::chrono::seconds(3);
    stopped (a stopped server, a link gone dead), and nobody can answer. */
 const auto probePeriod = std::chrono::seconds(1);
 const auto silentTime = std::chrono::seconds(10);
+/* The most screen pixels, each way, that one pixel of a window takes (an
+   8K screen takes 9): a server that claims a vaster screen gets no larger
+   pixels, which keeps the window's image within tens of megabytes. */
+const int largestScale = 10;
 
 /* One window as shown. The model's side (window, closing, finalPixels) is
    read and written under the model lock; the rest belongs to the thread. */
@@ -383,7 +387,8 @@ class DesktopPresentation : public Presentation
             display_.connection = nullptr;
             return false;
         }
-        scale_ = std::max(1, std::min(display_.areaWidth / 640, display_.areaHeight / 480));
+        scale_ = std::clamp(std::min(display_.areaWidth / 640, display_.areaHeight / 480), 1,
+                            largestScale);
         std::lock_guard<std::mutex> wake(wakeLock_);
         heard_ = std::chrono::steady_clock::now();
         return true;

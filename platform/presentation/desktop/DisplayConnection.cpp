@@ -1,8 +1,10 @@
 #include "DisplayConnection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <netinet/tcp.h>
@@ -13,6 +15,8 @@
 
 #include <X11/X.h>
 #include <X11/Xauth.h>
+
+#include "XSetup.h"
 
 namespace
 {
@@ -158,6 +162,119 @@ Xauth *FindAuthorisation(int socket, unsigned display)
                                 typeLengths);
 }
 
+bool SendAll(int socket, const std::string &bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t put = send(socket, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += size_t(put);
+    }
+    return true;
+}
+
+bool ReceiveAll(int socket, char *into, size_t length)
+{
+    while (length > 0) {
+        ssize_t got = recv(socket, into, length, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        into += got;
+        length -= size_t(got);
+    }
+    return true;
+}
+
+/* The connection's opening as XCB makes it: this machine's byte order,
+   protocol 11.0, then the authorisation's name and data, each padded to
+   four bytes. */
+std::string MakeSetupRequest(const Xauth *entry)
+{
+    uint16_t nameLength = entry != nullptr ? entry->name_length : 0;
+    uint16_t dataLength = entry != nullptr ? entry->data_length : 0;
+    std::string request(12, '\0');
+    request[0] = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? 'l' : 'B';
+    const uint16_t fields[] = {11, 0, nameLength, dataLength};
+    std::memcpy(request.data() + 2, fields, sizeof fields);
+    if (entry != nullptr) {
+        request.append(entry->name, nameLength).append(-nameLength & 3, '\0');
+        request.append(entry->data, dataLength).append(-dataLength & 3, '\0');
+    }
+    return request;
+}
+
+/* The server's answer to the opening: its prefix, then as many bytes as
+   the prefix gives. */
+bool ReadSetupReply(int socket, std::string &reply)
+{
+    reply.assign(X_SETUP_PREFIX_SIZE, '\0');
+    if (!ReceiveAll(socket, reply.data(), reply.size()))
+        return false;
+    uint16_t words;
+    std::memcpy(&words, reply.data() + 6, sizeof words);
+    reply.resize(X_SETUP_PREFIX_SIZE + size_t(words) * 4);
+    return ReceiveAll(socket, reply.data() + X_SETUP_PREFIX_SIZE,
+                      reply.size() - X_SETUP_PREFIX_SIZE);
+}
+
+/* Why a server that does not let the client in says so: a refusal gives
+   its reason's length, which may claim more than the reply holds; a
+   demand for further authentication fills the reply. The text ends at
+   the first zero byte, as a reason padded with zeros does. */
+std::string ReadRefusal(const std::string &reply)
+{
+    size_t length = reply.size() - X_SETUP_PREFIX_SIZE;
+    if (reply[0] == 0)
+        length = std::min<size_t>(length, uint8_t(reply[1]));
+    std::string reason = reply.substr(X_SETUP_PREFIX_SIZE, length);
+    reason.resize(std::strlen(reason.c_str()));
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
+        reason.pop_back();
+    return reason;
+}
+
+/* XCB opens its connection on a socket pair and reads there exactly the
+   reply read and checked here, so it never reads past it; then the
+   display's socket takes the pair's place under XCB, as XCB would have
+   set it: not blocking, closed on exec. The reply is given only once XCB
+   has sent its own opening (without authorisation: the pair needs none),
+   as XCB takes whatever arrives while it sends for replies and events. */
+xcb_connection_t *HandOver(int socket, const std::string &reply, std::string &why)
+{
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        why = std::strerror(errno);
+        close(socket);
+        return nullptr;
+    }
+    std::thread answer([&reply, ours = pair[1]] {
+        char opening[12];
+        if (ReceiveAll(ours, opening, sizeof opening))
+            SendAll(ours, reply);
+    });
+    xcb_connection_t *connection = xcb_connect_to_fd(pair[0], nullptr);
+    /* Ends the answer's wait where XCB failed before its opening. */
+    shutdown(pair[1], SHUT_RDWR);
+    answer.join();
+    close(pair[1]);
+    int flags = fcntl(socket, F_GETFL);
+    if (xcb_connection_has_error(connection) != 0 || flags < 0 ||
+        fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0 ||
+        dup3(socket, xcb_get_file_descriptor(connection), O_CLOEXEC) < 0) {
+        why = "the X server's setup could not be handed to XCB";
+        xcb_disconnect(connection);
+        close(socket);
+        return nullptr;
+    }
+    close(socket);
+    return connection;
+}
+
 } // namespace
 
 int ConnectDisplaySocket(const DisplayAddress &address,
@@ -174,41 +291,24 @@ int ConnectDisplaySocket(const DisplayAddress &address,
 xcb_connection_t *OpenXConnection(int socket, const DisplayAddress &address, std::string &why)
 {
     Xauth *entry = FindAuthorisation(socket, address.display);
-    xcb_auth_info_t authorisation = {};
-    if (entry != nullptr) {
-        authorisation = {entry->name_length, entry->name, entry->data_length, entry->data};
-    }
-    /* XCB writes a refusing server's reason to standard error itself. Only
-       this thread runs while the program waits for the display, so the
-       reason is caught in a pipe for the one line that says why. */
-    int caught[2];
-    bool catching = pipe2(caught, O_CLOEXEC | O_NONBLOCK) == 0;
-    int savedError = catching ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3) : -1;
-    if (savedError >= 0)
-        dup2(caught[1], STDERR_FILENO);
-    xcb_connection_t *connection =
-        xcb_connect_to_fd(socket, entry != nullptr ? &authorisation : nullptr);
-    if (savedError >= 0) {
-        dup2(savedError, STDERR_FILENO);
-        close(savedError);
-    }
+    bool sent = SendAll(socket, MakeSetupRequest(entry));
     if (entry != nullptr)
         XauDisposeAuth(entry);
-    std::string reason;
-    if (catching) {
-        close(caught[1]);
-        char buffer[512];
-        ssize_t got = read(caught[0], buffer, sizeof buffer);
-        if (got > 0)
-            reason.assign(buffer, size_t(got));
-        close(caught[0]);
+    std::string reply;
+    if (!sent || !ReadSetupReply(socket, reply)) {
+        why = "the connection closed before the X server answered";
+        close(socket);
+        return nullptr;
     }
-    if (xcb_connection_has_error(connection) == 0)
-        return connection;
-    xcb_disconnect(connection);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
-        reason.pop_back();
-    why = reason.empty() ? "the connection closed before the X server answered"
-                         : "the X server refused the connection: " + reason;
-    return nullptr;
+    XSetup setup;
+    if (reply[0] != 1 || !ReadXSetup(reinterpret_cast<const uint8_t *>(reply.data()), reply.size(),
+                                     address.screen, setup, why)) {
+        if (reply[0] == 0 || reply[0] == 2)
+            why = "the X server refused the connection: " + ReadRefusal(reply);
+        else if (reply[0] != 1)
+            why = "the connection closed before the X server answered";
+        close(socket);
+        return nullptr;
+    }
+    return HandOver(socket, reply, why);
 }

@@ -10,7 +10,8 @@
 
 /* Reaching an X server without the system's name services: the socket is
    connected here, the user's authorisation is read from the authority file
-   (XAUTHORITY, else ~/.Xauthority), and XCB is handed both. */
+   (XAUTHORITY, else ~/.Xauthority) and sent, and the server's setup reply
+   is read and checked here before XCB is handed it and the socket. */
 
 /* A stream socket connected to the display, or -1 with the reason in why;
    gives up at deadline. */

@@ -4,32 +4,12 @@
 #include <cstring>
 #include <memory>
 
+#include "XSetup.h"
+
 namespace
 {
 
 template <typename Reply> using Owned = std::unique_ptr<Reply, decltype(&std::free)>;
-
-xcb_screen_t *FindScreen(xcb_connection_t *connection, unsigned number)
-{
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (; screens.rem > 0; xcb_screen_next(&screens), number--)
-        if (number == 0)
-            return screens.data;
-    return nullptr;
-}
-
-const xcb_visualtype_t *FindVisual(const xcb_screen_t &screen, uint8_t &depth)
-{
-    for (auto depths = xcb_screen_allowed_depths_iterator(&screen); depths.rem > 0;
-         xcb_depth_next(&depths))
-        for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem > 0;
-             xcb_visualtype_next(&visuals))
-            if (visuals.data->visual_id == screen.root_visual) {
-                depth = depths.data->depth;
-                return visuals.data;
-            }
-    return nullptr;
-}
 
 /* Scales an 8-bit channel into the bits of mask. */
 uint32_t PlaceChannel(uint8_t value, uint32_t mask)
@@ -49,33 +29,24 @@ bool ReadXDisplay(xcb_connection_t *connection, unsigned number, XDisplay &displ
 {
     display = XDisplay{};
     display.connection = connection;
+    /* XCB holds the reply as the server sent it, its length as the server
+       gave it. */
     const xcb_setup_t *setup = xcb_get_setup(connection);
-    display.screen = FindScreen(connection, number);
-    if (display.screen == nullptr) {
-        why = "the display has no screen " + std::to_string(number);
+    const auto *reply = reinterpret_cast<const uint8_t *>(setup);
+    XSetup facts;
+    if (!ReadXSetup(reply, X_SETUP_PREFIX_SIZE + size_t(setup->length) * 4, number, facts, why))
         return false;
-    }
-    uint8_t depth = 0;
-    const xcb_visualtype_t *visual = FindVisual(*display.screen, depth);
-    if (visual == nullptr || visual->_class != XCB_VISUAL_CLASS_TRUE_COLOR) {
-        why = "the display's screen does not show true colour";
-        return false;
-    }
-    display.redMask = visual->red_mask;
-    display.greenMask = visual->green_mask;
-    display.blueMask = visual->blue_mask;
-    for (auto formats = xcb_setup_pixmap_formats_iterator(setup); formats.rem > 0;
-         xcb_format_next(&formats))
-        if (formats.data->depth == depth) {
-            display.bitsPerPixel = formats.data->bits_per_pixel;
-            display.scanlinePad = formats.data->scanline_pad;
-        }
-    if (display.bitsPerPixel != 16 && display.bitsPerPixel != 24 && display.bitsPerPixel != 32) {
-        why = "the display's pixels are of a size Velorin does not draw";
-        return false;
-    }
-    display.lsbFirst = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
-    display.maximumRequestBytes = uint32_t(setup->maximum_request_length) * 4;
+    /* Aligned as XCB's own records are: every record before it is a
+       multiple of four bytes long. */
+    display.screen =
+        reinterpret_cast<xcb_screen_t *>(const_cast<uint8_t *>(reply + facts.screenOffset));
+    display.redMask = facts.visual.red_mask;
+    display.greenMask = facts.visual.green_mask;
+    display.blueMask = facts.visual.blue_mask;
+    display.bitsPerPixel = facts.bitsPerPixel;
+    display.scanlinePad = facts.scanlinePad;
+    display.lsbFirst = facts.lsbFirst;
+    display.maximumRequestBytes = facts.maximumRequestBytes;
 
     /* Every question is sent before the first answer is awaited: one
        round trip. */
@@ -109,9 +80,9 @@ bool ReadXDisplay(xcb_connection_t *connection, unsigned number, XDisplay &displ
     };
     for (Name &name : names)
         name.cookie = xcb_intern_atom(connection, 0, uint16_t(std::strlen(name.text)), name.text);
-    uint8_t firstKeycode = setup->min_keycode;
+    uint8_t firstKeycode = facts.minKeycode;
     auto keyboardCookie = xcb_get_keyboard_mapping(connection, firstKeycode,
-                                                   uint8_t(setup->max_keycode - firstKeycode + 1));
+                                                   uint8_t(facts.maxKeycode - firstKeycode + 1));
     bool answered = true;
     for (Name &name : names) {
         Owned<xcb_intern_atom_reply_t> reply(
@@ -138,7 +109,10 @@ bool ReadXDisplay(xcb_connection_t *connection, unsigned number, XDisplay &displ
                                                 XCB_ATOM_CARDINAL, 0, 4),
                                nullptr),
         &std::free);
-    if (area != nullptr && area->format == 32 && xcb_get_property_value_length(area.get()) == 16) {
+    /* The value's length is the server's word; the reply's own length says
+       how much of it XCB holds. */
+    if (area != nullptr && area->format == 32 && xcb_get_property_value_length(area.get()) == 16 &&
+        area->length >= 4) {
         const uint32_t *values = static_cast<const uint32_t *>(xcb_get_property_value(area.get()));
         if (values[2] > 0 && values[3] > 0) {
             display.areaX = int16_t(values[0]);

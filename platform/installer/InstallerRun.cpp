@@ -226,7 +226,9 @@ extern "C" int __wrap_main(int argc, char **argv)
 {
     uint8_t slotBytes[INSTALLER_SLOT_SIZE];
     InstallerSlot slot;
+    /* main's return passes through the runtime's exit, as every other end
+       of the run does, so that the presentation hears how it ended. */
     if (!ReadOwnSlot(slotBytes, slot))
-        return __real_main(argc, argv);
+        INewlib->exit(__real_main(argc, argv));
     return RunInstaller(argc, argv, slotBytes, slot);
 }

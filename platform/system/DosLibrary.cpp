@@ -4,6 +4,7 @@
 #include "Beneath.h"
 #include "HostLibraries.h"
 #include "HostProtection.h"
+#include "RunTally.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -108,6 +109,14 @@ BPTR MakeLock(int descriptor, CONST_STRPTR name)
     return reinterpret_cast<BPTR>(lock);
 }
 
+/* A directory made, or one already in its place, which the run takes as
+   that directory. errno is kept for the caller's report. */
+void CountDirectory(bool counted)
+{
+    if (counted)
+        GetRunTally().directories++;
+}
+
 } // namespace
 
 bool FindLockAbove(CONST_STRPTR name, int &directory, std::string &below)
@@ -190,9 +199,11 @@ BPTR DOSIFace::CreateDir(CONST_STRPTR name)
         const char *last;
         int parent = ResolveParentBeneath(root, below.c_str(), &last);
         if (parent < 0 || mkdirat(parent, last, 0777) != 0) {
+            CountDirectory(parent >= 0 && errno == EEXIST);
             FailBeneath(errno);
             return 0;
         }
+        CountDirectory(true);
         int descriptor = OpenLastBeneath(parent, last, O_PATH | O_DIRECTORY);
         if (descriptor < 0) {
             FailBeneath(errno);
@@ -206,9 +217,11 @@ BPTR DOSIFace::CreateDir(CONST_STRPTR name)
         return lock;
     }
     if (mkdir(name, 0777) != 0) {
+        CountDirectory(errno == EEXIST);
         Fail(errno);
         return 0;
     }
+    CountDirectory(true);
     int descriptor = open(name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0) {
         Fail(errno);

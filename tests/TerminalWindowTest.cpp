@@ -332,8 +332,9 @@ TEST_F(TerminalRendering, BoxTakesTheTerminalsWidthWithOneEdgePerRow)
                     }
                 }
                 EXPECT_EQ(gauges, 2);
-                if (box)
+                if (box) {
                     EXPECT_EQ(lines.at(1).rfind("\u2502data/file.bin ", 0), 0u) << lines.at(1);
+                }
             }
         }
         CloseInterface();

@@ -353,7 +353,15 @@ void DOSIFace::Delay(LONG ticks)
         if (const char *reason = TakeHostReason())
             line.append(": ").append(reason);
         GetPresentation().ReportErrorLine(line.c_str());
+        /* The run cannot be aborted while the error line waits: the buttons
+           say so. */
+        {
+            std::lock_guard<std::recursive_mutex> guard(GetModelLock());
+            SetButtonsAvailable(false);
+        }
         GetPresentation().Pause(ticks);
+        std::lock_guard<std::recursive_mutex> guard(GetModelLock());
+        SetButtonsAvailable(true);
         return;
     }
     unsigned long long milliseconds = GetPauseMilliseconds(ticks);

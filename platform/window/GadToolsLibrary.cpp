@@ -44,6 +44,24 @@ void DrawButton(HostWindow &window, HostGadget &gadget)
     DrawTextPixels(window, left + (gadget.Width - labelWidth) / 2,
                    top + (gadget.Height - font.tf_YSize) / 2 + font.tf_Baseline,
                    gadget.label.data(), ULONG(gadget.label.size()), style);
+    /* Unavailable: every other pixel, bevel and label alike, in the
+       background's colour, so that the button looks faded. */
+    if (gadget.unavailable)
+        for (LONG y = top; y <= bottom; y++)
+            for (LONG x = left + (y - top) % 2; x <= right; x += 2)
+                FillPixels(window, x, y, x, y, UBYTE(pens[BACKGROUNDPEN]), JAM1);
+}
+
+void SetButtonsAvailable(bool available)
+{
+    for (HostWindow *window : GetOpenWindows()) {
+        if (window->request != nullptr)
+            continue;
+        for (HostGadget *button : ListButtons(*window)) {
+            button->unavailable = !available;
+            DrawButton(*window, *button);
+        }
+    }
 }
 
 APTR GadToolsIFace::GetVisualInfoA(struct Screen *screen, const struct TagItem *)

@@ -230,7 +230,10 @@ BPTR DOSIFace::CreateDir(CONST_STRPTR name)
     return MakeLock(descriptor, name);
 }
 
-/* Only what the program asks of it: whether the object is a directory. */
+/* Only what the program asks of it: whether the object is a directory, and
+   whether the user running the program may create entries in it (the
+   permissions, a read-only file system); asked of the object itself, so
+   that the answer is about what the lock holds. */
 LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
 {
     struct stat status;
@@ -244,6 +247,10 @@ LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
         return DOSFALSE;
     }
     info->fib_DirEntryType = S_ISDIR(status.st_mode) ? ST_USERDIR : ST_FILE;
+    info->fib_Protection = 0;
+    if (S_ISDIR(status.st_mode) && faccessat(reinterpret_cast<FileLock *>(lock)->descriptor, ".",
+                                             W_OK | X_OK, AT_EACCESS) != 0)
+        info->fib_Protection |= FIBF_WRITE;
     RecordHostReason(0);
     return DOSTRUE;
 }

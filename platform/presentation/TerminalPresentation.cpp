@@ -357,7 +357,9 @@ class TerminalPresentation : public Presentation
             break;
         }
         default:
-            GiveBackTerminal();
+            /* Ended from outside: the box stays, showing how far the run
+               got, as no summary will follow it. */
+            GiveBackTerminal(false);
             TerminalSignals::EndProcess(signalNumber);
         }
     }
@@ -427,15 +429,18 @@ class TerminalPresentation : public Presentation
         INewlib->exit(failed_ ? failedRun : abortedRun);
     }
 
-    /* Takes the box down, restores the terminal and prints the error lines
-       held while the box was up, before the process ends. */
-    void GiveBackTerminal()
+    /* Restores the terminal, with the box taken down for the run's summary
+       or left under the cursor, and prints the error lines held while the
+       box was up, before the process ends. */
+    void GiveBackTerminal(bool takeDown)
     {
         std::vector<std::string> lines;
         {
             std::lock_guard<std::mutex> output(outputMutex_);
-            summaryDue_ = summaryDue_ || screen_.IsTaken();
-            screen_.TakeDown();
+            if (takeDown) {
+                summaryDue_ = summaryDue_ || screen_.IsTaken();
+                screen_.TakeDown();
+            }
             screen_.GiveBack();
             std::lock_guard<std::mutex> state(mutex_);
             lines.swap(heldLines_);
@@ -446,7 +451,7 @@ class TerminalPresentation : public Presentation
 
     [[noreturn]] void EndRun()
     {
-        GiveBackTerminal();
+        GiveBackTerminal(true);
         INewlib->_exit(failed_ ? failedRun : abortedRun);
     }
 

@@ -39,17 +39,13 @@ void DrawButton(HostWindow &window, HostGadget &gadget)
     FillPixels(window, left + 1, bottom, right, bottom, dark, JAM1);
     FillPixels(window, right, top + 1, right, bottom, dark, JAM1);
     LONG labelWidth = LONG(MeasureTextCells(gadget.label.data(), gadget.label.size())) * FONT_WIDTH;
-    TextStyle style = {font.tf_YSize, font.tf_Baseline,
-                       UBYTE(pens[gadget.pressed ? FILLTEXTPEN : TEXTPEN]), 0, JAM1};
+    /* Unavailable, its label is drawn in the light of the bevel: faded on
+       the grey, yet still there for the presentations that read it. */
+    UWORD labelPen = gadget.unavailable ? SHINEPEN : gadget.pressed ? FILLTEXTPEN : TEXTPEN;
+    TextStyle style = {font.tf_YSize, font.tf_Baseline, UBYTE(pens[labelPen]), 0, JAM1};
     DrawTextPixels(window, left + (gadget.Width - labelWidth) / 2,
                    top + (gadget.Height - font.tf_YSize) / 2 + font.tf_Baseline,
                    gadget.label.data(), ULONG(gadget.label.size()), style);
-    /* Unavailable: every other pixel, bevel and label alike, in the
-       background's colour, so that the button looks faded. */
-    if (gadget.unavailable)
-        for (LONG y = top; y <= bottom; y++)
-            for (LONG x = left + (y - top) % 2; x <= right; x += 2)
-                FillPixels(window, x, y, x, y, UBYTE(pens[BACKGROUNDPEN]), JAM1);
 }
 
 void SetButtonsAvailable(bool available)

@@ -26,6 +26,15 @@ int LockDestination(const char *destName)
         UpdateMessage(printbuffer, 1);
         return -1;
     }
+    /* A destination the user may not write into is named at once, before
+       any entry is read, rather than as the first entry that fails. */
+    if (info.fib_Protection & FIBF_WRITE) {
+        IDOS->UnLock(destlock);
+        destlock = 0;
+        snprintf(printbuffer, sizeof printbuffer, "-dest %s: Permission denied", destName);
+        UpdateMessage(printbuffer, 1);
+        return -1;
+    }
     return 0;
 }
 

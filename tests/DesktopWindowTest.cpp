@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -123,8 +124,10 @@ class DesktopWindow : public ::testing::Test
         Geometry request = WaitForWindow("Abort Operation");
         EXPECT_GE(request.y, 0);
         EXPECT_LE(request.y + request.height, 768) << "the request must be on the display";
-        EXPECT_LT(request.y, progress.y + progress.height) << "the request stands over the window";
-        EXPECT_GT(request.y + request.height, progress.y);
+        /* Above the window it asks about, which stays in view. */
+        EXPECT_LE(request.y + request.height, progress.y) << "the request covers the window";
+        EXPECT_GE(request.x, 0);
+        EXPECT_LE(request.x + request.width, 1024);
         /* Yes at the left edge of the button row, No at the right, each 16
            pixels in from the border; the row ends 10 pixels above the bottom. */
         long row = request.y + request.height - 10 - 7;
@@ -137,6 +140,48 @@ class DesktopWindow : public ::testing::Test
     std::unique_ptr<VirtualDisplay> display_;
     std::unique_ptr<HeldFile> archive_;
 };
+
+TEST_F(DesktopWindow, ErrorLineReadsWellAndAbortShowsUnavailableWhileItWaits)
+{
+    /* A directory where a file lands: an error line in the writing pass, with its real pause. */
+    WriteArchive(dir_ / "fails.gz",
+                 StreamBuilder().Directory("docs").File("docs/readme", "hello").Bytes());
+    mkdir((dir_ / "out/docs").c_str(), 0777);
+    mkdir((dir_ / "out/docs/readme").c_str(), 0777);
+    RunOptions options;
+    options.environment["DISPLAY"] = display_->Name();
+    options.environment["VELORIN_HOST_PRESENTATION"] = "";
+    options.environment["VELORIN_HOST_CLOCK"] = "";
+    BackgroundVelorin velorin({"-archive", dir_ / "fails.gz", "-dest", dir_ / "out"}, options);
+    Geometry progress = WaitForWindow("Unpacking...");
+    XClient screen(display_->Name());
+    ASSERT_TRUE(screen.IsOpen());
+    /* The message line, from the window's inner top (title bar 10, border 1) on: dark red
+       letters on the grey, each of the two the only colours there. */
+    const uint32_t grey = 0xAAAAAA, red = 0x800000;
+    std::vector<uint32_t> line;
+    for (int i = 0; i < 100; i++) {
+        line = screen.Grab(progress.x + 7, progress.y + 11, 200, 8);
+        if (std::count(line.begin(), line.end(), red) > 20)
+            break;
+        usleep(20000);
+    }
+    EXPECT_GT(std::count(line.begin(), line.end(), red), 20);
+    EXPECT_EQ(std::count(line.begin(), line.end(), red) +
+                  std::count(line.begin(), line.end(), grey),
+              long(line.size()));
+    /* The button faded while the line waits: its label, across the middle of the button, in
+       white rather than black. */
+    std::vector<uint32_t> label =
+        screen.Grab(progress.x + 7 + 335 / 2 - 20, progress.y + 80 - 12 + 2, 40, 8);
+    EXPECT_GT(std::count(label.begin(), label.end(), 0xFFFFFFu), 20);
+    EXPECT_EQ(std::count(label.begin(), label.end(), 0x000000u), 0);
+    RunResult result = velorin.Finish(60);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("Unable to create file docs/readme: Is a directory"),
+              std::string::npos)
+        << result.err;
+}
 
 TEST_F(DesktopWindow, AbortConfirmedWithYesLeavesWholePiecesAndReturnsTwo)
 {

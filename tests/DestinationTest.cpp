@@ -8,6 +8,7 @@
 
 #include "support/Archives.h"
 #include "support/Files.h"
+#include "support/LiveTools.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
 
@@ -55,7 +56,7 @@ TEST_F(Destination, ThatIsAFileIsRefusedAndThatIsALinkIsUsed)
     EXPECT_EQ(ReadFile(dir_ / "out/readme"), "x");
 }
 
-TEST_F(Destination, ThatCannotBeWrittenFailsAtTheFirstEntry)
+TEST_F(Destination, ThatCannotBeWrittenIsNamedBeforeAnyEntry)
 {
     /* Root may write anywhere, so the run is made as another user then. */
     RunOptions options;
@@ -64,15 +65,14 @@ TEST_F(Destination, ThatCannotBeWrittenFailsAtTheFirstEntry)
         chmod(dir_.Path().c_str(), 0755);
     }
     chmod((dir_ / "out").c_str(), 0555);
-    struct {
-        std::string stream, message;
-    } cases[] = {
-        {StreamBuilder().Directory("docs").File("docs/readme", "x").Bytes(),
-         "Unable to create directory docs: Permission denied\n"},
-        {StreamBuilder().File("readme", "x").Bytes(),
-         "Unable to create file readme: Permission denied\n"},
+    /* Named before any entry, even one the run would refuse, is read. */
+    const std::string message = "-dest " + (dir_ / "out") + ": Permission denied\n";
+    std::string cases[] = {
+        StreamBuilder().Directory("docs").File("docs/readme", "x").Bytes(),
+        StreamBuilder().File("readme", "x").Bytes(),
+        StreamBuilder().File("../escape", "x").Bytes(),
     };
-    for (const auto &[stream, message] : cases) {
+    for (const std::string &stream : cases) {
         WriteArchive(dir_ / "pkg.gz", stream);
         chmod((dir_ / "pkg.gz").c_str(), 0644);
         RunResult result =
@@ -81,6 +81,21 @@ TEST_F(Destination, ThatCannotBeWrittenFailsAtTheFirstEntry)
         EXPECT_EQ(result.err, message);
         EXPECT_TRUE(SnapshotTree(dir_ / "out").empty());
     }
+}
+
+TEST_F(Destination, OnAReadOnlyFileSystemIsNamedBeforeAnyEntry)
+{
+    /* Root may not write there either; a file system of the run's own, mounted read-only. */
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting needs root";
+    REQUIRE_LIVE_TOOLS("unshare", "mount");
+    WriteArchive(dir_ / "pkg.gz", StreamBuilder().File("readme", "x").Bytes());
+    std::string output = RunTool(
+        {"unshare", "-m", "sh", "-c",
+         "mount -t tmpfs -o ro none \"$1\" && VELORIN_HOST_CLOCK=instant \"$2\" -archive \"$3\" "
+         "-dest \"$1\" 2>&1; echo \"rc=$?\"",
+         "sh", dir_ / "out", VELORIN_BINARY, dir_ / "pkg.gz"});
+    EXPECT_EQ(output, "-dest " + (dir_ / "out") + ": Permission denied\nrc=0\n");
 }
 
 TEST_F(Destination, ExistingDirectoryWhereAFileComesFails)
@@ -148,7 +163,7 @@ TEST_F(Destination, ExistingFilesAreReplacedNeverWrittenInPlace)
     chmod((dir_ / "out").c_str(), 0755);
     result = RunVelorin({"-archive", dir_ / "pkg.gz", "-dest", dir_ / "out"}, nobody);
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.err, "Unable to create file readme: Permission denied\n");
+    EXPECT_EQ(result.err, "-dest " + (dir_ / "out") + ": Permission denied\n");
     EXPECT_EQ(ReadFile(dir_ / "out/readme"), "old");
     /* Only its owner removes a file from a sticky directory. */
     chmod((dir_ / "out").c_str(), 01777);

@@ -108,7 +108,17 @@ class MessageLineText : public MessageLine
 {
   protected:
     /* The text last drawn on the message line, and where its pen ended. */
-    const TextRun &LastRun() { return Model().texts.back(); }
+    /* The message line's text: the last drawn outside the title bar and the button (an error
+       line's pause redraws the button, whose label then comes last). */
+    const TextRun &LastRun()
+    {
+        HostWindow &model = Model();
+        for (auto run = model.texts.rbegin(); run != model.texts.rend(); ++run)
+            if (run->baseline > model.BorderTop &&
+                FindGadgetAt(model, run->x, run->baseline - 1) == nullptr)
+                return *run;
+        return model.texts.back();
+    }
 
     std::string Repeat(const std::string &piece, size_t times)
     {

@@ -267,10 +267,12 @@ extern "C" int __wrap_main(int argc, char **argv)
 {
     uint8_t slotBytes[INSTALLER_SLOT_SIZE];
     InstallerSlot slot;
+    /* main's return passes through the runtime's exit, as every other end
+       of the run does, so that the presentation hears how it ended. */
     OwnImage image;
     int state = ReadOwnSlot(slotBytes, slot, image);
     if (state == OWN_SLOT_PLAIN)
-        return __real_main(argc, argv);
+        INewlib->exit(__real_main(argc, argv));
     if (state == OWN_SLOT_DAMAGED)
         return RefuseDamagedProgram(StartedAs(argc, argv).second, image);
     return RunInstaller(argc, argv, slotBytes, slot, image);

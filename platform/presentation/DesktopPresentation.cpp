@@ -530,6 +530,8 @@ class DesktopPresentation : public Presentation
        program's gadget-up message; under the model lock. */
     void Choose(HostWindow &window, HostGadget &button)
     {
+        if (button.unavailable)
+            return;
         if (&window == asking_) {
             Answer(button.GadgetID);
         } else if (asking_ == nullptr) {
@@ -627,7 +629,8 @@ class DesktopPresentation : public Presentation
                 StartWindowMove(display_, shown->id, event.root_x, event.root_y);
                 return;
             }
-            if (gadget == nullptr || (asking_ != nullptr && window != asking_))
+            if (gadget == nullptr || gadget->unavailable ||
+                (asking_ != nullptr && window != asking_))
                 return;
             /* Shown pressed at once, at the next showing of changes; the
                program hears of it only at the release. */

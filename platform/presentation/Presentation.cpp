@@ -56,6 +56,12 @@ __attribute__((destructor(103))) void EndPresentation()
     presentation = nullptr;
 }
 
+void ReportRunEnd(int returnCode)
+{
+    if (presentation != nullptr)
+        presentation->ReportRunEnd(returnCode);
+}
+
 void Presentation::ReportErrorLine(const char *line)
 {
     std::fprintf(stderr, "%s\n", line);

@@ -44,6 +44,10 @@ class Presentation
        says why a run failed. A presentation that draws on standard error
        keeps the lines until it has taken its drawing down. */
     virtual void ReportErrorLine(const char *line);
+    /* The run ends with the program's return code, after its windows have
+       closed; possibly from another thread, with the process about to end,
+       so nothing here may wait. */
+    virtual void ReportRunEnd(int returnCode) { (void)returnCode; }
 };
 
 Presentation &GetPresentation();
@@ -52,6 +56,9 @@ Presentation &GetPresentation();
    showed is gone from the display and the terminal is given back, so that
    another program can have them (an installer's command). */
 void EndPresentation();
+
+/* Tells the presentation, if one was chosen, how the run ended. */
+void ReportRunEnd(int returnCode);
 
 /* A monotonic clock in milliseconds, for pauses and for pacing the display. */
 unsigned long long GetMilliseconds();

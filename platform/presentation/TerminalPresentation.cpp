@@ -1,5 +1,6 @@
 #include "Presentation.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -17,9 +18,13 @@
 
 #include <proto/newlib.h>
 
+#include "../system/RunTally.h"
+#include "../window/Font.h"
+
 #include "terminal/BoxRendering.h"
 #include "terminal/DisplayText.h"
 #include "terminal/KeyInput.h"
+#include "terminal/RunSummary.h"
 #include "terminal/TerminalCapabilities.h"
 #include "terminal/TerminalScreen.h"
 #include "terminal/TerminalSignals.h"
@@ -61,6 +66,21 @@ class TerminalPresentation : public Presentation
     explicit TerminalPresentation(const TerminalCapabilities &terminal) : terminal_(terminal) {}
 
     ~TerminalPresentation() override { Leave(); }
+
+    /* The default screen is sized so that the window, a third of its width,
+       takes as many pixel columns as the box has cells, one to one, for the
+       terminal's width at the start; the box follows later resizes. */
+    bool GetDisplaySize(LONG &width, LONG &height) override
+    {
+        int columns, rows;
+        screen_.GetSize(columns, rows);
+        LONG room = std::min<LONG>(columns - (terminal_.lastColumnUsable ? 0 : 1), 80);
+        if (room < 40)
+            return false;
+        width = 3 * FONT_WIDTH * (room - 2);
+        height = 256;
+        return true;
+    }
 
     void ShowWindow(HostWindow &window) override
     {
@@ -176,6 +196,29 @@ class TerminalPresentation : public Presentation
         return answer;
     }
 
+    /* Once the box has been taken down, one line takes its place: what the
+       run unpacked, or that it was aborted. Written at once, without a
+       lock, as the process may be ending from the presentation's thread. */
+    void ReportRunEnd(int returnCode) override
+    {
+        if (!summaryDue_.exchange(false))
+            return;
+        const RunTally &tally = GetRunTally();
+        std::string line = DescribeRun(returnCode, tally.files, tally.directories, tally.bytes,
+                                       GetMilliseconds() - startedAt_);
+        if (line.empty())
+            return;
+        line += '\n';
+        for (size_t done = 0; done < line.size();) {
+            ssize_t written = write(STDERR_FILENO, line.data() + done, line.size() - done);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return;
+            done += size_t(written);
+        }
+    }
+
     /* An error line means the run has failed. */
     void ReportErrorLine(const char *line) override
     {
@@ -196,6 +239,7 @@ class TerminalPresentation : public Presentation
         InitDisplayText();
         if (!signals_.Start())
             return;
+        startedAt_ = GetMilliseconds();
         keys_ = open("/dev/tty", O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         screen_.SetControl(keys_ >= 0 ? keys_ : STDERR_FILENO);
         wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -212,8 +256,9 @@ class TerminalPresentation : public Presentation
         thread_ = std::thread(&TerminalPresentation::Run, this);
     }
 
-    /* Shows the windows' last state and gives the terminal back, with the
-       error lines kept meanwhile under it. */
+    /* Takes the box down and gives the terminal back, with the error lines
+       kept meanwhile in the box's place; the run's summary follows them
+       when the run ends. */
     void Leave()
     {
         if (!entered_)
@@ -230,8 +275,8 @@ class TerminalPresentation : public Presentation
         std::vector<std::string> lines;
         {
             std::lock_guard<std::mutex> output(outputMutex_);
-            if (screen_.IsTaken())
-                DrawLocked(true);
+            summaryDue_ = screen_.IsTaken();
+            screen_.TakeDown();
             screen_.GiveBack();
             std::lock_guard<std::mutex> state(mutex_);
             entered_ = false;
@@ -312,7 +357,9 @@ class TerminalPresentation : public Presentation
             break;
         }
         default:
-            GiveBackTerminal();
+            /* Ended from outside: the box stays, showing how far the run
+               got, as no summary will follow it. */
+            GiveBackTerminal(false);
             TerminalSignals::EndProcess(signalNumber);
         }
     }
@@ -382,13 +429,18 @@ class TerminalPresentation : public Presentation
         INewlib->exit(failed_ ? failedRun : abortedRun);
     }
 
-    /* Restores the terminal and prints the error lines held while the box
-       was up, before the process ends. */
-    void GiveBackTerminal()
+    /* Restores the terminal, with the box taken down for the run's summary
+       or left under the cursor, and prints the error lines held while the
+       box was up, before the process ends. */
+    void GiveBackTerminal(bool takeDown)
     {
         std::vector<std::string> lines;
         {
             std::lock_guard<std::mutex> output(outputMutex_);
+            if (takeDown) {
+                summaryDue_ = summaryDue_ || screen_.IsTaken();
+                screen_.TakeDown();
+            }
             screen_.GiveBack();
             std::lock_guard<std::mutex> state(mutex_);
             lines.swap(heldLines_);
@@ -399,7 +451,7 @@ class TerminalPresentation : public Presentation
 
     [[noreturn]] void EndRun()
     {
-        GiveBackTerminal();
+        GiveBackTerminal(true);
         INewlib->_exit(failed_ ? failedRun : abortedRun);
     }
 
@@ -575,6 +627,8 @@ class TerminalPresentation : public Presentation
     std::atomic<unsigned long long> endRequestedAt_{0};
     bool endTaken_ = false;
     std::vector<std::string> heldLines_;
+    std::atomic<bool> summaryDue_{false};
+    unsigned long long startedAt_ = 0;
     std::vector<const HostWindow *> shown_;
     std::atomic<unsigned long> generation_{0};
 

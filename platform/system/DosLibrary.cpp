@@ -6,6 +6,7 @@
 #include "HostLibraries.h"
 #include "HostProtection.h"
 #include "KeptLock.h"
+#include "RunTally.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -115,6 +116,14 @@ BPTR MakeLock(int descriptor, CONST_STRPTR name)
     return reinterpret_cast<BPTR>(lock);
 }
 
+/* A directory made, or one already in its place, which the run takes as
+   that directory. errno is kept for the caller's report. */
+void CountDirectory(bool counted)
+{
+    if (counted)
+        GetRunTally().directories++;
+}
+
 } // namespace
 
 bool FindLockAbove(CONST_STRPTR name, int &directory, std::string &below)
@@ -215,9 +224,11 @@ BPTR DOSIFace::CreateDir(CONST_STRPTR name)
         const char *last;
         int parent = ResolveParentBeneath(root, below.c_str(), &last);
         if (parent < 0 || mkdirat(parent, last, 0777) != 0) {
+            CountDirectory(parent >= 0 && errno == EEXIST);
             FailBeneath(errno);
             return 0;
         }
+        CountDirectory(true);
         int descriptor = OpenLastBeneath(parent, last, O_PATH | O_DIRECTORY);
         if (descriptor < 0) {
             FailBeneath(errno);
@@ -231,9 +242,11 @@ BPTR DOSIFace::CreateDir(CONST_STRPTR name)
         return lock;
     }
     if (mkdir(name, 0777) != 0) {
+        CountDirectory(errno == EEXIST);
         Fail(errno);
         return 0;
     }
+    CountDirectory(true);
     int descriptor = open(name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0) {
         Fail(errno);
@@ -242,7 +255,10 @@ BPTR DOSIFace::CreateDir(CONST_STRPTR name)
     return MakeLock(descriptor, name);
 }
 
-/* Only what the program asks of it: whether the object is a directory. */
+/* Only what the program asks of it: whether the object is a directory, and
+   whether the user running the program may create entries in it (the
+   permissions, a read-only file system); asked of the object itself, so
+   that the answer is about what the lock holds. */
 LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
 {
     struct stat status;
@@ -256,6 +272,10 @@ LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
         return DOSFALSE;
     }
     info->fib_DirEntryType = S_ISDIR(status.st_mode) ? ST_USERDIR : ST_FILE;
+    info->fib_Protection = 0;
+    if (S_ISDIR(status.st_mode) && faccessat(reinterpret_cast<FileLock *>(lock)->descriptor, ".",
+                                             W_OK | X_OK, AT_EACCESS) != 0)
+        info->fib_Protection |= FIBF_WRITE;
     RecordHostReason(0);
     return DOSTRUE;
 }
@@ -388,7 +408,15 @@ void DOSIFace::Delay(LONG ticks)
         if (const char *reason = TakeHostReason())
             line.append(": ").append(reason);
         GetPresentation().ReportErrorLine(line.c_str());
+        /* The run cannot be aborted while the error line waits: the buttons
+           say so. */
+        {
+            std::lock_guard<std::recursive_mutex> guard(GetModelLock());
+            SetButtonsAvailable(false);
+        }
         GetPresentation().Pause(ticks);
+        std::lock_guard<std::recursive_mutex> guard(GetModelLock());
+        SetButtonsAvailable(true);
         return;
     }
     unsigned long long milliseconds = GetPauseMilliseconds(ticks);

@@ -1,8 +1,10 @@
 #include "../host/HostControls.h"
+#include "../presentation/Presentation.h"
 #include "../text/HostReason.h"
 #include "Beneath.h"
 #include "HostLibraries.h"
 #include "RunEnding.h"
+#include "RunTally.h"
 
 #include <atomic>
 #include <cerrno>
@@ -18,6 +20,12 @@
 
 struct NewlibIFace hostNewlibInterface;
 
+RunTally &GetRunTally()
+{
+    static RunTally tally;
+    return tally;
+}
+
 namespace
 {
 
@@ -26,6 +34,7 @@ std::atomic<RunEnding> runEnding{nullptr};
 /* The ending runs once: whichever end of the run comes first takes it. */
 int PassThroughEnding(int code, bool atOnce)
 {
+    ReportRunEnd(code);
     RunEnding ending = runEnding.exchange(nullptr);
     return ending != nullptr ? ending(code, atOnce) : code;
 }
@@ -53,6 +62,7 @@ ssize_t WriteCreated(void *cookie, const char *data, size_t size)
             break;
         done += size_t(count);
     }
+    GetRunTally().bytes += done;
     return ssize_t(done);
 }
 
@@ -112,6 +122,7 @@ FILE *StreamOnCreated(int descriptor, CONST_STRPTR name)
         return nullptr;
     }
     createdFiles.push_back(file);
+    GetRunTally().files++;
     RecordHostReason(0);
     return stream;
 }

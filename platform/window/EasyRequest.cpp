@@ -8,7 +8,7 @@
 #include <memory>
 #include <mutex>
 
-/* EasyRequestArgs: a request window over the reference window, with the
+/* EasyRequestArgs: a request window beside the reference window, with the
    text and a row of buttons; the presentation shows it and brings back the
    person's choice. Buttons count 1, 2, ... from the left, the rightmost 0.
    The model lock is let go while the person chooses, so that the
@@ -37,6 +37,27 @@ LONG MeasureWidth(const std::string &text)
 const LONG margin = 16;
 const LONG buttonSpacing = 16;
 
+/* A request stands where it leaves the window it asks about in view, so
+   that the person sees what the question is about: above that window,
+   else below it, else (with no room either side) in the middle of the
+   screen; centred across the window, and always on the screen. Without a
+   window it stands in the middle of the screen. */
+void PlaceRequest(HostWindow &request, const HostWindow *reference, const HostScreen &screen)
+{
+    const LONG gap = 8;
+    LONG width = request.Width, height = request.Height;
+    LONG left = (screen.Width - width) / 2, top = (screen.Height - height) / 2;
+    if (reference != nullptr) {
+        left = reference->LeftEdge + (reference->Width - width) / 2;
+        if (reference->TopEdge - gap - height >= 0)
+            top = reference->TopEdge - gap - height;
+        else if (reference->TopEdge + reference->Height + gap + height <= screen.Height)
+            top = reference->TopEdge + reference->Height + gap;
+    }
+    request.LeftEdge = WORD(std::clamp<LONG>(left, 0, std::max<LONG>(screen.Width - width, 0)));
+    request.TopEdge = WORD(std::clamp<LONG>(top, 0, std::max<LONG>(screen.Height - height, 0)));
+}
+
 } // namespace
 
 LONG IntuitionIFace::EasyRequestArgs(struct Window *reference, const struct EasyStruct *easyStruct,
@@ -63,14 +84,10 @@ LONG IntuitionIFace::EasyRequestArgs(struct Window *reference, const struct Easy
     LONG innerHeight =
         margin / 2 + LONG(lines.size()) * (fontHeight + 2) + margin / 2 + buttonHeight + margin / 2;
 
-    LONG outerWidth = innerWidth + screen.WBorLeft + screen.WBorRight;
-    LONG left = referenceWindow != nullptr
-                    ? referenceWindow->LeftEdge + (referenceWindow->Width - outerWidth) / 2
-                    : (screen.Width - outerWidth) / 2;
-    LONG top = referenceWindow != nullptr ? referenceWindow->TopEdge : screen.Height / 3;
-    HostWindow *request = CreateHostWindow(screen, left, top, innerWidth, innerHeight,
+    HostWindow *request = CreateHostWindow(screen, 0, 0, innerWidth, innerHeight,
                                            text.title.c_str(), 0, WFLG_DRAGBAR);
     request->request = &text;
+    PlaceRequest(*request, referenceWindow, screen);
 
     struct RastPort &rp = request->rastPort;
     hostGraphicsInterface.SetAPen(&rp, screen.pens[TEXTPEN]);

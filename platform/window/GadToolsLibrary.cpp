@@ -39,11 +39,25 @@ void DrawButton(HostWindow &window, HostGadget &gadget)
     FillPixels(window, left + 1, bottom, right, bottom, dark, JAM1);
     FillPixels(window, right, top + 1, right, bottom, dark, JAM1);
     LONG labelWidth = LONG(MeasureTextCells(gadget.label.data(), gadget.label.size())) * FONT_WIDTH;
-    TextStyle style = {font.tf_YSize, font.tf_Baseline,
-                       UBYTE(pens[gadget.pressed ? FILLTEXTPEN : TEXTPEN]), 0, JAM1};
+    /* Unavailable, its label is drawn in the light of the bevel: faded on
+       the grey, yet still there for the presentations that read it. */
+    UWORD labelPen = gadget.unavailable ? SHINEPEN : gadget.pressed ? FILLTEXTPEN : TEXTPEN;
+    TextStyle style = {font.tf_YSize, font.tf_Baseline, UBYTE(pens[labelPen]), 0, JAM1};
     DrawTextPixels(window, left + (gadget.Width - labelWidth) / 2,
                    top + (gadget.Height - font.tf_YSize) / 2 + font.tf_Baseline,
                    gadget.label.data(), ULONG(gadget.label.size()), style);
+}
+
+void SetButtonsAvailable(bool available)
+{
+    for (HostWindow *window : GetOpenWindows()) {
+        if (window->request != nullptr)
+            continue;
+        for (HostGadget *button : ListButtons(*window)) {
+            button->unavailable = !available;
+            DrawButton(*window, *button);
+        }
+    }
 }
 
 APTR GadToolsIFace::GetVisualInfoA(struct Screen *screen, const struct TagItem *)

@@ -44,6 +44,7 @@ struct HostGadget : Gadget {
     ULONG kind;
     std::string label;
     bool pressed;
+    bool unavailable; /* shown faded, and deaf to the person */
 };
 
 /* What a request window asks; answer is the result of the chosen button. */
@@ -117,5 +118,9 @@ std::vector<HostGadget *> ListButtons(HostWindow &window);
 /* A button drawn at once into the window's pixels (Raster.h), over what
    the program has drawn so far. */
 void DrawButton(HostWindow &window, HostGadget &gadget);
+
+/* The buttons of the open windows other than requests made unavailable,
+   or available again, and drawn so. */
+void SetButtonsAvailable(bool available);
 
 #endif

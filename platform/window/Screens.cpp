@@ -20,14 +20,16 @@ HostScreen defaultScreen;
 HostScreen installerScreen;
 
 /* DrawInfo pens of an eight-colour screen: grey background, black text and
-   shadows, white shine and highlight, blue fill. */
-const UWORD screenPens[NUMDRIPENS + 1] = {0, 1, 1, 2, 1, 3, 2, 0, 2, UWORD(~0)};
+   shadows, white shine, blue fill, and highlighted text (error lines) in a
+   dark red that reads well on the grey. */
+const UWORD screenPens[NUMDRIPENS + 1] = {0, 1, 1, 2, 1, 3, 2, 0, 5, UWORD(~0)};
 
 /* Chosen so that the complement of each colour (pen number XOR 7) stands out
-   against it: labels drawn in complement stay legible over bar and ground. */
+   against it: labels drawn in complement stay legible over bar and ground.
+   Colour 5, the highlight, has a contrast of 4.7 to 1 with the grey. */
 const Colour screenPalette[8] = {
     {0xAA, 0xAA, 0xAA}, {0x00, 0x00, 0x00}, {0xFF, 0xFF, 0xFF}, {0x55, 0x77, 0xAA},
-    {0xFF, 0xEE, 0x99}, {0x55, 0x55, 0x55}, {0xDD, 0xDD, 0xDD}, {0x22, 0x22, 0x44},
+    {0xFF, 0xEE, 0x99}, {0x80, 0x00, 0x00}, {0xDD, 0xDD, 0xDD}, {0x22, 0x22, 0x44},
 };
 
 void BuildScreen(HostScreen &screen, const char *publicName, LONG width, LONG height,

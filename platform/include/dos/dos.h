@@ -17,9 +17,12 @@ typedef intptr_t BPTR;
 #define DOSFALSE 0L
 
 /* What Examine fills in; a directory has a fib_DirEntryType above 0, a
-   file one below 0. */
+   file one below 0. fib_Protection holds the protection bits below as they
+   apply to the user running the program: FIBF_WRITE is set on a directory
+   in which that user may not create anything. */
 struct FileInfoBlock {
     LONG fib_DirEntryType;
+    LONG fib_Protection;
 };
 
 /* What Info fills in: the file system's size and use in blocks of

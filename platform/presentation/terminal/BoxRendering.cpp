@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <map>
 
 #include "../../window/Font.h"
@@ -11,8 +12,49 @@
 namespace
 {
 
-const char blockCharacter[] = "\u2588";
-const char edgeCharacter[] = "\u2502";
+/* The box's widest and narrowest forms, in columns: wide enough for a long
+   name, and never so wide that the eye must travel far; narrower terminals
+   get the compact form. */
+const size_t widestBox = 80;
+const size_t narrowestBox = 40;
+
+/* The characters that draw the box, each one column wide, in the
+   terminal's own character set: UTF-8's line drawing where the terminal
+   takes UTF-8, else its line-drawing set where terminfo describes one, else
+   plain ASCII, so that no byte reaches the terminal that it cannot show. */
+struct BoxGlyphs {
+    std::string topLeft, topRight, bottomLeft, bottomRight, horizontal, vertical, block, track;
+};
+
+BoxGlyphs ChooseBoxGlyphs(const TerminalCapabilities &terminal)
+{
+    if (IsUtf8Display())
+        return {"\u250c", "\u2510", "\u2514", "\u2518", "\u2500", "\u2502", "\u2588", "\u2591"};
+    const std::string &pairs = terminal.lineDrawingPairs;
+    auto drawn = [&](char vt100, const char *ascii) -> std::string {
+        for (size_t i = 0; i + 1 < pairs.size(); i += 2)
+            if (pairs[i] == vt100 && static_cast<unsigned char>(pairs[i + 1]) > ' ' &&
+                static_cast<unsigned char>(pairs[i + 1]) < 0x7f)
+                return terminal.enterLineDrawing + pairs[i + 1] + terminal.exitLineDrawing;
+        return ascii;
+    };
+    /* A bar in the checkerboard and its empty part dotted, which every
+       such set has; '0' (a solid block) is not one of the VT100's
+       characters. */
+    return {drawn('l', "+"), drawn('k', "+"), drawn('m', "+"), drawn('j', "+"),
+            drawn('q', "-"), drawn('x', "|"), drawn('a', "#"), drawn('~', ".")};
+}
+
+/* A line with each run of line-drawing characters entered and left once. */
+std::string JoinLineDrawing(std::string line, const TerminalCapabilities &terminal)
+{
+    if (terminal.lineDrawingPairs.empty())
+        return line;
+    std::string between = terminal.exitLineDrawing + terminal.enterLineDrawing;
+    for (size_t at = line.find(between); at != std::string::npos; at = line.find(between, at))
+        line.erase(at, between.size());
+    return line;
+}
 
 struct Cell {
     /* Shows blank, in the colours it had. */
@@ -30,39 +72,71 @@ struct Cell {
     int background = -1;
     bool edge = false;
     bool filled = false;
-    int dominant = 0; /* the pens that cover the cell most and next most */
+    bool lettered = false; /* holds a character of a text */
+    int dominant = 0;      /* the pens that cover the cell most and next most */
     int second = -1;
 };
 
-/* How the inner area's pixel columns fall into cells: 8 pixels each in a
-   box, or spread evenly over the columns there are in the compact form. */
+/* How the inner area's pixel columns fall into cells: 8 pixels each where
+   the inner area has as many cells as there are columns; otherwise spread
+   evenly over the columns there are (the compact form), or, in a box, 8
+   pixels for the first and the last and the rest spread evenly between
+   them, so that frames along the window's sides stay in the box's first
+   and last columns however wide the box is drawn. */
 struct CellColumns {
+    enum Spread { EIGHT_PIXELS, EVEN, EVEN_BETWEEN_ENDS };
+
     LONG left;
     LONG width;
     size_t count;
-    bool squeezed;
+    Spread spread;
 
-    LONG Left(size_t column) const
+    /* The first pixel column of a cell, or the end of the last at count. */
+    LONG Boundary(size_t column) const
     {
-        return squeezed ? left + LONG(column) * width / LONG(count)
-                        : left + LONG(column) * FONT_WIDTH;
+        LONG c = LONG(column), n = LONG(count);
+        switch (spread) {
+        case EIGHT_PIXELS:
+            return std::min(left + c * FONT_WIDTH, left + width);
+        case EVEN:
+            return left + c * width / n;
+        case EVEN_BETWEEN_ENDS:
+            break;
+        }
+        if (c == 0 || c == n)
+            return left + (c == 0 ? 0 : width);
+        return left + FONT_WIDTH + (c - 1) * (width - 2 * FONT_WIDTH) / (n - 2);
     }
-    LONG Right(size_t column) const
-    {
-        LONG end = squeezed ? left + LONG(column + 1) * width / LONG(count)
-                            : std::min(left + LONG(column + 1) * FONT_WIDTH, left + width);
-        return std::max(end - 1, Left(column));
-    }
+    LONG Left(size_t column) const { return Boundary(column); }
+    LONG Right(size_t column) const { return std::max(Boundary(column + 1) - 1, Left(column)); }
+    /* The boundary nearest pixel column x: where a text drawn there starts. */
     LONG At(LONG x) const
     {
-        LONG column = squeezed ? ((x - left) * LONG(count) + width / 2) / width
-                               : (x - left + FONT_WIDTH / 2) / FONT_WIDTH;
-        return column;
+        if (spread == EIGHT_PIXELS)
+            return (x - left + FONT_WIDTH / 2) / FONT_WIDTH;
+        if (spread == EVEN)
+            return ((x - left) * LONG(count) + width / 2) / width;
+        if (x <= left)
+            return (x - left - FONT_WIDTH / 2) / FONT_WIDTH;
+        size_t nearest = 0;
+        for (size_t c = 1; c <= count; c++)
+            if (std::abs(Boundary(c) - x) < std::abs(Boundary(nearest) - x))
+                nearest = c;
+        return x >= left + width ? LONG(count) + (x - left - width) / FONT_WIDTH : LONG(nearest);
     }
     /* The cell that holds pixel column x. */
     LONG Holding(LONG x) const
     {
-        return squeezed ? (x - left) * LONG(count) / width : (x - left) / FONT_WIDTH;
+        if (spread == EIGHT_PIXELS)
+            return (x - left) / FONT_WIDTH;
+        if (spread == EVEN)
+            return (x - left) * LONG(count) / width;
+        if (x < left)
+            return (x - left - FONT_WIDTH + 1) / FONT_WIDTH;
+        size_t column = 0;
+        while (column + 1 < count && Boundary(column + 1) <= x)
+            column++;
+        return x >= left + width ? LONG(count) + (x - left - width) / FONT_WIDTH : LONG(column);
     }
 };
 
@@ -78,7 +152,8 @@ int ToTerminalColour(const Colour &colour, int colours)
            (colour.blue >= 128 ? 4 : 0);
 }
 
-Cell ReadCell(const HostWindow &window, LONG left, LONG top, LONG right, LONG bottom)
+Cell ReadCell(const HostWindow &window, const BoxGlyphs &glyphs, LONG left, LONG top, LONG right,
+              LONG bottom)
 {
     unsigned counts[256] = {};
     for (LONG y = top; y <= bottom; y++)
@@ -94,7 +169,7 @@ Cell ReadCell(const HostWindow &window, LONG left, LONG top, LONG right, LONG bo
     cell.foreground = cell.second;
     UBYTE ground = UBYTE(window.screen->pens[BACKGROUNDPEN]);
     if (cell.dominant != ground) {
-        cell.text = blockCharacter;
+        cell.text = glyphs.block;
         cell.foreground = cell.dominant;
         cell.filled = true;
         return cell;
@@ -106,7 +181,7 @@ Cell ReadCell(const HostWindow &window, LONG left, LONG top, LONG right, LONG bo
         for (LONG y = top; y <= bottom; y++)
             marked += GetPixel(window, x, y) != ground;
         if (2 * marked >= bottom - top + 1) {
-            cell.text = edgeCharacter;
+            cell.text = glyphs.vertical;
             cell.foreground = GetPixel(window, x, top + (bottom - top) / 2);
             cell.edge = true;
             break;
@@ -126,10 +201,24 @@ bool IsRunInBand(const HostWindow &window, const TextRun &run, LONG top, LONG bo
    it was drawn on: those show the text's characters, or, where the text is
    blank, what lies beneath (a bar stays a bar) but never a glyph's stroke
    read as an edge. A character that does not fit whole is left out. */
-void PlaceText(std::vector<Cell> &row, const CellColumns &columns, const TextRun &run,
-               const std::vector<DisplayCharacter> &characters)
+void PlaceText(std::vector<Cell> &row, const CellColumns &columns, const HostWindow &window,
+               const BoxGlyphs &glyphs, const TextRun &run,
+               const std::vector<DisplayCharacter> &characters, bool keepStart)
 {
     LONG start = std::max<LONG>(columns.At(run.x), 0);
+    /* Shown wider or narrower than its pixels, a label (as on a gauge or
+       a button) stays centred where it was drawn. */
+    if (!keepStart && columns.spread != CellColumns::EIGHT_PIXELS) {
+        size_t lead = 0, trail = 0;
+        while (lead < characters.size() && characters[lead].bytes == " ")
+            lead++;
+        while (trail < characters.size() - lead &&
+               characters[characters.size() - 1 - trail].bytes == " ")
+            trail++;
+        size_t shown = MeasureDisplayText(characters) - lead - trail;
+        LONG middle = run.x + LONG(2 * lead + shown) * FONT_WIDTH / 2;
+        start = std::max<LONG>(columns.Holding(middle) - LONG(shown / 2) - LONG(lead), 0);
+    }
     LONG glyphsEnd = columns.Holding(run.x + run.width - 1) + 1;
     size_t end = std::max(size_t(start) + MeasureDisplayText(characters),
                           size_t(std::max<LONG>(glyphsEnd, 0)));
@@ -156,6 +245,7 @@ void PlaceText(std::vector<Cell> &row, const CellColumns &columns, const TextRun
             if (column + 1 < row.size() && row[column + 1].width == 0)
                 row[column + 1].Clear();
             Cell &cell = row[column];
+            cell.lettered = true;
             cell.text = character.bytes;
             cell.width = character.width;
             cell.edge = false;
@@ -167,6 +257,25 @@ void PlaceText(std::vector<Cell> &row, const CellColumns &columns, const TextRun
             }
         }
         column += size_t(character.width);
+    }
+    /* Where the glyphs took more cells than the characters (a window shown
+       wider than its pixels), the cells they alone covered show what lies
+       beneath the text, as the pixel row just above it has it. */
+    LONG above = run.baseline - window.rastPort.TxBaseline - 1;
+    for (size_t c = size_t(std::max<LONG>(columns.Holding(run.x), 0));
+         c < std::min(end, row.size()); c++) {
+        Cell &cell = row[c];
+        if (!cell.filled || cell.lettered)
+            continue;
+        Cell beneath = ReadCell(window, glyphs, columns.Left(c), above, columns.Right(c), above);
+        if (!beneath.filled) {
+            cell.Clear();
+            cell.filled = false;
+            continue;
+        }
+        cell.dominant = beneath.dominant;
+        cell.foreground = beneath.foreground;
+        cell.background = beneath.background;
     }
 }
 
@@ -189,7 +298,7 @@ class SceneRenderer
 {
   public:
     SceneRenderer(const TerminalCapabilities &terminal, const TerminalScene &scene)
-        : terminal_(terminal), scene_(scene)
+        : terminal_(terminal), scene_(scene), glyphs_(ChooseBoxGlyphs(terminal))
     {
     }
 
@@ -199,12 +308,11 @@ class SceneRenderer
         std::vector<std::string> prompt = WrapText(scene_.prompt, room);
 
         std::vector<std::string> lines;
-        bool fits = true;
-        for (const ShownWindow &shown : scene_.windows) {
-            fits &= GetInnerCells(*shown.window) + 2 <= room;
+        size_t boxColumns = std::min(room, widestBox);
+        bool fits = boxColumns >= narrowestBox;
+        for (const ShownWindow &shown : scene_.windows)
             if (fits)
-                RenderBox(shown, lines);
-        }
+                RenderBox(shown, boxColumns - 2, lines);
         if (!fits || lines.size() + prompt.size() > size_t(std::max(scene_.rows, 1))) {
             lines.clear();
             for (const ShownWindow &shown : scene_.windows)
@@ -224,10 +332,16 @@ class SceneRenderer
         return size_t(std::max<LONG>(innerWidth + FONT_WIDTH - 1, 0)) / FONT_WIDTH;
     }
 
-    static CellColumns GetColumns(const HostWindow &window, size_t count)
+    /* A box's columns keep the window's frames at its sides; the compact
+       form squeezes the window into what there is. */
+    static CellColumns GetColumns(const HostWindow &window, size_t count, bool box)
     {
         LONG innerWidth = window.Width - window.BorderLeft - window.BorderRight;
-        return {window.BorderLeft, innerWidth, count, count != GetInnerCells(window)};
+        CellColumns::Spread spread = count == GetInnerCells(window) ? CellColumns::EIGHT_PIXELS
+                                     : box && count > 2 && innerWidth > 2 * FONT_WIDTH
+                                         ? CellColumns::EVEN_BETWEEN_ENDS
+                                         : CellColumns::EVEN;
+        return {window.BorderLeft, innerWidth, count, spread};
     }
 
     std::vector<Cell> RenderBand(const ShownWindow &shown, const CellColumns &columns, LONG top,
@@ -237,7 +351,7 @@ class SceneRenderer
         std::vector<Cell> row(columns.count);
         bool fillPens[256] = {};
         for (size_t c = 0; c < columns.count; c++) {
-            row[c] = ReadCell(window, columns.Left(c), top, columns.Right(c), bottom);
+            row[c] = ReadCell(window, glyphs_, columns.Left(c), top, columns.Right(c), bottom);
             if (row[c].filled)
                 fillPens[row[c].dominant] = true;
         }
@@ -249,7 +363,7 @@ class SceneRenderer
         for (size_t c = columns.count; c-- > 0;) {
             Cell &cell = row[c];
             if (!beyond && cell.filled) {
-                cell.text = edgeCharacter;
+                cell.text = glyphs_.vertical;
                 cell.edge = true;
                 cell.filled = false;
                 cell.background = window.screen->pens[BACKGROUNDPEN];
@@ -265,10 +379,11 @@ class SceneRenderer
                 continue;
             size_t room =
                 row.size() - std::min(row.size(), size_t(std::max<LONG>(columns.At(run.x), 0)));
-            PlaceText(row, columns, run,
-                      IsLaidOut(shown, run)
-                          ? FitDisplayText(shown.laidOutText, room, shown.laidOutFromEnd)
-                          : SplitDisplayText(run.bytes));
+            bool laidOut = IsLaidOut(shown, run);
+            PlaceText(row, columns, window, glyphs_, run,
+                      laidOut ? FitDisplayText(shown.laidOutText, room, shown.laidOutFromEnd)
+                              : SplitDisplayText(run.bytes),
+                      laidOut);
         }
         return row;
     }
@@ -315,12 +430,15 @@ class SceneRenderer
         return keys;
     }
 
-    void RenderBox(const ShownWindow &shown, std::vector<std::string> &lines) const
+    /* A box count columns wide inside its edges. A gadget's frame that
+       lies along the window's border falls into the box's first or last
+       column: the box's edge stands for it, so that no row shows two. */
+    void RenderBox(const ShownWindow &shown, size_t count, std::vector<std::string> &lines) const
     {
         const HostWindow &window = *shown.window;
-        size_t count = GetInnerCells(window);
-        CellColumns columns = GetColumns(window, count);
-        lines.push_back(RenderEdge("\u250c", " " + window.title + " ", count, "\u2510"));
+        CellColumns columns = GetColumns(window, count, true);
+        lines.push_back(
+            RenderEdge(glyphs_.topLeft, " " + window.title + " ", count, glyphs_.topRight));
         LONG innerTop = window.BorderTop;
         LONG innerBottom = window.Height - window.BorderBottom - 1;
         LONG cellHeight = window.rastPort.TxHeight;
@@ -329,18 +447,52 @@ class SceneRenderer
             bool worthShowing = std::any_of(row.begin(), row.end(), [](const Cell &cell) {
                 return cell.filled || (cell.text != " " && !cell.edge);
             });
-            if (worthShowing)
-                lines.push_back(edgeCharacter + JoinCells(row, window.screen->palette) +
-                                edgeCharacter);
+            if (!worthShowing)
+                continue;
+            /* Framed (or filled) on both sides and no gadget: a gauge. Its
+               frame's sides
+               share the box's first and last columns with the bar, which
+               they then show; its empty part shows as a track, so that an
+               empty gauge shows its length, with a blank either side of
+               the label. */
+            bool gauge = row.size() > 2 && (row.front().edge || row.front().filled) &&
+                         row.back().edge &&
+                         FindGadgetAt(const_cast<HostWindow &>(window), columns.Left(count / 2),
+                                      top + cellHeight / 2) == nullptr;
+            if (gauge) {
+                for (size_t side : {size_t(0), row.size() - 1}) {
+                    row[side] = row[side == 0 ? 1 : side - 1];
+                    if (!row[side].filled) {
+                        row[side].Clear();
+                        row[side].lettered = false;
+                    }
+                }
+                for (size_t c = 0; c < row.size(); c++) {
+                    bool nearText = (c > 0 && row[c - 1].lettered) ||
+                                    (c + 1 < row.size() && row[c + 1].lettered);
+                    Cell &cell = row[c];
+                    if (!cell.filled && !cell.edge && !cell.lettered && cell.width == 1 &&
+                        !nearText)
+                        cell.text = glyphs_.track;
+                }
+            }
+            if (row.front().edge)
+                row.front().Clear();
+            if (row.back().edge)
+                row.back().Clear();
+            lines.push_back(JoinLineDrawing(
+                glyphs_.vertical + JoinCells(row, window.screen->palette) + glyphs_.vertical,
+                terminal_));
         }
-        lines.push_back(RenderEdge("\u2514", GetKeys(window), count, "\u2518"));
+        lines.push_back(
+            RenderEdge(glyphs_.bottomLeft, GetKeys(window), count, glyphs_.bottomRight));
     }
 
     void RenderCompact(const ShownWindow &shown, size_t count,
                        std::vector<std::string> &lines) const
     {
         const HostWindow &window = *shown.window;
-        CellColumns columns = GetColumns(window, count);
+        CellColumns columns = GetColumns(window, count, false);
         std::map<LONG, bool> baselines;
         HostWindow &model = const_cast<HostWindow &>(window);
         for (const TextRun &run : shown.texts)
@@ -352,7 +504,7 @@ class SceneRenderer
             LONG top = baseline - window.rastPort.TxBaseline;
             std::vector<Cell> row =
                 RenderBand(shown, columns, top, top + window.rastPort.TxHeight - 1, true);
-            lines.push_back(JoinCells(row, window.screen->palette));
+            lines.push_back(JoinLineDrawing(JoinCells(row, window.screen->palette), terminal_));
         }
         std::string keys = GetKeys(window);
         if (!keys.empty())
@@ -361,10 +513,10 @@ class SceneRenderer
 
     /* A box's top or bottom edge, columns wide between its corners, with
        text set into it one cell in from the left. */
-    static std::string RenderEdge(const char *leftCorner, const std::string &text, size_t columns,
-                                  const char *rightCorner)
+    std::string RenderEdge(const std::string &leftCorner, const std::string &text, size_t columns,
+                           const std::string &rightCorner) const
     {
-        std::string edge = std::string(leftCorner) + "\u2500";
+        std::string edge = leftCorner + glyphs_.horizontal;
         size_t used = 1;
         for (const DisplayCharacter &character : SplitDisplayText(text)) {
             if (used + size_t(character.width) > columns)
@@ -373,8 +525,8 @@ class SceneRenderer
             used += size_t(character.width);
         }
         for (; used < columns; used++)
-            edge += "\u2500";
-        return edge + rightCorner;
+            edge += glyphs_.horizontal;
+        return JoinLineDrawing(edge + rightCorner, terminal_);
     }
 
     /* The text's first characters that fit in columns. */
@@ -424,6 +576,7 @@ class SceneRenderer
 
     const TerminalCapabilities &terminal_;
     const TerminalScene &scene_;
+    const BoxGlyphs glyphs_;
 };
 
 } // namespace

@@ -30,18 +30,25 @@ struct TerminalScene {
     const HostGadget *pressed;
 };
 
-/* The model's windows drawn as text. Each window other than a request
-   becomes a box: its title, then one line for every band of the inner area
-   (one font height tall) that holds text or a filled area, then its keys. A
-   cell of a line stands for 8 by font-height pixels: the text drawn there,
-   a block in the colour that fills most of it, a bar for a vertical edge,
-   or blank. The text that the window cut to its line (the message line)
-   is cut again, whole, to the columns from its start to the box's edge,
-   keeping the same end, with a mark where it was cut. When the box does not fit the terminal, each
-   window is drawn compact instead: one line for each line of text, squeezed to the terminal's
-   width, then its keys. The lines are never wider than the terminal (less its last column where
-   writing there moves the cursor on) and never more than its rows, so that drawing them neither
-   wraps nor scrolls; the request's question and keys come last and are kept when lines must go. */
+/* The model's windows drawn as text, in the terminal's character set
+   (UTF-8 line drawing, else its terminfo line-drawing set, else ASCII).
+   Each window other than a request becomes a box as wide as the terminal,
+   up to 80 columns: its title, then one line for every band of the inner
+   area (one font height tall) that holds text or a filled area, then its
+   keys. A cell of a line stands for a slice of the band's pixels (8
+   wide where the window has as many pixel columns as the box has cells):
+   the text drawn there, a block in the colour that fills most of it, a bar
+   for a vertical edge, or blank; a frame along the window's side is shown
+   by the box's own edge, and a gauge's empty part as a track. The text that
+   the window cut to its line (the message line) is cut again, whole, to the
+   columns from its start to the box's edge, keeping the same end, with a
+   mark where it was cut. In a terminal narrower than 40 columns, or too
+   short for the boxes, each window is drawn compact instead: one line for
+   each line of text, squeezed to the terminal's width, then its keys. The
+   lines are never wider than the terminal (less its last column where
+   writing there moves the cursor on) and never more than its rows, so that
+   drawing them neither wraps nor scrolls; the request's question and keys
+   come last and are kept when lines must go. */
 std::vector<std::string> RenderScene(const TerminalCapabilities &terminal,
                                      const TerminalScene &scene);
 

@@ -91,6 +91,11 @@ void InitDisplayText()
     utf8Terminal = false;
 }
 
+bool IsUtf8Display()
+{
+    return utf8Terminal;
+}
+
 std::vector<DisplayCharacter> SplitDisplayText(const std::string &bytes)
 {
     std::string escaped(bytes.size() * 4 + 1, '\0');

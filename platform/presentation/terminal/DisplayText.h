@@ -19,6 +19,9 @@ struct DisplayCharacter {
    takes come from a fixed table, never from the machine's locale files. */
 void InitDisplayText();
 
+/* Whether InitDisplayText found a UTF-8 terminal. */
+bool IsUtf8Display();
+
 /* Text split into the characters the terminal shows. Control bytes and
    malformed UTF-8 are escaped first, so that no text can drive the
    terminal, and so is any character the terminal cannot print. */

@@ -38,6 +38,11 @@ bool TerminalCapabilities::Read(int descriptor)
     startWrapping = GetCapability("smam");
     if (stopWrapping.empty() || startWrapping.empty())
         stopWrapping = startWrapping = "";
+    enterLineDrawing = GetCapability("smacs");
+    exitLineDrawing = GetCapability("rmacs");
+    lineDrawingPairs = GetCapability("acsc");
+    if (enterLineDrawing.empty() || exitLineDrawing.empty())
+        lineDrawingPairs.clear();
     lastColumnUsable = tigetflag("am") <= 0 || tigetflag("xenl") > 0 || !stopWrapping.empty();
     int count = tigetnum("colors");
     if (std::getenv("NO_COLOR") == nullptr && !plain.empty() && !foreground_.empty() &&

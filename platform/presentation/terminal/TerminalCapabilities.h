@@ -29,6 +29,12 @@ class TerminalCapabilities
     std::string stopWrapping;
     std::string startWrapping;
     std::string plain; /* all attributes off */
+    /* The terminal's line-drawing set: the sequences that enter and leave
+       it, and the pairs that map the VT100 graphics characters to the
+       characters that draw them there; empty when it has none. */
+    std::string enterLineDrawing;
+    std::string exitLineDrawing;
+    std::string lineDrawingPairs;
     /* How many colours there are to paint with: 256, 8, or 0 for none. */
     int colours = 0;
     /* Whether a line may fill the last column without the cursor moving on

@@ -35,6 +35,14 @@ void TerminalScreen::ApplyModes()
     tcsetattr(control_, TCSANOW, &raw);
 }
 
+void TerminalScreen::TakeDown()
+{
+    if (!taken_)
+        return;
+    Write("\r" + terminal_.clearBelow);
+    drawnLines_ = 0;
+}
+
 void TerminalScreen::GiveBack()
 {
     if (!taken_)

@@ -31,6 +31,8 @@ class TerminalScreen
     void Take();
     /* Sets the modes again, after someone else may have changed them. */
     void ApplyModes();
+    /* The drawing is cleared, and the cursor waits where it began. */
+    void TakeDown();
     /* The cursor goes under the drawing, shown, and the modes are as
        they were. */
     void GiveBack();

@@ -71,6 +71,24 @@ const PackOption packOptions[] = {
          command.stub = value;
          return *value != '\0';
      }},
+    {"-sign", "KEYFILE",
+     "signs with this minisign secret key: a plain archive\n"
+     "gets ARCHIVE.minisig beside it, an installer carries\n"
+     "its signature; an encrypted key's password is asked\n"
+     "for on the terminal",
+     true,
+     [](PackCommand &command, const char *value) {
+         command.signingKey = value;
+         return *value != '\0';
+     }},
+    {"-sign-password-file", "FILE",
+     "(with -sign) reads the key's password from the first\n"
+     "line of FILE instead",
+     true,
+     [](PackCommand &command, const char *value) {
+         command.passwordFile = value;
+         return *value != '\0';
+     }},
     {"-list", nullptr,
      "prints one line per entry of ARCHIVE (type, size,\n"
      "name; file+x for a program), then the totals",
@@ -168,6 +186,10 @@ bool ReadPackCommandLine(int argc, char **argv, PackCommand &command, std::strin
     }
     if (!command.installer && (!command.installerCommand.empty() || !command.stub.empty())) {
         error = std::string(command.stub.empty() ? "-run" : "-stub") + " needs -installer";
+        return false;
+    }
+    if (command.signingKey.empty() && !command.passwordFile.empty()) {
+        error = "-sign-password-file needs -sign";
         return false;
     }
     if (command.operands.size() != 2) {

@@ -20,6 +20,10 @@ struct PackCommand {
     bool installer = false;
     std::string installerCommand;
     std::string stub;
+    /* -sign: the minisign secret key file, and where its password is
+       read (empty: asked on the terminal when the key is encrypted). */
+    std::string signingKey;
+    std::string passwordFile;
     /* The arguments that are not options: SOURCE_DIR and ARCHIVE when
        packing, ARCHIVE for -list and -verify. */
     std::vector<std::string> operands;

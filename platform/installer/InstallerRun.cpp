@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <proto/newlib.h>
+#include <signature/installer.h>
 
 #include "../../tools/ArchiveReport.h"
 #include "../../tools/ShownName.h"
@@ -36,6 +37,9 @@ struct InstallerOptions {
     std::string dest;
     bool destGiven = false;
     bool keep = false;
+    /* The public key that the installer must be signed with. */
+    std::string key;
+    bool keyGiven = false;
     enum { Unpack, List, Verify, Help } mode = Unpack;
     std::vector<std::string> arguments;
 };
@@ -65,9 +69,10 @@ int PrintUsage()
 {
     const char *name = run.shownName.c_str();
     std::fprintf(stderr,
-                 "Usage: %s [-dest DIR] [-keep] [-- ARG...]\n"
-                 "       %s -list | -verify | -help\n",
-                 name, name);
+                 "Usage: %s [-key PUB] [-dest DIR] [-keep] [-- ARG...]\n"
+                 "       %s [-key PUB] -list | -verify\n"
+                 "       %s -help\n",
+                 name, name, name);
     return INSTALLER_USAGE;
 }
 
@@ -82,6 +87,9 @@ bool ReadOptions(int argc, char **argv, InstallerOptions &options)
         if (strcasecmp(option, "-dest") == 0 && i + 1 < argc) {
             options.dest = argv[++i];
             options.destGiven = true;
+        } else if (strcasecmp(option, "-key") == 0 && i + 1 < argc) {
+            options.key = argv[++i];
+            options.keyGiven = true;
         } else if (strcasecmp(option, "-keep") == 0) {
             options.keep = true;
         } else if (strcasecmp(option, "-list") == 0) {
@@ -109,21 +117,51 @@ int PrintHelp(const InstallerSlot &slot, const InstallerTrailer &trailer)
         std::printf("It runs no command.\n");
     else
         std::printf("After unpacking it runs: %s\n", ShowName(trailer.command).c_str());
+    Signature signature;
+    if (trailer.signature.empty())
+        std::printf("It is not signed.\n");
+    else if (!DecodeSignature(trailer.signature, signature))
+        std::printf("Its signature is damaged.\n");
+    else
+        std::printf("It is signed with the minisign key %s.\n", ShowKeyId(signature.keyId).c_str());
     std::printf("\n"
-                "Usage: %s [-dest DIR] [-keep] [-- ARG...]\n"
-                "       %s -list | -verify | -help\n"
+                "Usage: %s [-key PUB] [-dest DIR] [-keep] [-- ARG...]\n"
+                "       %s [-key PUB] -list | -verify\n"
+                "       %s -help\n"
                 "  -dest DIR  unpack into DIR, an existing directory, then run the command\n"
                 "             there. Without -dest (only for an installer with a command):\n"
                 "             into a new temporary directory, removed afterwards.\n"
                 "  -keep      keep the temporary directory and say where it is.\n"
+                "  -key PUB   first check that the installer is signed with this minisign\n"
+                "             public key (a file, or its base64 text); nothing runs if not.\n"
                 "  -- ARG...  arguments for the command ($1, $2, ...).\n"
                 "  -list      list the files it holds; -verify: check them all.\n"
                 "Exit status: 0 done; the command's own status when it failed; 125 the\n"
                 "unpacking failed and nothing was run; 130 aborted, nothing was run;\n"
                 "2 a bad command line. -list and -verify: 1 a fault; 3 (-verify) sound,\n"
                 "but -dest DIR must already hold the directories it names.\n",
-                name, name);
+                name, name, name);
     return FinishOutput(run.shownName, INSTALLER_DONE);
+}
+
+bool CheckOwnSignature(int descriptor, const uint8_t slotBytes[], const InstallerSlot &slot,
+                       const InstallerTrailer &trailer, const std::string &given)
+{
+    PublicKey key;
+    std::string error;
+    if (!StartSignatures()) {
+        Say("cannot check signatures: no random source; nothing was unpacked");
+        return false;
+    }
+    if (!ReadPublicKey(given, key, error)) {
+        Say("cannot read the key " + ShowName(given) + ": " + error + "; nothing was unpacked");
+        return false;
+    }
+    if (!CheckInstallerSignature(descriptor, slotBytes, slot, trailer, key, error)) {
+        Say(error + "; nothing was unpacked");
+        return false;
+    }
+    return true;
 }
 
 /* The end of the run: velorin's return code in, the exit status out. */
@@ -182,6 +220,11 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
        velorin's messages show; a name too long for velorin is not needed. */
     std::string archiveName = run.startedAs.size() < 512 ? run.startedAs : run.shownName;
     HoldArchiveRegion(archiveName.c_str(), {descriptor, slot.archiveStart, slot.archiveLength});
+    /* Checked after the region is held: the passes refuse a file changed
+       since then, so they read the bytes that were checked. */
+    if (options.keyGiven && options.mode != InstallerOptions::Help &&
+        !CheckOwnSignature(descriptor, slotBytes, slot, trailer, options.key))
+        return INSTALLER_FAILED;
     switch (options.mode) {
     case InstallerOptions::Help:
         return PrintHelp(slot, trailer);

@@ -2,13 +2,16 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <installer/layout.h>
 
+#include "../tools/RemoveOnSignal.h"
 #include "support/Files.h"
 #include "support/LiveTools.h"
 #include "support/Program.h"
@@ -181,6 +184,29 @@ TEST_F(Signatures, SigningFailuresLeaveNothingBehind)
     EXPECT_TRUE(left.empty()) << left.front();
 }
 
+/* An archive and its signature wait for their names together: a signal
+   removes both, and a file kept gives its place to the next. */
+TEST(SignalRemoval, RemovesTheArchiveAndItsSignatureAndKeepsWhatWasKept)
+{
+    TempDir dir;
+    for (const char *name : {"kept", "archive", "archive.minisig"})
+        WriteFile(dir / name, "x");
+    pid_t child = fork();
+    if (child == 0) {
+        KeepOnSignal(RemoveOnSignal(AT_FDCWD, dir / "kept"));
+        RemoveOnSignal(AT_FDCWD, dir / "archive");
+        RemoveOnSignal(AT_FDCWD, dir / "archive.minisig");
+        raise(SIGTERM);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(Exists(dir / "kept"));
+    EXPECT_FALSE(Exists(dir / "archive"));
+    EXPECT_FALSE(Exists(dir / "archive.minisig"));
+}
+
 /* An encrypted key (minisign's scrypt, about a second and 1 GiB to open). */
 class EncryptedKey : public Signatures, protected TmuxServer
 {
@@ -288,6 +314,8 @@ class SignedInstaller : public Signatures
 
 TEST_F(SignedInstaller, ChecksItselfBeforeUnpackingAndHelpShowsTheKey)
 {
+    /* The whole file, program part included, has a detached signature too. */
+    EXPECT_EQ(Minisign({"-V", "-p", dir_ / "k.pub", "-m", installer_}).exitCode, 0);
     RunResult help = Run({"-help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("signed with the minisign key " + KeyId("k")), std::string::npos)

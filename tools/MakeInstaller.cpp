@@ -248,5 +248,7 @@ bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, Pa
         error = "cannot write " + shownOutput + ": " + Reason();
         return false;
     }
-    return output.Commit(error);
+    /* Signed whole as well, program part included, so that the file can be
+       checked with minisign before it is run. */
+    return CommitSigned(output, plan.output, key, error);
 }

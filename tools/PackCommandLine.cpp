@@ -72,16 +72,18 @@ const PackOption packOptions[] = {
          return *value != '\0';
      }},
     {"-sign", "KEYFILE",
-     "signs with this minisign secret key: a plain archive\n"
-     "gets ARCHIVE.minisig beside it, an installer carries\n"
-     "its signature; an encrypted key's password is asked\n"
-     "for on the terminal",
+     "signs with this minisign secret key into\n"
+     "ARCHIVE.minisig (an installer also carries its\n"
+     "signature inside); an encrypted key's password is\n"
+     "asked for on the terminal",
      true,
      [](PackCommand &command, const char *value) {
          command.signingKey = value;
          return *value != '\0';
      }},
+    /* Too long a name for the column: its text starts below it. */
     {"-sign-password-file", "FILE",
+     "\n"
      "(with -sign) reads the key's password from the first\n"
      "line of FILE instead",
      true,

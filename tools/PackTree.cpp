@@ -422,23 +422,12 @@ bool PackTree(const std::string &sourceDir, const std::string &archivePath,
               std::string &error)
 {
     auto write = [&](TreeWalk &walk, int root, const std::vector<FileIdentity> &replaced) {
-        /* The archive takes its name only when it is complete, and signed:
-           its signature takes its own name just before, and is removed
-           again should the archive not take its name. */
-        OutputFile output, signature;
-        const SecretKey *key = settings.signingKey;
-        if (!output.Create(archivePath, 0666, error) ||
-            !WriteArchiveInto(walk, root, output.Descriptor(), ShowName(archivePath),
-                              settings.level, replaced, error) ||
-            (key != nullptr &&
-             (!SignArchiveFile(output.Descriptor(), archivePath, *key, signature, error) ||
-              !signature.Commit(error))))
-            return false;
-        if (output.Commit(error))
-            return true;
-        if (key != nullptr)
-            unlink((archivePath + ".minisig").c_str());
-        return false;
+        /* The archive takes its name only when it is complete (and signed). */
+        OutputFile output;
+        return output.Create(archivePath, 0666, error) &&
+               WriteArchiveInto(walk, root, output.Descriptor(), ShowName(archivePath),
+                                settings.level, replaced, error) &&
+               CommitSigned(output, archivePath, settings.signingKey, error);
     };
     return SurveyAndWrite(sourceDir, archivePath, settings, reporting, summary, error, write);
 }

@@ -83,24 +83,27 @@ std::string TrustedComment(const std::string &path)
            "\thashed";
 }
 
-bool SignArchiveFile(int descriptor, const std::string &archivePath, const SecretKey &key,
-                     OutputFile &signatureFile, std::string &error)
+bool CommitSigned(OutputFile &output, const std::string &path, const SecretKey *key,
+                  std::string &error)
 {
+    if (key == nullptr)
+        return output.Commit(error);
     struct stat status;
     MessageDigest digest;
     int errorNumber = 0;
-    if (fstat(descriptor, &status) != 0 ||
-        !DigestFileRegion(descriptor, 0, uint64_t(status.st_size), digest, errorNumber)) {
-        error = "cannot read " + ShowName(archivePath) +
+    if (fstat(output.Descriptor(), &status) != 0 ||
+        !DigestFileRegion(output.Descriptor(), 0, uint64_t(status.st_size), digest, errorNumber)) {
+        error = "cannot read " + ShowName(path) +
                 " back to sign it: " + std::strerror(errorNumber != 0 ? errorNumber : errno);
         return false;
     }
-    std::string text = Sign(key, digest, TrustedComment(archivePath));
-    std::string signaturePath = archivePath + ".minisig";
-    if (!signatureFile.Create(signaturePath, 0666, error))
+    std::string text = Sign(*key, digest, TrustedComment(path));
+    std::string signaturePath = path + ".minisig";
+    OutputFile signature;
+    if (!signature.Create(signaturePath, 0666, error))
         return false;
     for (size_t done = 0; done < text.size();) {
-        ssize_t written = write(signatureFile.Descriptor(), text.data() + done, text.size() - done);
+        ssize_t written = write(signature.Descriptor(), text.data() + done, text.size() - done);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
@@ -109,7 +112,12 @@ bool SignArchiveFile(int descriptor, const std::string &archivePath, const Secre
         }
         done += size_t(written);
     }
-    return true;
+    if (!signature.Commit(error))
+        return false;
+    if (output.Commit(error))
+        return true;
+    unlink(signaturePath.c_str());
+    return false;
 }
 
 uint64_t SignatureRecordLength(const std::string &trustedComment)

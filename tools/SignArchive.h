@@ -19,11 +19,12 @@ bool LoadSigningKey(const std::string &keyPath, const std::string &passwordFile,
    writes it: when it was signed and the file's name. */
 std::string TrustedComment(const std::string &path);
 
-/* Signs the whole file open on descriptor, a plain archive to be named
-   archivePath, into a signature file for archivePath + ".minisig", created
-   in signatureFile and left for the caller to commit. */
-bool SignArchiveFile(int descriptor, const std::string &archivePath, const SecretKey &key,
-                     OutputFile &signatureFile, std::string &error);
+/* Commits output, to be named path (OutputFile::Commit); with a key, signs
+   the whole file first into a signature file for path + ".minisig", which
+   takes its name just before the file and is removed again should the
+   file not take its own. */
+bool CommitSigned(OutputFile &output, const std::string &path, const SecretKey *key,
+                  std::string &error);
 
 /* The length of an installer's signature record with this trusted comment,
    known before the signature is made, so that the slot can say it. */

@@ -56,7 +56,9 @@ bool LoadSigningKey(const std::string &keyPath, const std::string &passwordFile,
         !ReadPassword(passwordFile, "Password for the secret key " + shown + ": ", password, error))
         return false;
     SecretKeyResult result = DecodeSecretKey(text, password, key);
+    /* An unencrypted key's text is the key itself. */
     std::fill(password.begin(), password.end(), '\0');
+    std::fill(text.begin(), text.end(), '\0');
     switch (result) {
     case SecretKeyResult::Read:
         return true;

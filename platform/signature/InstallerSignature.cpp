@@ -1,5 +1,6 @@
 #include <signature/installer.h>
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -14,6 +15,8 @@ bool ReadAt(int descriptor, uint64_t offset, uint8_t *into, size_t length)
 {
     while (length > 0) {
         ssize_t got = pread(descriptor, into, length, off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
         if (got <= 0)
             return false;
         into += got;

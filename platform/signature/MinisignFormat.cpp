@@ -69,6 +69,10 @@ bool ReadSmallFile(const char *path, size_t limit, std::string &text, int &error
         errorNumber = errno;
         return false;
     }
+    /* Opened without waiting, in case it is a FIFO with no writer (which
+       then reads as empty); read as usual, so that a pipe's writer is
+       waited for. */
+    fcntl(descriptor, F_SETFL, 0);
     text.clear();
     char piece[1024];
     for (;;) {

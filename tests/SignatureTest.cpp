@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <installer/layout.h>
+#include <signature/minisign.h>
 
 #include "../tools/RemoveOnSignal.h"
 #include "support/Files.h"
@@ -62,11 +63,12 @@ class Signatures : public ::testing::Test
         return text.substr(line, text.find('\n', line) - line);
     }
 
+    /* As minisign's comment line names it. */
     std::string KeyId(const std::string &name)
     {
         std::string text = ReadFile(dir_ / (name + ".pub"));
-        size_t end = text.find('\n');
-        return text.substr(end - 16, 16);
+        std::string line = text.substr(0, text.find('\n'));
+        return line.substr(line.rfind(' ') + 1);
     }
 
     void Pack(const std::string &archive, const std::vector<std::string> &options = {})
@@ -182,6 +184,15 @@ TEST_F(Signatures, SigningFailuresLeaveNothingBehind)
             name.find(".key") == std::string::npos)
             left.push_back(name);
     EXPECT_TRUE(left.empty()) << left.front();
+}
+
+/* A person compares the ID with the comment minisign wrote in the key file. */
+TEST(KeyId, IsShownAsMinisignWritesIt)
+{
+    const uint8_t leadingZero[KEY_ID_SIZE] = {0xAD, 0xFF, 0x04, 0x53, 0x5B, 0xB2, 0x3E, 0x0F};
+    const uint8_t full[KEY_ID_SIZE] = {0x50, 0x8B, 0xC2, 0x51, 0x55, 0x7B, 0xB2, 0x94};
+    EXPECT_EQ(ShowKeyId(leadingZero), "F3EB25B5304FFAD");
+    EXPECT_EQ(ShowKeyId(full), "94B27B5551C28B50");
 }
 
 /* An archive and its signature wait for their names together: a signal

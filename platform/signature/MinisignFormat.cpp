@@ -115,7 +115,9 @@ std::string ShowKeyId(const uint8_t id[KEY_ID_SIZE])
         text += digits[id[i] >> 4];
         text += digits[id[i] & 15];
     }
-    return text;
+    /* minisign writes the number without leading zeros. */
+    size_t first = text.find_first_not_of('0');
+    return first == std::string::npos ? "0" : text.substr(first);
 }
 
 bool DecodePublicKey(const std::string &text, PublicKey &key)

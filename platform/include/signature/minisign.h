@@ -12,7 +12,7 @@
                   message itself), key ID, signature (64); then a trusted
                   comment and a signature of signature + comment
    A key ID is shown as minisign shows it: its 8 bytes as a little-endian
-   number in 16 upper-case hex digits. */
+   number in upper-case hex digits, up to 16 (no leading zeros). */
 
 constexpr size_t KEY_ID_SIZE = 8;
 constexpr size_t PUBLIC_KEY_SIZE = 32;

@@ -14,6 +14,7 @@
 
 #include "../tools/RemoveOnSignal.h"
 #include "support/Files.h"
+#include "support/HeldFile.h"
 #include "support/LiveTools.h"
 #include "support/Program.h"
 #include "support/TempDir.h"
@@ -166,6 +167,28 @@ TEST_F(Signatures, VelorinRefusesWhatTheKeyDidNotSignAndCreatesNothing)
     RunResult usage = RunVelorin({"-archive", archive, "-dest", dir_ / "out", "-signature", "x"});
     EXPECT_EQ(usage.exitCode, 0);
     EXPECT_EQ(usage.out, "Missing key: -signature needs -key\n");
+}
+
+/* The check and both passes read one file: another put under the archive's
+   name once the check has found the file does not get unpacked. */
+TEST_F(Signatures, PassesReadTheFileThatWasChecked)
+{
+    Pack(dir_ / "pkg.gz", {"-sign", dir_ / "k.key"});
+    mkdir((dir_ / "evil").c_str(), 0777);
+    WriteFile(dir_ / "evil/evil.txt", "not signed");
+    RunResult packed = RunPack({dir_ / "evil", dir_ / "evil.gz"});
+    ASSERT_EQ(packed.exitCode, 0) << packed.err;
+    std::string archive = dir_ / "held.gz";
+    WriteFile(archive + ".minisig", ReadFile(dir_ / "pkg.gz.minisig"));
+    HeldFile held(archive, ReadFile(dir_ / "pkg.gz"), HeldFile::AgainstReading);
+    BackgroundVelorin velorin({"-archive", archive, "-dest", dir_ / "out", "-key", dir_ / "k.pub"});
+    ASSERT_TRUE(held.WaitUntilWanted());
+    ASSERT_EQ(rename((dir_ / "evil.gz").c_str(), archive.c_str()), 0);
+    held.Release();
+    RunResult result = velorin.Finish(120);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_TRUE(ReadFile(dir_ / "out/data/blob.bin") == data_);
+    EXPECT_FALSE(Exists(dir_ / "out/evil.txt"));
 }
 
 TEST_F(Signatures, SigningFailuresLeaveNothingBehind)

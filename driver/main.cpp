@@ -7,6 +7,8 @@
 #include <proto/graphics.h>
 #include <proto/intuition.h>
 
+#include <signature/check.h>
+
 #include "../archive/archive.h"
 #include "../progress/progress.h"
 #include "driver.h"
@@ -36,6 +38,8 @@ int main(int argc, char **argv)
     char archiveName[512];
     BOOL destinationGiven = FALSE;
     BOOL archiveGiven = FALSE;
+    const char *key = NULL;
+    const char *signatureName = NULL;
 
     IntuitionBase = IExec->OpenLibrary("intuition.library", 36);
     if (IntuitionBase == NULL) {
@@ -90,6 +94,10 @@ int main(int argc, char **argv)
                 EndRunEarly();
             }
             destinationGiven = TRUE;
+        } else if (strcasecmp(argv[i], "-key") == 0) {
+            key = argv[i + 1];
+        } else if (strcasecmp(argv[i], "-signature") == 0) {
+            signatureName = argv[i + 1];
         } else {
             PrintUsage();
             EndRunEarly();
@@ -103,11 +111,25 @@ int main(int argc, char **argv)
         puts("Missing archive name");
         EndRunEarly();
     }
+    if (signatureName != NULL && key == NULL) {
+        puts("Missing key: -signature needs -key");
+        EndRunEarly();
+    }
 
     if (InitInterface() == 0) {
         CloseInterface();
         puts("Unable to init interface");
         EndRunEarly();
+    }
+    /* A signed archive is checked whole before anything is created; the
+       passes then read the very file that was checked. */
+    if (key != NULL) {
+        UpdateMessage("Checking the signature", 0);
+        const char *refusal = CheckArchiveSignature(archiveName, key, signatureName);
+        if (refusal != NULL) {
+            UpdateMessage(refusal, 1);
+            EndRunEarly();
+        }
     }
     int result = HandleArchive(archiveName, destination);
     CloseInterface();

@@ -16,6 +16,7 @@
 #include "ElfSection.h"
 #include "OutputFile.h"
 #include "ShownName.h"
+#include "SignArchive.h"
 
 namespace
 {
@@ -176,23 +177,40 @@ bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, Pa
     trailer.bytes = summary.bytes;
     trailer.command = plan.command;
     std::string trailerBytes = EncodeInstallerTrailer(trailer);
+    /* A signature ends the trailer; its length is known before it is made,
+       so that the slot it covers can say how long the trailer is. */
+    const SecretKey *key = plan.settings.signingKey;
+    std::string comment = key != nullptr ? TrustedComment(plan.output) : std::string();
     InstallerSlot slot;
     slot.state = INSTALLER_SLOT_FILLED;
     slot.slotOffset = slotOffset;
     slot.archiveStart = trailer.archiveStart;
     slot.archiveLength = trailer.archiveLength;
-    slot.trailerLength = trailerBytes.size();
+    slot.trailerLength =
+        trailerBytes.size() + (key != nullptr ? SignatureRecordLength(comment) : 0);
     slot.totalSize = slot.archiveStart + slot.archiveLength + slot.trailerLength;
     std::random_device random;
     slot.identity = uint64_t(random()) << 32 | random();
     uint8_t slotBytes[INSTALLER_SLOT_SIZE];
     std::memcpy(slotBytes, stub.data() + slotOffset, INSTALLER_SLOT_SIZE);
     EncodeInstallerSlot(slot, slotBytes);
+    if (key != nullptr) {
+        if (!SignInstaller(output.Descriptor(), slotBytes, slot, trailerBytes, *key, comment,
+                           trailer.signature, error))
+            return false;
+        trailerBytes = EncodeInstallerTrailer(trailer);
+        if (trailerBytes.size() != slot.trailerLength) {
+            error = "the installer's signature is not of the length foreseen";
+            return false;
+        }
+    }
     if (!WriteAll(output.Descriptor(), trailerBytes.data(), trailerBytes.size()) ||
         pwrite(output.Descriptor(), slotBytes, INSTALLER_SLOT_SIZE, off_t(slotOffset)) !=
             ssize_t(INSTALLER_SLOT_SIZE)) {
         error = "cannot write " + shownOutput + ": " + Reason();
         return false;
     }
-    return output.Commit(error);
+    /* Signed whole as well, program part included, so that the file can be
+       checked with minisign before it is run. */
+    return CommitSigned(output, plan.output, key, error);
 }

@@ -71,10 +71,10 @@ bool OutputFile::Create(const std::string &path, mode_t mode, std::string &error
         candidate.append(name_, 0, 200).append(1, '.').append(UnpredictableSuffix());
         EndingSignalsHeld held;
         descriptor_ = openat(directory_, candidate.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (descriptor_ >= 0) {
             temporary_ = candidate;
-            RemoveOnSignal(directory_, temporary_);
+            removalSlot_ = RemoveOnSignal(directory_, temporary_);
             return true;
         }
         if (errno != EEXIST)
@@ -100,7 +100,8 @@ bool OutputFile::Commit(std::string &error)
         Abandon();
         return false;
     }
-    KeepOnSignal();
+    KeepOnSignal(removalSlot_);
+    removalSlot_ = -1;
     temporary_.clear();
     close(directory_);
     directory_ = -1;
@@ -114,7 +115,8 @@ void OutputFile::Abandon()
     descriptor_ = -1;
     if (!temporary_.empty())
         unlinkat(directory_, temporary_.c_str(), 0);
-    KeepOnSignal();
+    KeepOnSignal(removalSlot_);
+    removalSlot_ = -1;
     temporary_.clear();
     if (directory_ >= 0)
         close(directory_);

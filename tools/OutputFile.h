@@ -24,7 +24,7 @@ class OutputFile
     /* Creates the file for path with mode (under the umask, as any new
        file). Refuses a path that names a directory. */
     bool Create(const std::string &path, mode_t mode, std::string &error);
-    /* Open for writing from Create to Commit or Abandon. */
+    /* Open for reading and writing from Create to Commit or Abandon. */
     int Descriptor() const { return descriptor_; }
     /* Closes the file and gives it its name; false, with the file removed,
        when either fails. */
@@ -40,6 +40,8 @@ class OutputFile
     std::string name_;
     std::string temporary_;
     std::string shownPath_;
+    /* Its place among the files removed on a signal. */
+    int removalSlot_ = -1;
 };
 
 #endif

@@ -69,6 +69,24 @@ const CommandOption<PackCommand> packOptions[] = {
          command.stub = value;
          return *value != '\0';
      }},
+    {"-sign", "KEYFILE", "a key file",
+     "signs with this minisign secret key into\n"
+     "ARCHIVE.minisig (an installer also carries its\n"
+     "signature inside); an encrypted key's password is\n"
+     "asked for on the terminal",
+     [](PackCommand &command, const char *value) {
+         NotePackingOption(command, "-sign");
+         command.signingKey = value;
+         return *value != '\0';
+     }},
+    {"-sign-password-file", "FILE", "a file",
+     "(with -sign) reads the key's password from the first\n"
+     "line of FILE instead",
+     [](PackCommand &command, const char *value) {
+         NotePackingOption(command, "-sign-password-file");
+         command.passwordFile = value;
+         return *value != '\0';
+     }},
     {"-list", nullptr, nullptr,
      "prints one line per entry of ARCHIVE (type, size,\n"
      "name; file+x for a program), then the totals",
@@ -125,6 +143,10 @@ bool ReadPackCommandLine(int argc, char **argv, PackCommand &command, std::strin
     }
     if (!command.installer && (!command.installerCommand.empty() || !command.stub.empty())) {
         error = std::string(command.stub.empty() ? "-run" : "-stub") + " needs -installer";
+        return false;
+    }
+    if (command.signingKey.empty() && !command.passwordFile.empty()) {
+        error = "-sign-password-file needs -sign";
         return false;
     }
     if (command.operands.size() != 2) {

@@ -22,6 +22,10 @@ struct PackCommand {
     std::string stub;
     /* The first option given that only packing takes, if any. */
     std::string packingOption;
+    /* -sign: the minisign secret key file, and where its password is
+       read (empty: asked on the terminal when the key is encrypted). */
+    std::string signingKey;
+    std::string passwordFile;
     /* The arguments that are not options: SOURCE_DIR and ARCHIVE when
        packing, ARCHIVE for -list and -verify. */
     std::vector<std::string> operands;

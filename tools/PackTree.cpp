@@ -16,6 +16,7 @@
 #include "ArchiveWriter.h"
 #include "OutputFile.h"
 #include "ShownName.h"
+#include "SignArchive.h"
 
 namespace
 {
@@ -421,12 +422,12 @@ bool PackTree(const std::string &sourceDir, const std::string &archivePath,
               std::string &error)
 {
     auto write = [&](TreeWalk &walk, int root, const std::vector<FileIdentity> &replaced) {
-        /* The archive takes its name only when it is complete. */
+        /* The archive takes its name only when it is complete (and signed). */
         OutputFile output;
         return output.Create(archivePath, 0666, error) &&
                WriteArchiveInto(walk, root, output.Descriptor(), ShowName(archivePath),
                                 settings.level, replaced, error) &&
-               output.Commit(error);
+               CommitSigned(output, archivePath, settings.signingKey, error);
     };
     return SurveyAndWrite(sourceDir, archivePath, settings, reporting, summary, error, write);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+struct SecretKey;
+
 struct PackSettings {
     int level = 6;
     /* Leave out what an archive cannot hold, instead of refusing to pack. */
@@ -14,6 +16,9 @@ struct PackSettings {
        directory, '*' matching '/' too; a directory that one matches is left
        out with everything in it. */
     std::vector<std::string> excludes;
+    /* Signs what is written with this minisign key: a plain archive gets
+       a signature file beside it, an installer carries its signature. */
+    const SecretKey *signingKey = nullptr;
 };
 
 struct PackSummary {

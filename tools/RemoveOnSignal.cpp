@@ -11,15 +11,17 @@ namespace
 {
 
 /* Read by the handler, so set before it is installed and never freed while
-   it may run. */
-char *volatile removedPath = nullptr;
-volatile int removedDirectory = AT_FDCWD;
+   it may run. Two files at most: an archive and its signature. */
+char *volatile removedPaths[REMOVED_FILES_MOST] = {};
+volatile int removedDirectories[REMOVED_FILES_MOST] = {AT_FDCWD, AT_FDCWD};
 const int endingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void RemoveAndEnd(int signalNumber)
 {
-    if (char *path = removedPath)
-        unlinkat(removedDirectory, path, 0);
+    for (int slot = 0; slot < REMOVED_FILES_MOST; slot++) {
+        if (char *path = removedPaths[slot])
+            unlinkat(removedDirectories[slot], path, 0);
+    }
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
 }
@@ -35,11 +37,14 @@ sigset_t EndingSignals()
 
 } // namespace
 
-void RemoveOnSignal(int directory, const std::string &name)
+int RemoveOnSignal(int directory, const std::string &name)
 {
-    KeepOnSignal();
-    removedDirectory = directory;
-    removedPath = strdup(name.c_str());
+    int slot = 0;
+    while (slot < REMOVED_FILES_MOST - 1 && removedPaths[slot] != nullptr)
+        slot++;
+    KeepOnSignal(slot);
+    removedDirectories[slot] = directory;
+    removedPaths[slot] = strdup(name.c_str());
     for (int signalNumber : endingSignals) {
         /* A signal that the caller ignores (nohup, a shell's background job)
            stays ignored: it would not have ended the program. */
@@ -52,15 +57,18 @@ void RemoveOnSignal(int directory, const std::string &name)
         action.sa_mask = EndingSignals();
         sigaction(signalNumber, &action, nullptr);
     }
+    return slot;
 }
 
-void KeepOnSignal()
+void KeepOnSignal(int slot)
 {
+    if (slot < 0 || slot >= REMOVED_FILES_MOST)
+        return;
     /* The handler must never see a path being freed. */
     sigset_t set = EndingSignals(), previous;
     sigprocmask(SIG_BLOCK, &set, &previous);
-    char *path = removedPath;
-    removedPath = nullptr;
+    char *path = removedPaths[slot];
+    removedPaths[slot] = nullptr;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     std::free(path);
 }

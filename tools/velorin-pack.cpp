@@ -9,6 +9,7 @@
 #include "PackTree.h"
 #include "ProgressLine.h"
 #include "ShownName.h"
+#include "SignArchive.h"
 #include "StandardDescriptors.h"
 
 /* Exit codes: 0 done (packed, listed, or the archive unpacks into an empty
@@ -34,6 +35,16 @@ int PackSource(const PackCommand &command)
     std::signal(SIGXFSZ, SIG_IGN);
     PackSummary summary;
     std::string error;
+    /* The key is read, and its password asked for, before any work. */
+    SecretKey key;
+    PackSettings settings = command.settings;
+    if (!command.signingKey.empty()) {
+        if (!LoadSigningKey(command.signingKey, command.passwordFile, key, error)) {
+            std::fprintf(stderr, "velorin-pack: %s\n", error.c_str());
+            return EXIT_FAILED;
+        }
+        settings.signingKey = &key;
+    }
     ProgressLine progressLine(2);
     PackReporting reporting;
     /* A warning takes the progress line's place; the next update draws it
@@ -49,12 +60,12 @@ int PackSource(const PackCommand &command)
         InstallerPlan plan;
         plan.sourceDir = sourceDir;
         plan.output = output;
-        plan.settings = command.settings;
+        plan.settings = settings;
         plan.command = command.installerCommand;
         plan.stub = command.stub;
         packed = MakeInstaller(plan, reporting, summary, error);
     } else {
-        packed = PackTree(sourceDir, output, command.settings, reporting, summary, error);
+        packed = PackTree(sourceDir, output, settings, reporting, summary, error);
     }
     progressLine.Clear();
     if (!packed) {

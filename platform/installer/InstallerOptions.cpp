@@ -19,6 +19,13 @@ bool TakeTarget(InstallerOptions &options, const char *value)
     return *value != '\0';
 }
 
+bool TakeKey(InstallerOptions &options, const char *value)
+{
+    options.key = value;
+    options.keyGiven = true;
+    return *value != '\0';
+}
+
 template <int mode> bool TakeMode(InstallerOptions &options, const char *)
 {
     options.mode = decltype(options.mode)(mode);
@@ -41,6 +48,11 @@ const CommandOption<InstallerOptions> installerOptions[] = {
      "unpack even where the file system seems to lack the\n"
      "space (one that compresses or deduplicates)",
      SetFlag<&InstallerOptions::nospacecheck>},
+    {"-key", "PUB", "a public key",
+     "first check that the installer is signed with this\n"
+     "minisign public key (a file, or its base64 text);\n"
+     "nothing is unpacked or run if not",
+     TakeKey},
     {"-list", nullptr, nullptr, "list the files it holds", TakeMode<InstallerOptions::List>},
     {"-verify", nullptr, nullptr, "check them all as unpacking would",
      TakeMode<InstallerOptions::Verify>},
@@ -71,10 +83,11 @@ bool ReadInstallerOptions(int argc, char **argv, InstallerOptions &options, std:
 void PrintInstallerUsage(std::FILE *stream, const char *name)
 {
     std::fprintf(stream,
-                 "Usage: %s [-dest DIR | -target DIR] [-keep] [-noexec] [-nospacecheck]\n"
-                 "       %*s [-- ARG...]\n"
-                 "       %s -list | -verify | -help | -version\n",
-                 name, int(std::string(name).size()), "", name);
+                 "Usage: %s [-key PUB] [-dest DIR | -target DIR] [-keep] [-noexec]\n"
+                 "       %*s [-nospacecheck] [-- ARG...]\n"
+                 "       %s [-key PUB] -list | -verify\n"
+                 "       %s -help | -version\n",
+                 name, int(std::string(name).size()), "", name, name);
 }
 
 void PrintInstallerOptions(std::FILE *stream)

@@ -15,6 +15,9 @@ struct InstallerOptions {
     bool noexec = false;
     /* No comparison of the archive's size with the free space. */
     bool nospacecheck = false;
+    /* -key: the public key that the installer must be signed with. */
+    std::string key;
+    bool keyGiven = false;
     enum { Unpack, List, Verify, Help, Version } mode = Unpack;
     /* The command's arguments, after "--". */
     std::vector<std::string> arguments;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <proto/newlib.h>
+#include <signature/installer.h>
 
 #include "../../tools/ArchiveReport.h"
 #include "../../tools/ShownName.h"
@@ -76,6 +77,13 @@ int PrintHelp(const InstallerSlot &slot, const InstallerTrailer &trailer)
         std::printf("It runs no command.\n");
     else
         std::printf("After unpacking it runs: %s\n", ShowName(trailer.command).c_str());
+    Signature signature;
+    if (trailer.signature.empty())
+        std::printf("It is not signed.\n");
+    else if (!DecodeSignature(trailer.signature, signature))
+        std::printf("Its signature is damaged.\n");
+    else
+        std::printf("It is signed with the minisign key %s.\n", ShowKeyId(signature.keyId).c_str());
     std::printf("\n");
     PrintInstallerUsage(stdout, name);
     PrintInstallerOptions(stdout);
@@ -86,6 +94,26 @@ int PrintHelp(const InstallerSlot &slot, const InstallerTrailer &trailer)
                 "The command gets VELORIN_INSTALLER (this file) and VELORIN_START_DIR (the\n"
                 "directory it was started from) in its environment.\n");
     return FinishOutput(run.shownName, INSTALLER_DONE);
+}
+
+bool CheckOwnSignature(int descriptor, const uint8_t slotBytes[], const InstallerSlot &slot,
+                       const InstallerTrailer &trailer, const std::string &given)
+{
+    PublicKey key;
+    std::string error;
+    if (!StartSignatures()) {
+        Say("cannot check signatures: no random source; nothing was unpacked");
+        return false;
+    }
+    if (!ReadPublicKey(given, key, error)) {
+        Say("cannot read the key " + ShowName(given) + ": " + error + "; nothing was unpacked");
+        return false;
+    }
+    if (!CheckInstallerSignature(descriptor, slotBytes, slot, trailer, key, error)) {
+        Say(error + "; nothing was unpacked");
+        return false;
+    }
+    return true;
 }
 
 /* The end of the run: velorin's return code in, the exit status out. */
@@ -228,6 +256,11 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
        velorin's messages show; a name too long for velorin is not needed. */
     std::string archiveName = run.startedAs.size() < 512 ? run.startedAs : run.shownName;
     HoldArchiveRegion(archiveName.c_str(), {descriptor, slot.archiveStart, slot.archiveLength});
+    /* Checked after the region is held: the passes refuse a file changed
+       since then, so they read the bytes that were checked. */
+    if (options.keyGiven && options.mode != InstallerOptions::Help &&
+        !CheckOwnSignature(descriptor, slotBytes, slot, trailer, options.key))
+        return INSTALLER_FAILED;
     switch (options.mode) {
     case InstallerOptions::Help:
         return PrintHelp(slot, trailer);

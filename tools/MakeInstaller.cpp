@@ -213,6 +213,8 @@ bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, Pa
     trailer.files = summary.files;
     trailer.bytes = summary.bytes;
     trailer.command = plan.command;
+    trailer.hasProgramChecksum = true;
+    trailer.programChecksum = ChecksumProgramPart(0, stub.data(), stub.size(), 0, slotOffset);
     std::string trailerBytes = EncodeInstallerTrailer(trailer);
     InstallerSlot slot;
     slot.state = INSTALLER_SLOT_FILLED;

@@ -66,23 +66,10 @@ TEST(InstallerLayout, TrailerKeepsLicenseAndSignatureAndTellsWhereTheSignatureBe
     EXPECT_EQ(read.signatureRecordStart,
               bytes.size() - INSTALLER_RECORD_HEADER_SIZE - written.signature.size());
 
-    InstallerTrailer checked = written;
-    checked.hasProgramChecksum = true;
-    checked.programChecksum = 0x89ABCDEFu;
-    std::string checkedBytes = EncodeInstallerTrailer(checked);
-    ASSERT_TRUE(Decode(checkedBytes, read));
-    EXPECT_TRUE(read.hasProgramChecksum);
-    EXPECT_EQ(read.programChecksum, 0x89ABCDEFu);
-    EXPECT_EQ(read.license, written.license);
-    EXPECT_EQ(read.signature, written.signature);
-    EXPECT_EQ(read.signatureRecordStart,
-              checkedBytes.size() - INSTALLER_RECORD_HEADER_SIZE - written.signature.size());
-
     InstallerTrailer plain;
     std::string plainBytes = EncodeInstallerTrailer(MakeTrailer());
     ASSERT_TRUE(Decode(plainBytes, plain));
     EXPECT_TRUE(plain.license.empty());
-    EXPECT_FALSE(plain.hasProgramChecksum);
     EXPECT_EQ(plain.signatureRecordStart, plainBytes.size());
 }
 

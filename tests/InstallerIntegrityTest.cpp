@@ -39,8 +39,8 @@ bool Exists(const std::string &path)
     return access(path.c_str(), F_OK) == 0;
 }
 
-/* Where a section of a 64-bit ELF file begins in the file; 0 when absent. */
-size_t SectionOffset(const std::string &bytes, const char *wanted)
+/* A section of a 64-bit ELF file by name; sh_offset 0 when absent. */
+Elf64_Shdr Section(const std::string &bytes, const char *wanted)
 {
     Elf64_Ehdr header;
     std::memcpy(&header, bytes.data(), sizeof header);
@@ -54,7 +54,29 @@ size_t SectionOffset(const std::string &bytes, const char *wanted)
     for (unsigned i = 0; i < header.e_shnum; i++) {
         Elf64_Shdr entry = section(i);
         if (std::strcmp(bytes.data() + names.sh_offset + entry.sh_name, wanted) == 0)
-            return entry.sh_offset;
+            return entry;
+    }
+    return {};
+}
+
+/* Where a section of a 64-bit ELF file begins in the file; 0 when absent. */
+size_t SectionOffset(const std::string &bytes, const char *wanted)
+{
+    return Section(bytes, wanted).sh_offset;
+}
+
+/* Where the middle of a function's code lies in the file, by its symbol; 0 when absent. */
+size_t FunctionMiddle(const std::string &bytes, const std::string &wanted)
+{
+    Elf64_Shdr symbols = Section(bytes, ".symtab"), names = Section(bytes, ".strtab");
+    Elf64_Shdr text = Section(bytes, ".text");
+    for (size_t at = symbols.sh_offset;
+         at + sizeof(Elf64_Sym) <= symbols.sh_offset + symbols.sh_size; at += sizeof(Elf64_Sym)) {
+        Elf64_Sym symbol;
+        std::memcpy(&symbol, bytes.data() + at, sizeof symbol);
+        if (ELF64_ST_TYPE(symbol.st_info) == STT_FUNC && symbol.st_value >= text.sh_addr &&
+            bytes.data() + names.sh_offset + symbol.st_name == wanted)
+            return symbol.st_value - text.sh_addr + text.sh_offset + symbol.st_size / 2;
     }
     return 0;
 }
@@ -162,6 +184,33 @@ TEST_F(InstallerIntegrity, CutOrDamagedCopiesNeverRunTheirCommand)
         EXPECT_FALSE(Exists(dir_ / "record")) << at;
     }
 
+    /* Bytes of the program part outside the slot, where the program still starts: its code
+     * (a function only -help runs), its data (a text only -help prints), and what is never
+     * loaded (the toolchain's note). */
+    size_t text = FunctionMiddle(whole, "_Z21PrintInstallerOptionsP8_IO_FILE");
+    size_t data = whole.find("Exit status: 0 done");
+    Elf64_Shdr rodata = Section(whole, ".rodata");
+    ASSERT_GT(text, 0u);
+    ASSERT_TRUE(data > rodata.sh_offset && data < rodata.sh_offset + rodata.sh_size);
+    for (size_t at : {text, data, SectionOffset(whole, ".comment") + 1}) {
+        std::string damaged = whole;
+        damaged[at] ^= 0x01;
+        RunResult result = run(damaged);
+        EXPECT_EQ(result.exitCode, 125) << at;
+        EXPECT_NE(result.err.find(
+                      "copy.run: the installer is damaged: its program part does not match its "
+                      "checksum; nothing was unpacked"),
+                  std::string::npos)
+            << at << ": " << result.err;
+        EXPECT_FALSE(Exists(dir_ / "record")) << at;
+        EXPECT_TRUE(SnapshotTree(dir_ / "out").empty()) << at;
+        RunResult listed = RunPack({"-list", copy});
+        EXPECT_EQ(listed.exitCode, 1) << at;
+        EXPECT_NE(listed.err.find("its program part does not match its checksum"),
+                  std::string::npos)
+            << listed.err;
+    }
+
     /* A plain velorin with a damaged marker is no sound velorin either. */
     std::string plain = ReadFile(VELORIN_SHIPPED_BINARY);
     plain[slot + 3] ^= 0x01;
@@ -170,6 +219,34 @@ TEST_F(InstallerIntegrity, CutOrDamagedCopiesNeverRunTheirCommand)
     RunResult refused = RunProgram(copy, {"-archive", dir_ / "none.gz", "-dest", dir_ / "out"});
     EXPECT_EQ(refused.exitCode, 125);
     EXPECT_NE(refused.err.find("this program is damaged"), std::string::npos) << refused.err;
+}
+
+/* An installer made before its program part had a checksum (a trailer without that record)
+ * runs as it did. */
+TEST_F(InstallerIntegrity, InstallersWithoutProgramChecksumStillRun)
+{
+    Make("echo ran > \"$RECORD\"");
+    std::string whole = ReadFile(installer_);
+    size_t slotOffset = SectionOffset(whole, INSTALLER_SECTION);
+    auto *bytes = reinterpret_cast<uint8_t *>(whole.data());
+    InstallerSlot slot;
+    ASSERT_TRUE(DecodeInstallerSlot(bytes + slotOffset, slot));
+    size_t trailerStart = slot.archiveStart + slot.archiveLength;
+    InstallerTrailer trailer;
+    ASSERT_TRUE(DecodeInstallerTrailer(bytes + trailerStart, slot.trailerLength, trailer));
+    ASSERT_TRUE(trailer.hasProgramChecksum);
+    trailer.hasProgramChecksum = false;
+    std::string older = whole.substr(0, trailerStart) + EncodeInstallerTrailer(trailer);
+    slot.trailerLength = older.size() - trailerStart;
+    slot.totalSize = older.size();
+    EncodeInstallerSlot(slot, reinterpret_cast<uint8_t *>(older.data()) + slotOffset);
+    WriteFile(installer_, older);
+
+    RunResult result = RunProgram(installer_, {"-dest", dir_ / "out"}, Options());
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(ReadFile(dir_ / "record"), "ran\n");
+    EXPECT_EQ(ReadFile(dir_ / "out/a.txt"), "first\n");
+    EXPECT_EQ(RunPack({"-verify", installer_}).exitCode, 0);
 }
 
 /* The command runs in the directory both passes wrote into, even when the name given as -dest

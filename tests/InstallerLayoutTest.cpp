@@ -1,5 +1,7 @@
 #include <installer/layout.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace
@@ -79,6 +81,10 @@ TEST(InstallerLayout, TrailerWithRecordsItMayNotHoldIsDamaged)
         Record(INSTALLER_RECORD_SIGNATURE, "s") + Record(INSTALLER_RECORD_LICENSE, "a"),
         Record(INSTALLER_RECORD_LICENSE, "abc").substr(0, 9),
         std::string("LIC"),
+        Record(INSTALLER_RECORD_PROGRAM, "abcd") + Record(INSTALLER_RECORD_PROGRAM, "abcd"),
+        Record(INSTALLER_RECORD_PROGRAM, "abc"),
+        Record(INSTALLER_RECORD_PROGRAM, "abcde"),
+        Record(INSTALLER_RECORD_SIGNATURE, "s") + Record(INSTALLER_RECORD_PROGRAM, "abcd"),
     };
     for (const std::string &records : cases) {
         InstallerTrailer trailer;
@@ -87,4 +93,45 @@ TEST(InstallerLayout, TrailerWithRecordsItMayNotHoldIsDamaged)
     InstallerTrailer trailer;
     EXPECT_TRUE(Decode(WithRecords(Record(INSTALLER_RECORD_LICENSE, "ok")), trailer));
     EXPECT_EQ(trailer.license, "ok");
+}
+
+/* The program part's checksum leaves out the slot's bytes and nothing else, however the file
+ * is cut into pieces around it. */
+TEST(InstallerLayout, ProgramChecksumLeavesOutOnlyTheSlot)
+{
+    std::string program(5000, '\0');
+    for (size_t i = 0; i < program.size(); i++)
+        program[i] = char(i * 7 + i / 251);
+    const uint64_t slot = 3000;
+    auto whole = [&](const std::string &bytes) {
+        return ChecksumProgramPart(0, reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(),
+                                   0, slot);
+    };
+    uint32_t expected = whole(program);
+
+    for (size_t piece : {size_t(1), size_t(7), size_t(72), size_t(1000), size_t(3001)}) {
+        uint32_t crc = 0;
+        for (size_t at = 0; at < program.size(); at += piece) {
+            size_t length = std::min(piece, program.size() - at);
+            crc = ChecksumProgramPart(crc, reinterpret_cast<const uint8_t *>(program.data()) + at,
+                                      length, at, slot);
+        }
+        EXPECT_EQ(crc, expected) << piece;
+    }
+
+    std::string filled = program;
+    filled[slot] ^= 1;
+    filled[slot + INSTALLER_SLOT_SIZE - 1] ^= 1;
+    EXPECT_EQ(whole(filled), expected);
+    for (size_t at :
+         {size_t(0), size_t(slot - 1), size_t(slot + INSTALLER_SLOT_SIZE), program.size() - 1}) {
+        std::string changed = program;
+        changed[at] ^= 1;
+        EXPECT_NE(whole(changed), expected) << at;
+    }
+    /* A slot the program part does not reach leaves nothing out. */
+    EXPECT_EQ(ChecksumProgramPart(0, reinterpret_cast<const uint8_t *>(program.data()),
+                                  program.size(), 0, UINT64_MAX - 10),
+              ChecksumProgramPart(0, reinterpret_cast<const uint8_t *>(program.data()),
+                                  program.size(), 0, program.size()));
 }

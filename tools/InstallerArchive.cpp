@@ -100,6 +100,11 @@ bool HoldInstallerArchive(const std::string &path, std::string &error)
                trailer.archiveStart != slot.archiveStart ||
                trailer.archiveLength != slot.archiveLength) {
         error = "the installer is damaged: its parts do not match";
+    } else if (uint32_t crc = 0;
+               trailer.hasProgramChecksum &&
+               (!ChecksumProgramFile(descriptor, slot.archiveStart, slotOffset, crc) ||
+                crc != trailer.programChecksum)) {
+        error = "the installer is damaged: its program part does not match its checksum";
     } else {
         fcntl(descriptor, F_SETFL, 0);
         HoldArchiveRegion(path.c_str(), {descriptor, slot.archiveStart, slot.archiveLength});

@@ -176,6 +176,8 @@ bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, Pa
     trailer.files = summary.files;
     trailer.bytes = summary.bytes;
     trailer.command = plan.command;
+    trailer.hasProgramChecksum = true;
+    trailer.programChecksum = ChecksumProgramPart(0, stub.data(), stub.size(), 0, slotOffset);
     std::string trailerBytes = EncodeInstallerTrailer(trailer);
     /* A signature ends the trailer; its length is known before it is made,
        so that the slot it covers can say how long the trailer is. */

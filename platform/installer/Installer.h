@@ -58,8 +58,9 @@ int RefuseDamagedProgram(const std::string &shownName, const OwnImage &image);
 
 /* Opens the file that this program was started from and checks it against
    its slot: the size it must have, the same slot at the same place, a
-   sound trailer. Tries /proc/self/exe, then the path the system executed,
-   which must be executable and hold this very program. */
+   sound trailer, a program part that matches the trailer's checksum.
+   Tries /proc/self/exe, then the path the system executed, which must be
+   executable and hold this very program. */
 bool OpenOwnFile(const uint8_t slotBytes[INSTALLER_SLOT_SIZE], const InstallerSlot &slot,
                  const OwnImage &image, int &descriptor, InstallerTrailer &trailer,
                  std::string &error);

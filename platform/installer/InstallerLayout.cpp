@@ -29,6 +29,7 @@ void AppendRecord(std::string &bytes, const char *tag, const std::string &conten
 bool DecodeRecords(const uint8_t *bytes, size_t start, size_t length, InstallerTrailer &trailer)
 {
     bool haveLicense = false, haveSignature = false;
+    trailer.hasProgramChecksum = false;
     trailer.signatureRecordStart = length;
     for (size_t at = start; at < length;) {
         if (haveSignature || length - at < INSTALLER_RECORD_HEADER_SIZE)
@@ -42,6 +43,11 @@ bool DecodeRecords(const uint8_t *bytes, size_t start, size_t length, InstallerT
             size <= INSTALLER_LICENSE_LIMIT) {
             trailer.license.assign(content, size);
             haveLicense = true;
+        } else if (std::memcmp(bytes + at, INSTALLER_RECORD_PROGRAM, 4) == 0 &&
+                   !trailer.hasProgramChecksum && size == INSTALLER_PROGRAM_RECORD_SIZE) {
+            trailer.programChecksum =
+                uint32_t(GetBigEndian(bytes + at + INSTALLER_RECORD_HEADER_SIZE, 4));
+            trailer.hasProgramChecksum = true;
         } else if (std::memcmp(bytes + at, INSTALLER_RECORD_SIGNATURE, 4) == 0 &&
                    size <= INSTALLER_SIGNATURE_LIMIT) {
             trailer.signature.assign(content, size);
@@ -101,6 +107,12 @@ std::string EncodeInstallerTrailer(const InstallerTrailer &trailer)
                 trailer.command.size());
     if (!trailer.license.empty())
         AppendRecord(bytes, INSTALLER_RECORD_LICENSE, trailer.license);
+    if (trailer.hasProgramChecksum) {
+        uint8_t checksum[INSTALLER_PROGRAM_RECORD_SIZE];
+        PutBigEndian(checksum, trailer.programChecksum, sizeof checksum);
+        AppendRecord(bytes, INSTALLER_RECORD_PROGRAM,
+                     std::string(reinterpret_cast<const char *>(checksum), sizeof checksum));
+    }
     if (!trailer.signature.empty())
         AppendRecord(bytes, INSTALLER_RECORD_SIGNATURE, trailer.signature);
     data = reinterpret_cast<uint8_t *>(bytes.data());

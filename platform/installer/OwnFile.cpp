@@ -114,6 +114,25 @@ int OpenExecutedFile(const uint8_t slotBytes[], const InstallerSlot &slot, const
     return -1;
 }
 
+/* Whether the program part is the one velorin-pack wrote, where the
+   trailer keeps its checksum (installers made earlier keep none): a byte
+   changed anywhere in the program's code or data is found before any of it
+   decides what is unpacked or run. */
+bool HoldsProgramPart(int descriptor, const InstallerSlot &slot, const InstallerTrailer &trailer,
+                      std::string &error)
+{
+    uint32_t crc = 0;
+    if (!trailer.hasProgramChecksum)
+        return true;
+    if (!ChecksumProgramFile(descriptor, slot.archiveStart, slot.slotOffset, crc))
+        error = std::string("cannot read the installer's own file: ") + std::strerror(errno);
+    else if (crc != trailer.programChecksum)
+        error = "the installer is damaged: its program part does not match its checksum";
+    else
+        return true;
+    return false;
+}
+
 std::string Incomplete(uint64_t there, uint64_t expected)
 {
     return "the installer is incomplete: " + std::to_string(there) + " of its " +
@@ -167,7 +186,7 @@ bool OpenOwnFile(const uint8_t slotBytes[INSTALLER_SLOT_SIZE], const InstallerSl
             trailer.archiveStart != slot.archiveStart ||
             trailer.archiveLength != slot.archiveLength)
             error = "the installer is damaged: its trailer does not match its program part";
-        else
+        else if (HoldsProgramPart(descriptor, slot, trailer, error))
             return true;
     }
     close(descriptor);

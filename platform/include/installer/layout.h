@@ -55,6 +55,9 @@ struct InstallerSlot {
    then records, none or several, each a 4-byte tag, a length (32 bits) and
    that many bytes:
      INSTALLER_RECORD_LICENSE  the licence shown before anything is unpacked
+     INSTALLER_RECORD_PROGRAM  the CRC-32 of the program part (32 bits), as
+                               ChecksumProgramPart gives it; installers made
+                               before it existed carry none
      INSTALLER_RECORD_SIGNATURE  a signature over the rest; always the last
    A record of another tag, or one that comes twice, makes the trailer
    damaged: what decides what an installer unpacks and runs is never
@@ -69,13 +72,15 @@ constexpr uint32_t INSTALLER_COMMAND_LIMIT = 65536;
 constexpr size_t INSTALLER_RECORD_HEADER_SIZE = 8;
 #define INSTALLER_RECORD_LICENSE "LICN"
 #define INSTALLER_RECORD_SIGNATURE "SIGN"
+#define INSTALLER_RECORD_PROGRAM "PCRC"
+constexpr uint32_t INSTALLER_PROGRAM_RECORD_SIZE = 4;
 /* The longest licence and signature a trailer holds. */
 constexpr uint32_t INSTALLER_LICENSE_LIMIT = 1u << 20;
 constexpr uint32_t INSTALLER_SIGNATURE_LIMIT = 4096;
 /* The longest trailer there is. */
 constexpr uint64_t INSTALLER_TRAILER_LIMIT =
-    INSTALLER_TRAILER_FIXED_SIZE + INSTALLER_COMMAND_LIMIT + 2 * INSTALLER_RECORD_HEADER_SIZE +
-    INSTALLER_LICENSE_LIMIT + INSTALLER_SIGNATURE_LIMIT;
+    INSTALLER_TRAILER_FIXED_SIZE + INSTALLER_COMMAND_LIMIT + 3 * INSTALLER_RECORD_HEADER_SIZE +
+    INSTALLER_LICENSE_LIMIT + INSTALLER_PROGRAM_RECORD_SIZE + INSTALLER_SIGNATURE_LIMIT;
 
 struct InstallerTrailer {
     uint64_t archiveStart = 0;
@@ -86,11 +91,24 @@ struct InstallerTrailer {
     std::string command;
     /* Empty when the installer carries none. */
     std::string license;
+    /* The program part's CRC-32, when the installer carries it. */
+    bool hasProgramChecksum = false;
+    uint32_t programChecksum = 0;
     std::string signature;
     /* Where the signature record begins, from the trailer's start: the
        trailer's length when there is none. */
     uint64_t signatureRecordStart = 0;
 };
+
+/* The program part is every byte before the archive except the slot's,
+   which velorin-pack fills last. Carries its CRC-32 (crc, 0 to begin) over
+   length bytes that lie at offset in the file, the slot lying at
+   slotOffset; the caller gives no byte at or after the archive. */
+uint32_t ChecksumProgramPart(uint32_t crc, const uint8_t *bytes, size_t length, uint64_t offset,
+                             uint64_t slotOffset);
+/* The same over the program part of the file open at descriptor, read
+   once; false with errno set when it cannot be read whole. */
+bool ChecksumProgramFile(int descriptor, uint64_t archiveStart, uint64_t slotOffset, uint32_t &crc);
 
 /* The slot's bytes, marker included. */
 void EncodeInstallerSlot(const InstallerSlot &slot, uint8_t bytes[INSTALLER_SLOT_SIZE]);

@@ -13,6 +13,7 @@
 
 #include <installer/layout.h>
 
+#include "LicenseFile.h"
 #include "OutputFile.h"
 #include "ShownName.h"
 
@@ -176,6 +177,9 @@ bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, Pa
         error = "the command is longer than " + std::to_string(INSTALLER_COMMAND_LIMIT) + " bytes";
         return false;
     }
+    std::string license;
+    if (!plan.licenseFile.empty() && !ReadLicenseFile(plan.licenseFile, license, error))
+        return false;
     if (IsEarlierOutputInTree(plan)) {
         error = ShowName(plan.output) + " lies inside " + ShowName(plan.sourceDir) +
                 " and would be packed into itself: remove it first, or write elsewhere";
@@ -213,6 +217,7 @@ bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, Pa
     trailer.files = summary.files;
     trailer.bytes = summary.bytes;
     trailer.command = plan.command;
+    trailer.license = license;
     std::string trailerBytes = EncodeInstallerTrailer(trailer);
     InstallerSlot slot;
     slot.state = INSTALLER_SLOT_FILLED;

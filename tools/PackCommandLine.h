@@ -20,6 +20,9 @@ struct PackCommand {
     bool installer = false;
     std::string installerCommand;
     std::string stub;
+    /* -license: the file of the licence the installer has accepted before
+       it unpacks anything; empty for none. */
+    std::string licenseFile;
     /* The arguments that are not options: SOURCE_DIR and ARCHIVE when
        packing, ARCHIVE for -list and -verify. */
     std::vector<std::string> operands;

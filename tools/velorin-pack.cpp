@@ -51,6 +51,7 @@ int PackSource(const PackCommand &command)
         plan.settings = command.settings;
         plan.command = command.installerCommand;
         plan.stub = command.stub;
+        plan.licenseFile = command.licenseFile;
         packed = MakeInstaller(plan, reporting, summary, error);
     } else {
         packed = PackTree(sourceDir, output, command.settings, reporting, summary, error);

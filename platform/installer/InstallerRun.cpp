@@ -36,7 +36,8 @@ struct InstallerOptions {
     std::string dest;
     bool destGiven = false;
     bool keep = false;
-    enum { Unpack, List, Verify, Help } mode = Unpack;
+    bool accept = false;
+    enum { Unpack, List, Verify, License, Help } mode = Unpack;
     std::vector<std::string> arguments;
 };
 
@@ -65,8 +66,8 @@ int PrintUsage()
 {
     const char *name = run.shownName.c_str();
     std::fprintf(stderr,
-                 "Usage: %s [-dest DIR] [-keep] [-- ARG...]\n"
-                 "       %s -list | -verify | -help\n",
+                 "Usage: %s [-dest DIR] [-keep] [-accept] [-- ARG...]\n"
+                 "       %s -list | -verify | -license | -help\n",
                  name, name);
     return INSTALLER_USAGE;
 }
@@ -88,6 +89,10 @@ bool ReadOptions(int argc, char **argv, InstallerOptions &options)
             options.mode = InstallerOptions::List;
         } else if (strcasecmp(option, "-verify") == 0) {
             options.mode = InstallerOptions::Verify;
+        } else if (strcasecmp(option, "-accept") == 0) {
+            options.accept = true;
+        } else if (strcasecmp(option, "-license") == 0) {
+            options.mode = InstallerOptions::License;
         } else if (strcasecmp(option, "-help") == 0) {
             options.mode = InstallerOptions::Help;
         } else {
@@ -109,21 +114,77 @@ int PrintHelp(const InstallerSlot &slot, const InstallerTrailer &trailer)
         std::printf("It runs no command.\n");
     else
         std::printf("After unpacking it runs: %s\n", ShowName(trailer.command).c_str());
+    if (!trailer.license.empty())
+        std::printf("It carries a licence, shown before anything is unpacked: nothing is\n"
+                    "unpacked until it is accepted. -license prints it, -accept accepts it.\n");
     std::printf("\n"
-                "Usage: %s [-dest DIR] [-keep] [-- ARG...]\n"
-                "       %s -list | -verify | -help\n"
+                "Usage: %s [-dest DIR] [-keep] [-accept] [-- ARG...]\n"
+                "       %s -list | -verify | -license | -help\n"
                 "  -dest DIR  unpack into DIR, an existing directory, then run the command\n"
                 "             there. Without -dest (only for an installer with a command):\n"
                 "             into a new temporary directory, removed afterwards.\n"
                 "  -keep      keep the temporary directory and say where it is.\n"
+                "  -accept    accept the licence without having it shown (a script).\n"
                 "  -- ARG...  arguments for the command ($1, $2, ...).\n"
                 "  -list      list the files it holds; -verify: check them all.\n"
+                "  -license   print the licence.\n"
                 "Exit status: 0 done; the command's own status when it failed; 125 the\n"
                 "unpacking failed and nothing was run; 130 aborted, nothing was run;\n"
+                "122 the licence was declined or, in a script, not accepted with -accept;\n"
                 "2 a bad command line. -list and -verify: 1 a fault; 3 (-verify) sound,\n"
                 "but -dest DIR must already hold the directories it names.\n",
                 name, name);
     return FinishOutput(run.shownName, INSTALLER_DONE);
+}
+
+int PrintLicense(const InstallerTrailer &trailer)
+{
+    if (trailer.license.empty()) {
+        Say("this installer carries no licence");
+        return INSTALLER_DONE;
+    }
+    std::fwrite(trailer.license.data(), 1, trailer.license.size(), stdout);
+    if (trailer.license.back() != '\n')
+        std::fputc('\n', stdout);
+    return FinishOutput(run.shownName, INSTALLER_DONE);
+}
+
+/* Nothing unpacked or run until the licence is accepted: by -accept, or
+   by the person where the installer shows it. INSTALLER_DONE to go on. */
+int AcceptLicense(const std::string &license, bool acceptedBefore)
+{
+    if (license.empty() || acceptedBefore)
+        return INSTALLER_DONE;
+    switch (AskLicense(license)) {
+    case LicenseAnswer::ACCEPTED:
+        return INSTALLER_DONE;
+    case LicenseAnswer::DECLINED:
+        Say("the licence was declined; nothing was unpacked or run");
+        return INSTALLER_DECLINED;
+    case LicenseAnswer::ABORTED:
+        Say("the installation was aborted; nothing was unpacked or run");
+        return INSTALLER_ABORTED;
+    case LicenseAnswer::UNASKED:
+        break;
+    }
+    Say("this installer carries a licence, which must be accepted before anything is "
+        "unpacked: -license prints it, -accept accepts it; nothing was unpacked or run");
+    return INSTALLER_DECLINED;
+}
+
+/* A failure said on standard error is said in a window too where nobody
+   would see standard error. */
+void ShowFailure(const std::string &text)
+{
+    if (IsFailureUnseen())
+        ShowFailureWindow(text);
+}
+
+std::string Capitalized(std::string text)
+{
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = char(text[0] - 'a' + 'A');
+    return text;
 }
 
 /* The end of the run: velorin's return code in, the exit status out. */
@@ -133,6 +194,7 @@ int EndInstallerRun(int code, bool atOnce)
         std::fflush(nullptr);
     int status;
     std::string notRun = run.command.empty() ? "" : "; the command was not run";
+    std::string failure;
     if (code == velorinUnpacked) {
         status = INSTALLER_DONE;
         if (!run.command.empty()) {
@@ -143,6 +205,11 @@ int EndInstallerRun(int code, bool atOnce)
             status = RunCommand(run.command, run.directory, arguments, error);
             if (!error.empty())
                 Say(error);
+            if (status != INSTALLER_DONE)
+                failure = "Everything was unpacked, but the installation's command (" +
+                          ShowName(run.command) + ") failed with exit status " +
+                          std::to_string(status) + "." +
+                          (error.empty() ? "" : "\n\n" + Capitalized(error) + ".");
         }
     } else if (code == velorinAborted) {
         Say("the installation was aborted" + notRun);
@@ -150,6 +217,10 @@ int EndInstallerRun(int code, bool atOnce)
     } else {
         Say("the unpacking failed" + notRun);
         status = INSTALLER_FAILED;
+        failure = std::string("The files could not be unpacked") +
+                  (run.command.empty() ? "." : ", so the installation's command was not run.");
+        if (!GetLastErrorLine().empty())
+            failure += "\n\n" + GetLastErrorLine();
     }
     if (run.temporary) {
         std::string error;
@@ -160,6 +231,8 @@ int EndInstallerRun(int code, bool atOnce)
         else if (!RemoveTemporaryDirectory(error))
             Say("cannot remove all of " + run.directory + ": " + error);
     }
+    if (!atOnce && !failure.empty())
+        ShowFailure(failure);
     return status;
 }
 
@@ -176,6 +249,7 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
     std::string error;
     if (!OpenOwnFile(run.startedAs.c_str(), slotBytes, slot, descriptor, trailer, error)) {
         Say(error + "; nothing was unpacked");
+        ShowFailure(Capitalized(error) + ".\n\nNothing was unpacked.");
         return INSTALLER_FAILED;
     }
     /* The archive is named by the name the installer was started by, which
@@ -191,9 +265,13 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
         return ListArchive(run.shownName, archiveName);
     case InstallerOptions::Verify:
         return VerifyArchive(run.shownName, archiveName);
+    case InstallerOptions::License:
+        return PrintLicense(trailer);
     case InstallerOptions::Unpack:
         break;
     }
+    if (int refused = AcceptLicense(trailer.license, options.accept); refused != INSTALLER_DONE)
+        return refused;
 
     run.command = trailer.command;
     run.arguments = options.arguments;
@@ -205,6 +283,7 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
         return PrintUsage();
     } else if (!MakeTemporaryDirectory(run.directory, error)) {
         Say(error + " (TMPDIR chooses where); nothing was unpacked");
+        ShowFailure(Capitalized(error) + " (TMPDIR chooses where).\n\nNothing was unpacked.");
         return INSTALLER_FAILED;
     } else {
         run.temporary = true;

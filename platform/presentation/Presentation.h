@@ -44,9 +44,19 @@ class Presentation
        says why a run failed. A presentation that draws on standard error
        keeps the lines until it has taken its drawing down. */
     virtual void ReportErrorLine(const char *line);
+
+    /* Whether the windows reach a person on a desktop display, or in the
+       terminal of standard error. */
+    virtual bool IsOnDesktop() { return false; }
+    virtual bool IsOnTerminal() { return false; }
 };
 
 Presentation &GetPresentation();
+
+/* The last error line of the run, whole, with the host's reason: what a
+   window that says why a run failed shows. */
+void RememberErrorLine(const std::string &line);
+const std::string &GetLastErrorLine();
 
 /* Takes the presentation down, as at the program's end: every window it
    showed is gone from the display and the terminal is given back, so that

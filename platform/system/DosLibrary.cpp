@@ -339,6 +339,7 @@ void DOSIFace::Delay(LONG ticks)
         line.resize(std::strlen(line.c_str()));
         if (const char *reason = TakeHostReason())
             line.append(": ").append(reason);
+        RememberErrorLine(line);
         GetPresentation().ReportErrorLine(line.c_str());
         GetPresentation().Pause(ticks);
         return;

@@ -88,7 +88,7 @@ TEST(LicensePager, TheQuestionTakesAnAnswerOnlyOnceAskedAtTheEndOrAfterQ)
     view.Take(PagerKey::PAGE_DOWN, accepted);
     EXPECT_EQ(view.GetTop(), 20u);
     EXPECT_TRUE(view.IsAsking());
-    EXPECT_EQ(view.GetStatus(), "Accept? (lines 21-30 of 30) [y/n] ");
+    EXPECT_EQ(view.GetStatus(), "Accept? [y/n] (lines 21-30 of 30)");
     EXPECT_TRUE(view.Take(PagerKey::NO, accepted));
     EXPECT_FALSE(accepted);
 
@@ -169,6 +169,11 @@ TEST_F(InstallerLicense, AScriptMustAcceptAndCanReadTheLicence)
               std::string::npos)
         << refused.err;
     ExpectNothingDone();
+    mkdir((dir_ / "tmp").c_str(), 0700);
+    RunOptions inTemporary = Options();
+    inTemporary.environment["TMPDIR"] = dir_ / "tmp";
+    EXPECT_EQ(RunProgram(installer_, {}, inTemporary).exitCode, 122);
+    EXPECT_EQ(rmdir((dir_ / "tmp").c_str()), 0) << "no temporary directory is made";
 
     RunResult printed = RunProgram(installer_, {"-LICENSE"}, Options());
     EXPECT_EQ(printed.exitCode, 0);
@@ -217,7 +222,7 @@ TEST_F(LicenseInTerminal, ReadThroughAndAcceptedItUnpacksAndRuns)
     EXPECT_NE(screen.find("Clause 23 of"), std::string::npos) << screen;
     EXPECT_EQ(screen.find("Clause 12 of"), std::string::npos) << screen;
     Tmux({"send-keys", "Up", "End"});
-    WaitForScreen("Do you accept the licence? (lines 50-60 of 60) [y/n]");
+    WaitForScreen("Do you accept the licence? [y/n] (lines 50-60 of 60)");
     Tmux({"send-keys", "y"});
     EXPECT_EQ(WaitForStatus(dir_.Path()), 0);
     EXPECT_EQ(ReadFile(dir_ / "record"), "ran\n");
@@ -228,7 +233,7 @@ TEST_F(LicenseInTerminal, ReadThroughAndAcceptedItUnpacksAndRuns)
 TEST_F(LicenseInTerminal, DeclinedItUnpacksNothing)
 {
     Tmux({"send-keys", "q"});
-    WaitForScreen("Do you accept the licence? (lines 1-11 of 60) [y/n]");
+    WaitForScreen("Do you accept the licence? [y/n] (lines 1-11 of 60)");
     Tmux({"send-keys", "n"});
     EXPECT_EQ(WaitForStatus(dir_.Path()), 122);
     EXPECT_NE(Screen().find("the licence was declined"), std::string::npos) << Screen();

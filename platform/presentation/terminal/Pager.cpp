@@ -161,8 +161,10 @@ std::string PagerView::GetStatus() const
     size_t last = std::min(lines_.size(), top_ + page_);
     std::string where = "lines " + std::to_string(top_ + 1) + "-" + std::to_string(last) + " of " +
                         std::to_string(lines_.size());
+    /* The answer's keys first, so that a narrow terminal cuts only where
+       the reader is. */
     if (asking_)
-        return question_ + " (" + where + ") [y/n] ";
+        return question_ + " [y/n] (" + where + ")";
     return "-- " + where + ": space, arrows, q when read --";
 }
 
@@ -312,7 +314,7 @@ PagerAnswer RunPager(const std::string &text, const std::string &question)
     if (!isatty(STDERR_FILENO))
         return PagerAnswer::UNAVAILABLE;
     TerminalCapabilities capabilities;
-    if (!capabilities.Read(STDERR_FILENO))
+    if (!capabilities.ReadAgain())
         return PagerAnswer::UNAVAILABLE;
     int keys = open("/dev/tty", O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (keys < 0)

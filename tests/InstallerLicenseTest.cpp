@@ -343,6 +343,19 @@ TEST_F(InstallerOnDesktop, LicenceWindowScrollsAndAcceptsOrDeclines)
     ExpectNothingDone();
 }
 
+/* Nobody answered: as in a script, the refusal names -accept. */
+TEST_F(InstallerOnDesktop, DisplayGoneWhileTheLicenceIsShownUnpacksNothing)
+{
+    Make();
+    auto run = Start({"-dest", dir_ / "out"});
+    WaitForWindow("Licence");
+    display_->Kill();
+    RunResult result = run->Finish(60);
+    EXPECT_EQ(result.exitCode, 122);
+    EXPECT_NE(result.err.find("-accept accepts it"), std::string::npos) << result.err;
+    ExpectNothingDone();
+}
+
 TEST_F(InstallerOnDesktop, FailureStaysInAWindowUntilClosed)
 {
     Make("exit 3");

@@ -6,8 +6,12 @@
 LicenseAnswer AskLicense(const std::string &text)
 {
     Presentation &presentation = GetPresentation();
-    if (presentation.IsOnDesktop())
-        return AskLicenseInWindow(text) ? LicenseAnswer::ACCEPTED : LicenseAnswer::DECLINED;
+    if (presentation.IsOnDesktop()) {
+        if (AskLicenseInWindow(text))
+            return LicenseAnswer::ACCEPTED;
+        /* A display that went away answered nothing: nobody declined. */
+        return presentation.IsOnDesktop() ? LicenseAnswer::DECLINED : LicenseAnswer::UNASKED;
+    }
     if (!presentation.IsOnTerminal())
         return LicenseAnswer::UNASKED;
     switch (RunPager(text, "Do you accept the licence?")) {

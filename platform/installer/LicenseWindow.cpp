@@ -17,8 +17,9 @@
    a row with Accept at the left, where the reader is in the middle and
    Decline at the right. It is a request window: the presentation brings
    back the button chosen (closing the window declines), and moves the text
-   with the keys and the mouse wheel through the request's scroll, which
-   draws straight into the window's pixels. */
+   with the keys and the mouse wheel through the request's scroll, and by a
+   page with a click in the bar above or below its knob through the
+   request's press; both draw straight into the window's pixels. */
 
 namespace
 {
@@ -53,7 +54,7 @@ std::vector<std::string> WrapForWindow(const std::string &text, size_t columns)
 namespace
 {
 
-struct Rectangle {
+struct Box {
     LONG left, top, right, bottom;
 };
 
@@ -63,10 +64,12 @@ struct LicenseView {
     size_t top = 0;
     size_t rows = 0;
     LONG lineHeight = 0;
-    Rectangle field, bar, status;
+    Box field, bar, status;
+    /* Where the knob was last drawn. */
+    LONG knobTop = 0, knobBottom = 0;
 };
 
-void DrawBevel(HostWindow &window, const Rectangle &box, bool sunken)
+void DrawBevel(HostWindow &window, const Box &box, bool sunken)
 {
     const UWORD *pens = window.screen->pens;
     UBYTE light = UBYTE(pens[SHINEPEN]), dark = UBYTE(pens[SHADOWPEN]);
@@ -85,10 +88,10 @@ void DrawText(HostWindow &window, LONG x, LONG top, const std::string &text, UBY
 }
 
 /* The lines in view, the bar and the reader's place; the model lock held. */
-void DrawLicenseView(HostWindow &window, const LicenseView &view)
+void DrawLicenseView(HostWindow &window, LicenseView &view)
 {
     const UWORD *pens = window.screen->pens;
-    const Rectangle &field = view.field;
+    const Box &field = view.field;
     FillPixels(window, field.left, field.top, field.right, field.bottom, UBYTE(pens[SHINEPEN]),
                JAM1);
     DrawBevel(window, field, true);
@@ -96,19 +99,21 @@ void DrawLicenseView(HostWindow &window, const LicenseView &view)
         DrawText(window, field.left + padding, field.top + 2 + LONG(row) * view.lineHeight,
                  view.lines[view.top + row], UBYTE(pens[TEXTPEN]));
 
-    const Rectangle &bar = view.bar;
+    const Box &bar = view.bar;
     FillPixels(window, bar.left, bar.top, bar.right, bar.bottom, UBYTE(pens[BACKGROUNDPEN]), JAM1);
     DrawBevel(window, bar, true);
     LONG track = bar.bottom - bar.top - 3;
     size_t total = std::max(view.lines.size(), view.rows);
     LONG knobTop = bar.top + 2 + LONG(uint64_t(track) * view.top / total);
     LONG knobHeight = std::max<LONG>(6, LONG(uint64_t(track) * view.rows / total));
-    Rectangle knob = {bar.left + 2, knobTop, bar.right - 2,
-                      std::min(bar.bottom - 2, knobTop + knobHeight - 1)};
+    Box knob = {bar.left + 2, knobTop, bar.right - 2,
+                std::min(bar.bottom - 2, knobTop + knobHeight - 1)};
     FillPixels(window, knob.left, knob.top, knob.right, knob.bottom, UBYTE(pens[FILLPEN]), JAM1);
     DrawBevel(window, knob, false);
+    view.knobTop = knob.top;
+    view.knobBottom = knob.bottom;
 
-    const Rectangle &status = view.status;
+    const Box &status = view.status;
     FillPixels(window, status.left, status.top, status.right, status.bottom,
                UBYTE(pens[BACKGROUNDPEN]), JAM1);
     size_t last = std::min(view.lines.size(), view.top + view.rows);
@@ -200,6 +205,16 @@ bool AskLicenseInWindow(const std::string &text)
             return;
         view.top = size_t(moved);
         DrawLicenseView(shown, view);
+    };
+    request.press = [&view, &request](HostWindow &shown, LONG x, LONG y) {
+        const Box &bar = view.bar;
+        if (x < bar.left || x > bar.right || y < bar.top || y > bar.bottom)
+            return false;
+        if (y < view.knobTop)
+            request.scroll(shown, -request.page);
+        else if (y > view.knobBottom)
+            request.scroll(shown, request.page);
+        return true;
     };
 
     guard.unlock();

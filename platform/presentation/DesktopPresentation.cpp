@@ -635,6 +635,9 @@ class DesktopPresentation : public Presentation
             return;
         HostGadget *gadget = FindGadgetAt(*window, event.event_x / scale_, event.event_y / scale_);
         if ((event.response_type & 0x7F) == XCB_BUTTON_PRESS) {
+            if (gadget == nullptr && window->request != nullptr && window->request->press &&
+                window->request->press(*window, event.event_x / scale_, event.event_y / scale_))
+                return;
             if (gadget == nullptr && event.event_y < shown->borderTop * scale_) {
                 StartWindowMove(display_, shown->id, event.root_x, event.root_y);
                 return;

@@ -58,6 +58,10 @@ struct RequestText {
        lines it shows. */
     std::function<void(HostWindow &window, int lines)> scroll = nullptr;
     int page = 0;
+    /* A press of the mouse's first button at (x, y) in the window, where
+       there is no button: true when the request took it (a click beside a
+       scroll bar's knob); called with the model lock held. */
+    std::function<bool(HostWindow &window, LONG x, LONG y)> press = nullptr;
 };
 
 struct HostWindow : Window {

@@ -14,6 +14,7 @@
 #include <installer/layout.h>
 
 #include "ElfSection.h"
+#include "LicenseFile.h"
 #include "OutputFile.h"
 #include "ShownName.h"
 #include "SignArchive.h"
@@ -139,6 +140,9 @@ bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, Pa
         error = "the command is longer than " + std::to_string(INSTALLER_COMMAND_LIMIT) + " bytes";
         return false;
     }
+    std::string license;
+    if (!plan.licenseFile.empty() && !ReadLicenseFile(plan.licenseFile, license, error))
+        return false;
     if (IsEarlierOutputInTree(plan)) {
         error = ShowName(plan.output) + " lies inside " + ShowName(plan.sourceDir) +
                 " and would be packed into itself: remove it first, or write elsewhere";
@@ -176,6 +180,7 @@ bool MakeInstaller(const InstallerPlan &plan, const PackReporting &reporting, Pa
     trailer.files = summary.files;
     trailer.bytes = summary.bytes;
     trailer.command = plan.command;
+    trailer.license = license;
     trailer.hasProgramChecksum = true;
     trailer.programChecksum = ChecksumProgramPart(0, stub.data(), stub.size(), 0, slotOffset);
     std::string trailerBytes = EncodeInstallerTrailer(trailer);

@@ -14,6 +14,8 @@ struct InstallerPlan {
     /* The velorin program that begins the installer; empty for the one
        beside this program. */
     std::string stub;
+    /* The file of the licence to accept before unpacking; empty for none. */
+    std::string licenseFile;
 };
 
 /* Packs the tree below plan.sourceDir, as PackTree does, into a one-file

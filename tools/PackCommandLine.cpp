@@ -87,6 +87,14 @@ const CommandOption<PackCommand> packOptions[] = {
          command.passwordFile = value;
          return *value != '\0';
      }},
+    {"-license", "FILE", "a file",
+     "(with -installer) a licence, UTF-8 text, that the\n"
+     "installer shows and has accepted before it unpacks",
+     [](PackCommand &command, const char *value) {
+         NotePackingOption(command, "-license");
+         command.licenseFile = value;
+         return *value != '\0';
+     }},
     {"-list", nullptr, nullptr,
      "prints one line per entry of ARCHIVE (type, size,\n"
      "name; file+x for a program), then the totals",
@@ -141,8 +149,12 @@ bool ReadPackCommandLine(int argc, char **argv, PackCommand &command, std::strin
         }
         return true;
     }
-    if (!command.installer && (!command.installerCommand.empty() || !command.stub.empty())) {
-        error = std::string(command.stub.empty() ? "-run" : "-stub") + " needs -installer";
+    if (!command.installer && (!command.installerCommand.empty() || !command.stub.empty() ||
+                               !command.licenseFile.empty())) {
+        error = std::string(!command.installerCommand.empty() ? "-run"
+                            : !command.stub.empty()           ? "-stub"
+                                                              : "-license") +
+                " needs -installer";
         return false;
     }
     if (command.signingKey.empty() && !command.passwordFile.empty()) {

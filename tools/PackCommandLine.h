@@ -26,6 +26,9 @@ struct PackCommand {
        read (empty: asked on the terminal when the key is encrypted). */
     std::string signingKey;
     std::string passwordFile;
+    /* -license: the file of the licence the installer has accepted before
+       it unpacks anything; empty for none. */
+    std::string licenseFile;
     /* The arguments that are not options: SOURCE_DIR and ARCHIVE when
        packing, ARCHIVE for -list and -verify. */
     std::vector<std::string> operands;

@@ -63,6 +63,7 @@ int PackSource(const PackCommand &command)
         plan.settings = settings;
         plan.command = command.installerCommand;
         plan.stub = command.stub;
+        plan.licenseFile = command.licenseFile;
         packed = MakeInstaller(plan, reporting, summary, error);
     } else {
         packed = PackTree(sourceDir, output, settings, reporting, summary, error);

@@ -19,6 +19,9 @@ constexpr int INSTALLER_FAILED = 125; /* nothing was run */
 constexpr int INSTALLER_CANNOT_RUN = 126;
 constexpr int INSTALLER_NO_SHELL = 127;
 constexpr int INSTALLER_ABORTED = 130; /* the person aborted; nothing was run */
+/* The licence was declined, or nobody was there to accept it; nothing was
+   unpacked or run. */
+constexpr int INSTALLER_DECLINED = 122;
 
 /* The running program as the system loaded it from its file. */
 struct OwnImage {
@@ -116,5 +119,25 @@ std::string FindInstallerPath(const char *startedAs, int descriptor);
    INSTALLER_NO_SHELL with error set. */
 int RunCommand(const std::string &command, int directory, const std::string &directoryName,
                const std::vector<std::string> &arguments, std::string &error);
+
+enum class LicenseAnswer { ACCEPTED, DECLINED, ABORTED, UNASKED };
+
+/* Shows the licence where the person is and brings back the answer: in a
+   window on a desktop, in a pager in a terminal; UNASKED where there is
+   nobody to ask (a script), ABORTED for Ctrl-C in the pager. */
+LicenseAnswer AskLicense(const std::string &text);
+/* The licence in a window of its own with Accept and Decline; true when
+   it was accepted. */
+bool AskLicenseInWindow(const std::string &text);
+
+/* Text in lines of at most columns of the windows' font. */
+std::vector<std::string> WrapForWindow(const std::string &text, size_t columns);
+
+/* Whether a failure is seen only if a window says so: the installer runs
+   on a desktop with neither standard input nor standard error a terminal
+   and no controlling terminal, as when it was double-clicked. */
+bool IsFailureUnseen();
+/* A window that says why the installation failed, until it is closed. */
+void ShowFailureWindow(const std::string &text);
 
 #endif

@@ -53,9 +53,12 @@ const CommandOption<InstallerOptions> installerOptions[] = {
      "minisign public key (a file, or its base64 text);\n"
      "nothing is unpacked or run if not",
      TakeKey},
+    {"-accept", nullptr, nullptr, "accept the licence without having it shown (a script)",
+     SetFlag<&InstallerOptions::accept>},
     {"-list", nullptr, nullptr, "list the files it holds", TakeMode<InstallerOptions::List>},
     {"-verify", nullptr, nullptr, "check them all as unpacking would",
      TakeMode<InstallerOptions::Verify>},
+    {"-license", nullptr, nullptr, "print the licence", TakeMode<InstallerOptions::License>},
     {"-help", nullptr, nullptr, "print this text", TakeMode<InstallerOptions::Help>},
     {"-version", nullptr, nullptr, "print Velorin's version", TakeMode<InstallerOptions::Version>},
 };
@@ -84,9 +87,9 @@ void PrintInstallerUsage(std::FILE *stream, const char *name)
 {
     std::fprintf(stream,
                  "Usage: %s [-key PUB] [-dest DIR | -target DIR] [-keep] [-noexec]\n"
-                 "       %*s [-nospacecheck] [-- ARG...]\n"
+                 "       %*s [-nospacecheck] [-accept] [-- ARG...]\n"
                  "       %s [-key PUB] -list | -verify\n"
-                 "       %s -help | -version\n",
+                 "       %s -license | -help | -version\n",
                  name, int(std::string(name).size()), "", name, name);
 }
 

@@ -18,7 +18,9 @@ struct InstallerOptions {
     /* -key: the public key that the installer must be signed with. */
     std::string key;
     bool keyGiven = false;
-    enum { Unpack, List, Verify, Help, Version } mode = Unpack;
+    /* -accept: the licence is accepted without being shown. */
+    bool accept = false;
+    enum { Unpack, List, Verify, License, Help, Version } mode = Unpack;
     /* The command's arguments, after "--". */
     std::vector<std::string> arguments;
     /* Set when -dest and -target both came. */

@@ -84,12 +84,16 @@ int PrintHelp(const InstallerSlot &slot, const InstallerTrailer &trailer)
         std::printf("Its signature is damaged.\n");
     else
         std::printf("It is signed with the minisign key %s.\n", ShowKeyId(signature.keyId).c_str());
+    if (!trailer.license.empty())
+        std::printf("It carries a licence, shown before anything is unpacked: nothing is\n"
+                    "unpacked until it is accepted. -license prints it, -accept accepts it.\n");
     std::printf("\n");
     PrintInstallerUsage(stdout, name);
     PrintInstallerOptions(stdout);
     std::printf("Exit status: 0 done; the command's own status when it failed; 125 the\n"
                 "unpacking failed (or too little space) and nothing was run; 130 aborted,\n"
-                "nothing was run; 2 a bad command line. -list and -verify: 1 a fault;\n"
+                "nothing was run; 122 the licence was declined or, in a script, not\n"
+                "accepted with -accept; 2 a bad command line. -list and -verify: 1 a fault;\n"
                 "3 (-verify) sound, but -dest DIR must already hold the directories it names.\n"
                 "The command gets VELORIN_INSTALLER (this file) and VELORIN_START_DIR (the\n"
                 "directory it was started from) in its environment.\n");
@@ -116,6 +120,56 @@ bool CheckOwnSignature(int descriptor, const uint8_t slotBytes[], const Installe
     return true;
 }
 
+int PrintLicense(const InstallerTrailer &trailer)
+{
+    if (trailer.license.empty()) {
+        Say("this installer carries no licence");
+        return INSTALLER_DONE;
+    }
+    std::fwrite(trailer.license.data(), 1, trailer.license.size(), stdout);
+    if (trailer.license.back() != '\n')
+        std::fputc('\n', stdout);
+    return FinishOutput(run.shownName, INSTALLER_DONE);
+}
+
+/* Nothing unpacked or run until the licence is accepted: by -accept, or
+   by the person where the installer shows it. INSTALLER_DONE to go on. */
+int AcceptLicense(const std::string &license, bool acceptedBefore)
+{
+    if (license.empty() || acceptedBefore)
+        return INSTALLER_DONE;
+    switch (AskLicense(license)) {
+    case LicenseAnswer::ACCEPTED:
+        return INSTALLER_DONE;
+    case LicenseAnswer::DECLINED:
+        Say("the licence was declined; nothing was unpacked or run");
+        return INSTALLER_DECLINED;
+    case LicenseAnswer::ABORTED:
+        Say("the installation was aborted; nothing was unpacked or run");
+        return INSTALLER_ABORTED;
+    case LicenseAnswer::UNASKED:
+        break;
+    }
+    Say("this installer carries a licence, which must be accepted before anything is "
+        "unpacked: -license prints it, -accept accepts it; nothing was unpacked or run");
+    return INSTALLER_DECLINED;
+}
+
+/* A failure said on standard error is said in a window too where nobody
+   would see standard error. */
+void ShowFailure(const std::string &text)
+{
+    if (IsFailureUnseen())
+        ShowFailureWindow(text);
+}
+
+std::string Capitalized(std::string text)
+{
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = char(text[0] - 'a' + 'A');
+    return text;
+}
+
 /* The end of the run: velorin's return code in, the exit status out. */
 int EndInstallerRun(int code, bool atOnce)
 {
@@ -123,6 +177,7 @@ int EndInstallerRun(int code, bool atOnce)
         std::fflush(nullptr);
     int status;
     std::string notRun = run.command.empty() ? "" : "; the command was not run";
+    std::string failure;
     if (code == velorinUnpacked) {
         status = INSTALLER_DONE;
         if (run.noexec) {
@@ -138,6 +193,11 @@ int EndInstallerRun(int code, bool atOnce)
             status = RunCommand(command, GetKeptLock(), run.directory, arguments, error);
             if (!error.empty())
                 Say(error);
+            if (status != INSTALLER_DONE)
+                failure = "Everything was unpacked, but the installation's command (" +
+                          ShowName(run.command) + ") failed with exit status " +
+                          std::to_string(status) + "." +
+                          (error.empty() ? "" : "\n\n" + Capitalized(error) + ".");
         }
     } else if (code == velorinAborted) {
         Say("the installation was aborted" + notRun);
@@ -145,6 +205,10 @@ int EndInstallerRun(int code, bool atOnce)
     } else {
         Say("the unpacking failed" + notRun);
         status = INSTALLER_FAILED;
+        failure = std::string("The files could not be unpacked") +
+                  (run.command.empty() ? "." : ", so the installation's command was not run.");
+        if (!GetLastErrorLine().empty())
+            failure += "\n\n" + GetLastErrorLine();
     }
     if (run.temporary) {
         std::string error;
@@ -155,6 +219,8 @@ int EndInstallerRun(int code, bool atOnce)
         else if (!RemoveTemporaryDirectory(error))
             Say("cannot remove all of " + run.directory + ": " + error);
     }
+    if (!atOnce && !failure.empty())
+        ShowFailure(failure);
     return status;
 }
 
@@ -171,6 +237,7 @@ int ChooseDirectory(const InstallerOptions &options)
         int held = MakeTargetDirectory(options.target, error);
         if (held < 0) {
             Say(error + "; nothing was unpacked");
+            ShowFailure(Capitalized(error) + ".\n\nNothing was unpacked.");
             return INSTALLER_FAILED;
         }
         run.directory = options.target;
@@ -191,6 +258,7 @@ int ChooseDirectory(const InstallerOptions &options)
     RestoreSignals(held);
     if (!made) {
         Say(error + " (TMPDIR chooses where); nothing was unpacked");
+        ShowFailure(Capitalized(error) + " (TMPDIR chooses where).\n\nNothing was unpacked.");
         return INSTALLER_FAILED;
     }
     run.temporary = true;
@@ -199,9 +267,13 @@ int ChooseDirectory(const InstallerOptions &options)
     if (!options.noexec && IsOnNoexecMount(run.directory)) {
         run.temporary = false;
         RemoveTemporaryDirectory(error);
-        Say(run.directory.substr(0, run.directory.rfind('/')) +
-            " is on a file system mounted noexec, where the command cannot run: give -dest "
-            "DIR or -target DIR, or set TMPDIR to another directory; nothing was unpacked");
+        std::string where = run.directory.substr(0, run.directory.rfind('/'));
+        Say(where + " is on a file system mounted noexec, where the command cannot run: give "
+                    "-dest DIR or -target DIR, or set TMPDIR to another directory; nothing was "
+                    "unpacked");
+        ShowFailure(Capitalized(where) +
+                    " is on a file system mounted noexec, where the installation's command "
+                    "cannot run.\n\nNothing was unpacked.");
         return INSTALLER_FAILED;
     }
     return INSTALLER_DONE;
@@ -250,6 +322,7 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
     InstallerTrailer trailer;
     if (!OpenOwnFile(slotBytes, slot, image, descriptor, trailer, error)) {
         Say(error + "; nothing was unpacked");
+        ShowFailure(Capitalized(error) + ".\n\nNothing was unpacked.");
         return INSTALLER_FAILED;
     }
     /* The archive is named by the name the installer was started by, which
@@ -270,10 +343,14 @@ int RunInstaller(int argc, char **argv, const uint8_t slotBytes[], const Install
         return ListArchive(run.shownName, archiveName);
     case InstallerOptions::Verify:
         return VerifyArchive(run.shownName, archiveName);
+    case InstallerOptions::License:
+        return PrintLicense(trailer);
     case InstallerOptions::Unpack:
     case InstallerOptions::Version:
         break;
     }
+    if (int refused = AcceptLicense(trailer.license, options.accept); refused != INSTALLER_DONE)
+        return refused;
 
     run.command = trailer.command;
     run.arguments = options.arguments;

@@ -2,6 +2,7 @@
 #include "Presentation.h"
 #include "desktop/DisplayAddress.h"
 #include "desktop/DisplayConnection.h"
+#include "desktop/ScrollKeys.h"
 #include "desktop/XDisplay.h"
 #include "desktop/XWindow.h"
 
@@ -136,6 +137,8 @@ class DesktopPresentation : public Presentation
         if (breaker_ >= 0)
             close(breaker_);
     }
+
+    bool IsOnDesktop() override { return !IsLost(); }
 
     bool GetDisplaySize(LONG &width, LONG &height) override
     {
@@ -595,6 +598,13 @@ class DesktopPresentation : public Presentation
             const auto &key = reinterpret_cast<const xcb_key_press_event_t &>(event);
             ShownWindow *shown = FindShown(key.event);
             HostWindow *window = asking_ != nullptr ? asking_ : shown ? shown->window : nullptr;
+            if (window != nullptr && window->request != nullptr && window->request->scroll) {
+                int lines = GetScrollLines(display_, key.detail, window->request->page);
+                if (lines != 0) {
+                    window->request->scroll(*window, lines);
+                    break;
+                }
+            }
             unsigned long character = ReadKeyCharacter(display_, key.detail);
             if (window == nullptr || character == 0 || character >= 128)
                 break;
@@ -621,10 +631,20 @@ class DesktopPresentation : public Presentation
     {
         ShownWindow *shown = FindShown(event.event);
         HostWindow *window = shown != nullptr ? shown->window : nullptr;
+        bool wheel = event.detail == XCB_BUTTON_INDEX_4 || event.detail == XCB_BUTTON_INDEX_5;
+        if (window != nullptr && wheel && window->request != nullptr && window->request->scroll &&
+            (event.response_type & 0x7F) == XCB_BUTTON_PRESS) {
+            int lines = event.detail == XCB_BUTTON_INDEX_4 ? -WHEEL_LINES : WHEEL_LINES;
+            window->request->scroll(*window, lines);
+            return;
+        }
         if (window == nullptr || event.detail != XCB_BUTTON_INDEX_1)
             return;
         HostGadget *gadget = FindGadgetAt(*window, event.event_x / scale_, event.event_y / scale_);
         if ((event.response_type & 0x7F) == XCB_BUTTON_PRESS) {
+            if (gadget == nullptr && window->request != nullptr && window->request->press &&
+                window->request->press(*window, event.event_x / scale_, event.event_y / scale_))
+                return;
             if (gadget == nullptr && event.event_y < shown->borderTop * scale_) {
                 StartWindowMove(display_, shown->id, event.root_x, event.root_y);
                 return;

@@ -16,6 +16,7 @@ namespace
 {
 
 Presentation *presentation;
+std::string lastErrorLine;
 
 Presentation *ChoosePresentation()
 {
@@ -66,6 +67,16 @@ void Presentation::ReportErrorLine(const char *line)
 {
     std::fprintf(stderr, "%s\n", line);
     std::fflush(stderr);
+}
+
+void RememberErrorLine(const std::string &line)
+{
+    lastErrorLine = line;
+}
+
+const std::string &GetLastErrorLine()
+{
+    return lastErrorLine;
 }
 
 Presentation &GetPresentation()

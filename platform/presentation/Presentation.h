@@ -48,9 +48,19 @@ class Presentation
        closed; possibly from another thread, with the process about to end,
        so nothing here may wait. */
     virtual void ReportRunEnd(int returnCode) { (void)returnCode; }
+
+    /* Whether the windows reach a person on a desktop display, or in the
+       terminal of standard error. */
+    virtual bool IsOnDesktop() { return false; }
+    virtual bool IsOnTerminal() { return false; }
 };
 
 Presentation &GetPresentation();
+
+/* The last error line of the run, whole, with the host's reason: what a
+   window that says why a run failed shows. */
+void RememberErrorLine(const std::string &line);
+const std::string &GetLastErrorLine();
 
 /* Takes the presentation down, as at the program's end: every window it
    showed is gone from the display and the terminal is given back, so that

@@ -220,6 +220,8 @@ class TerminalPresentation : public Presentation
     }
 
     /* An error line means the run has failed. */
+    bool IsOnTerminal() override { return true; }
+
     void ReportErrorLine(const char *line) override
     {
         failed_ = true;

@@ -407,6 +407,7 @@ void DOSIFace::Delay(LONG ticks)
         line.resize(std::strlen(line.c_str()));
         if (const char *reason = TakeHostReason())
             line.append(": ").append(reason);
+        RememberErrorLine(line);
         GetPresentation().ReportErrorLine(line.c_str());
         /* The run cannot be aborted while the error line waits: the buttons
            say so. */

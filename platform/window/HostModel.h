@@ -5,6 +5,7 @@
    windows with a pen-indexed pixel buffer, gadgets and message queues. The
    presentations (Presentation.h) show it to a person. */
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,6 +53,16 @@ struct RequestText {
     std::string title;
     std::string body;
     std::vector<std::string> buttons;
+    /* For a request whose text is longer than it shows: moves the text by
+       lines (negative towards its start) and draws it again into the
+       window's pixels; called with the model lock held. page is how many
+       lines it shows. */
+    std::function<void(HostWindow &window, int lines)> scroll = nullptr;
+    int page = 0;
+    /* A press of the mouse's first button at (x, y) in the window, where
+       there is no button: true when the request took it (a click beside a
+       scroll bar's knob); called with the model lock held. */
+    std::function<bool(HostWindow &window, LONG x, LONG y)> press = nullptr;
 };
 
 struct HostWindow : Window {

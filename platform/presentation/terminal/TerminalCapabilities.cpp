@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include <term.h>
+#include <unistd.h>
 
 namespace
 {
@@ -49,6 +50,15 @@ bool TerminalCapabilities::Read(int descriptor)
         !background_.empty())
         colours = count >= 256 ? 256 : count >= 8 ? 8 : 0;
     return true;
+}
+
+bool TerminalCapabilities::ReadAgain()
+{
+    TERMINAL *before = cur_term;
+    bool readable = Read(STDERR_FILENO);
+    if (before != nullptr && cur_term != before)
+        del_curterm(set_curterm(before));
+    return readable;
 }
 
 std::string TerminalCapabilities::Up(int count) const

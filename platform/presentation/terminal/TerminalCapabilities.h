@@ -15,6 +15,10 @@ class TerminalCapabilities
        lines (a dumb terminal), so that the windows cannot be drawn in
        place. */
     bool Read(int descriptor);
+    /* The same for a second reader of standard error's terminal (the
+       pager), which leaves the description that an earlier Read made
+       current, and frees its own. */
+    bool ReadAgain();
 
     std::string Up(int count) const;
     std::string Foreground(int colour) const;

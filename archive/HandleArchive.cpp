@@ -36,11 +36,15 @@ int HandleArchive(const char *archiveName, const char *destName)
     if (LockDestination(destName) == -1)
         EndRunBeforeWriting();
     StartSpaceCount();
-    if (UnpackArchive(destName) == RUN_FAILED || CheckFreeSpace(destName) == -1) {
+    if (UnpackArchive(destName) == RUN_FAILED) {
         UnlockDestination();
         EndRunBeforeWriting();
     }
     CloseArchive();
+    if (CheckFreeSpace(destName) == -1) {
+        UnlockDestination();
+        EndRunBeforeWriting();
+    }
     bytescount = 0;
     if (OpenArchive(archiveName) == -1) {
         UnlockDestination();

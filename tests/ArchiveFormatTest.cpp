@@ -58,8 +58,9 @@ TEST(ArchiveFormat, BadArchiveHeadersAreRefused)
          "Wrong archive version for this program\n"},
         {std::string("\x00\x02\x00\x00\x00\x00\x00\x00", 8),
          "Wrong archive version for this program\n"},
-        {std::string("\x00\x01\x00\x00\x00", 5), "Data error while reading archive header\n"},
-        {std::string(), "Data error while reading archive header\n"},
+        {std::string("\x00\x01\x00\x00\x00", 5),
+         "Data error while reading archive header: the archive ends early\n"},
+        {std::string(), "Data error while reading archive header: the archive ends early\n"},
     };
     for (const auto &c : cases) {
         for (int level : {6, 0}) {

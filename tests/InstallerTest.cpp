@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Archives.h"
 #include "support/Files.h"
 #include "support/HeldFile.h"
 #include "support/LiveTools.h"
@@ -167,7 +169,22 @@ TEST_F(Installer, DamagedOrIncompleteInstallerUnpacksAndRunsNothing)
 
     std::string damaged = whole;
     damaged[stubSize + (whole.size() - stubSize) / 2] ^= 0x10;
-    expectNothingDone(damaged, "the unpacking failed; the command was not run");
+    expectNothingDone(damaged,
+                      "the unpacking failed: the archive is damaged; the command was not run");
+    /* An archive that ends inside a file's data, its place filled with zero padding. */
+    size_t archiveEnd = size_t(stubSize);
+    while (whole.compare(archiveEnd, 2, "\x1f\x8b") == 0)
+        archiveEnd += uint8_t(whole[archiveEnd + 16]) | uint8_t(whole[archiveEnd + 17]) << 8 |
+                      uint8_t(whole[archiveEnd + 18]) << 16;
+    std::string shortArchive =
+        MakeBlockMember(StreamBuilder().Entry("data/blob.bin", 1000, 0).Bytes());
+    ASSERT_LT(shortArchive.size(), archiveEnd - size_t(stubSize));
+    std::string incomplete = whole;
+    incomplete.replace(size_t(stubSize), shortArchive.size(), shortArchive);
+    std::fill(incomplete.begin() + stubSize + ptrdiff_t(shortArchive.size()),
+              incomplete.begin() + ptrdiff_t(archiveEnd), '\0');
+    expectNothingDone(incomplete,
+                      "the unpacking failed: the archive is incomplete; the command was not run");
     WriteFile(dir_ / "bad.run", damaged);
     RunResult verified = RunProgram(dir_ / "bad.run", {"-verify"});
     EXPECT_EQ(verified.exitCode, 1);

@@ -381,12 +381,14 @@ TEST(PackTool, ListShowsEveryEntryAndVerifyTheFirstFaultAndWhereItIs)
         std::string bytes, report;
     } faults[] = {
         {stream.substr(0, 5),
-         "FAULT at stream offset 0: Data error while reading archive header\n"},
+         "FAULT at stream offset 0: Data error while reading archive header: the archive ends "
+         "early\n"},
         {"\0\0\0\1" + stream.substr(4),
          "FAULT at stream offset 0: Wrong archive version for this program\n"},
-        {stream.substr(0, 300), "FAULT at stream offset 272: Error reading archive file header\n"},
-        {stream.substr(0, 539),
-         "FAULT at stream offset 536: Error reading docs/readme from archive stream\n"},
+        {stream.substr(0, 300), "FAULT at stream offset 272: Error reading archive file header: "
+                                "the archive ends early\n"},
+        {stream.substr(0, 539), "FAULT at stream offset 536: Error reading docs/readme from "
+                                "archive stream: the archive ends early\n"},
         {stream + StreamBuilder().File("../up", "x").Bytes().substr(8),
          "FAULT at stream offset 541: Unsafe entry name \"../up\"\n"},
         {StreamBuilder().File("a", "").Directory("a").Bytes(),

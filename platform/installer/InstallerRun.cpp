@@ -203,7 +203,11 @@ int EndInstallerRun(int code, bool atOnce)
         Say("the installation was aborted" + notRun);
         status = INSTALLER_ABORTED;
     } else {
-        Say("the unpacking failed" + notRun);
+        ReadShortfall shortfall = GetLastReadShortfall();
+        std::string why = shortfall == ReadShortfall::Damaged     ? ": the archive is damaged"
+                          : shortfall == ReadShortfall::EndsEarly ? ": the archive is incomplete"
+                                                                  : "";
+        Say("the unpacking failed" + why + notRun);
         status = INSTALLER_FAILED;
         failure = std::string("The files could not be unpacked") +
                   (run.command.empty() ? "." : ", so the installation's command was not run.");

@@ -74,6 +74,9 @@ void GzipReader::Look()
         phase_ = Phase::Member;
     } else if (available_ == 0) {
         phase_ = Phase::End;
+    } else if (available_ == 1 && next_[0] == 0x1f && sawMember_) {
+        /* The first byte of a member's magic, and the region ends: a cut. */
+        Fail(Z_BUF_ERROR, "unexpected end of file");
     } else {
         phase_ = sawMember_ ? Phase::Padding : Phase::Copy;
     }

@@ -52,6 +52,17 @@ void CloseArchiveFile();
    reads nothing outside the region. */
 HostStream *StartInflater(const ArchiveRegion &region);
 
+/* What the last gzread that delivered fewer bytes than asked for met,
+   after which gzread's reason (HostReason.h) says the same in words: the
+   archive ends early (a stream that ends, or breaks off, before the bytes
+   asked for) or its data are damaged ("invalid compressed data (...)").
+   None after a read that got everything, a failing read of the file,
+   gzopen and gzclose. A read that reaches the archive's proper end counts
+   as ending early too, until the stream is closed: only the caller knows
+   that it asked for nothing more. */
+enum class ReadShortfall { None, EndsEarly, Damaged };
+ReadShortfall GetLastReadShortfall();
+
 /* The file is read this many bytes at a time. */
 constexpr unsigned STREAM_INPUT_SIZE = 131072;
 

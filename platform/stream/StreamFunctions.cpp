@@ -1,12 +1,46 @@
 #include <stream/gzip.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "../text/HostReason.h"
 #include "HostStream.h"
+
+namespace
+{
+
+ReadShortfall lastShortfall = ReadShortfall::None;
+/* The reason for damaged data; it follows the error line of the read that met them. */
+char damageReason[160];
+
+/* Records why a read delivered fewer bytes than asked for: the file could
+   not be read, its data are damaged (named as gzip names a checksum that
+   does not match), or the archive ends before them. */
+void RecordShortfall(HostStream *file)
+{
+    int code = Z_OK;
+    const char *text = file->DescribeError(&code);
+    if (code == Z_ERRNO) {
+        lastShortfall = ReadShortfall::None;
+        RecordHostReason(file->SystemError());
+    } else if (code == Z_DATA_ERROR) {
+        lastShortfall = ReadShortfall::Damaged;
+        std::snprintf(damageReason, sizeof damageReason, "invalid compressed data (%s)",
+                      std::strcmp(text, "incorrect data check") == 0 ? "CRC error" : text);
+        RecordHostReasonText(damageReason);
+    } else {
+        lastShortfall = ReadShortfall::EndsEarly;
+        RecordHostReasonText("the archive ends early");
+    }
+}
+
+} // namespace
 
 gzFile gzopen(const char *path, const char *mode)
 {
     if (path == nullptr || mode == nullptr || mode[0] != 'r')
         return nullptr;
+    lastShortfall = ReadShortfall::None;
     ArchiveRegion region;
     if (!OpenArchiveFile(path, region))
         return nullptr;
@@ -18,12 +52,12 @@ int gzread(gzFile file, void *buffer, unsigned length)
     if (file == nullptr)
         return -1;
     int count = file->Read(buffer, length);
-    /* Only a failing read of the file has a reason of the host's; damaged
-       data are the message's own matter. */
-    int code = Z_OK;
-    if (count < 0)
-        file->DescribeError(&code);
-    RecordHostReason(code == Z_ERRNO ? file->SystemError() : 0);
+    if (count >= 0 && unsigned(count) == length) {
+        lastShortfall = ReadShortfall::None;
+        RecordHostReason(0);
+    } else {
+        RecordShortfall(file);
+    }
     return count;
 }
 
@@ -43,5 +77,13 @@ int gzclose(gzFile file)
         return Z_STREAM_ERROR;
     delete file;
     CloseArchiveFile();
+    /* What a read met is of no matter once the stream is closed whole: a
+       fault found after it is not the archive's. */
+    lastShortfall = ReadShortfall::None;
     return Z_OK;
+}
+
+ReadShortfall GetLastReadShortfall()
+{
+    return lastShortfall;
 }

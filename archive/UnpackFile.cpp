@@ -10,6 +10,7 @@
 #include "EntryName.h"
 #include "EntryPath.h"
 #include "Percentages.h"
+#include "WholeTree.h"
 #include <text/escape.h>
 
 /* A program file may be read, written, executed and deleted by everyone,
@@ -18,7 +19,7 @@
     (FIBF_GRP_READ | FIBF_GRP_WRITE | FIBF_GRP_EXECUTE | FIBF_GRP_DELETE | FIBF_OTR_READ |         \
      FIBF_OTR_WRITE | FIBF_OTR_EXECUTE | FIBF_OTR_DELETE)
 
-static void ShowEntryError(const char *format, const char *name)
+void ShowEntryError(const char *format, const char *name)
 {
     snprintf(printbuffer, sizeof printbuffer, format, name);
     UpdateMessage(printbuffer, 1);
@@ -35,14 +36,30 @@ static void JoinText(char *text, const char *first, const char *second, size_t s
     text[firstLength + secondLength] = '\0';
 }
 
-static int UnpackDirectory(const struct FileHeader *entry, const char *path)
+/* The mode a directory has while it is filled: its own, with everything
+   for the owner, so that its content can be written and others never see
+   more than the archive lets them. */
+#define FILLING_MODE(mode) ((uint16_t)((mode) | 0700))
+
+static int UnpackDirectory(const struct FileHeader *entry, const char *path,
+                           const struct EntryAttributes *described)
 {
     if (fakeit)
         return ENTRY_DONE;
     BPTR lock = IDOS->CreateDir(path);
     if (lock != 0) {
         IDOS->UnLock(lock);
-        return ENTRY_DONE;
+        /* Only a directory made here takes the archive's mode and time; one
+           already there keeps its own. */
+        if (!described->present)
+            return ENTRY_DONE;
+        if ((described->fields & ATTRIBUTE_MODE) &&
+            IDOS->SetProtection(path, ProtectionForMode(FILLING_MODE(described->mode))) ==
+                DOSFALSE) {
+            ShowEntryError("Unable to set the protection of %s", entry->name);
+            return RUN_FAILED;
+        }
+        return RememberDirectory(path, described) == 0 ? ENTRY_DONE : RUN_FAILED;
     }
     /* Whatever already holds the name counts as the directory. */
     if (IDOS->IoErr() == ERROR_OBJECT_EXISTS)
@@ -53,8 +70,10 @@ static int UnpackDirectory(const struct FileHeader *entry, const char *path)
 
 /* Copies the entry's data in pieces of at most BUFFER_SIZE bytes; the sizing
    pass reads the same pieces and only counts them. */
-static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const char *path)
+static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const char *path,
+                          const struct EntryAttributes *described)
 {
+    int hasMode = described->present && (described->fields & ATTRIBUTE_MODE);
     FILE *output = NULL;
     if (!fakeit) {
         output = fopen(path, "w");
@@ -66,12 +85,23 @@ static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const c
            it stands, in one call, rather than copied through the stream's
            own buffer and split. */
         setvbuf(output, NULL, _IONBF, 0);
+        /* Narrowed before any data reach it, so that a private file is
+           never readable by others; execute permission comes once it is
+           whole. */
+        if (hasMode &&
+            IDOS->SetProtection(path, ProtectionForMode(described->mode & 0666)) == DOSFALSE) {
+            ShowEntryError("Unable to set the protection of %s", entry->name);
+            fclose(output);
+            return RUN_FAILED;
+        }
     }
-    uint32_t size = ReadBigEndian32(entry->size);
-    uint32_t remaining = size;
-    uint32_t done = 0;
+    uint64_t size = ReadBigEndian32(entry->size);
+    if (described->present)
+        size |= (uint64_t)described->sizehigh << 32;
+    uint64_t remaining = size;
+    uint64_t done = 0;
     while (remaining != 0) {
-        uint32_t piece = remaining <= BUFFER_SIZE ? remaining : BUFFER_SIZE;
+        uint32_t piece = remaining <= BUFFER_SIZE ? (uint32_t)remaining : BUFFER_SIZE;
         if (gzread(stream, Buffer, piece) != (int)piece) {
             ShowEntryError("Error reading %s from archive stream", entry->name);
             if (output != NULL)
@@ -97,16 +127,31 @@ static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const c
             return RUN_ABORTED;
         }
     }
+    /* Both passes learn which files hard links may name. */
+    if (HasEntryFlags(&header) && (ReadBigEndian16(entry->flags) & ENTRY_FLAG_LINKED) &&
+        RememberLinkedFile(entry->name) != 0) {
+        if (output != NULL)
+            fclose(output);
+        return RUN_FAILED;
+    }
     if (fakeit) {
-        totalfilesize += done;
+        totalfilesize += (int64_t)done;
         return ENTRY_DONE;
     }
     /* Only an archive that carries entry flags says which files are
        programs. A program is made executable once it is whole, while it is
        still open, so that the file changed is the file written. */
-    if (HasEntryFlags(&header) && (ReadBigEndian16(entry->flags) & ENTRY_FLAG_EXECUTABLE) &&
-        IDOS->SetProtection(path, PROGRAM_PROTECTION) == DOSFALSE) {
+    int executable =
+        hasMode ? (described->mode & 0111) != 0
+                : HasEntryFlags(&header) && (ReadBigEndian16(entry->flags) & ENTRY_FLAG_EXECUTABLE);
+    ULONG protection = hasMode ? ProtectionForMode(described->mode) : PROGRAM_PROTECTION;
+    if (executable && IDOS->SetProtection(path, protection) == DOSFALSE) {
         ShowEntryError("Unable to make %s executable", entry->name);
+        fclose(output);
+        return RUN_FAILED;
+    }
+    if (SetEntryDate(path, described) == DOSFALSE) {
+        ShowEntryError("Unable to set the time of %s", entry->name);
         fclose(output);
         return RUN_FAILED;
     }
@@ -131,7 +176,24 @@ int UnpackFile(gzFile stream)
         return RUN_FAILED;
     }
     uint16_t type = ReadBigEndian16(entry.type);
-    int touchesFiles = type == ENTRY_FILE || type == ENTRY_DIRECTORY;
+    /* Links and attributes are read only where the archive says it holds
+       them; elsewhere they are entries of other types, passed over. */
+    int wholeTree = HasEntryFlags(&header);
+    if (wholeTree && type == ENTRY_ATTRIBUTES) {
+        if (ReadAttributes(&entry) == 0)
+            return ENTRY_DONE;
+        UpdateMessage("Error reading archive file header", 1);
+        return RUN_FAILED;
+    }
+    int isLink = wholeTree && (type == ENTRY_SYMBOLIC_LINK || type == ENTRY_HARD_LINK);
+    /* The attributes describe this entry alone, which must be one they fit. */
+    struct EntryAttributes described = attributes;
+    attributes.present = 0;
+    if (described.present && type != ENTRY_FILE && type != ENTRY_DIRECTORY && !isLink) {
+        UpdateMessage("Error reading archive file header", 1);
+        return RUN_FAILED;
+    }
+    int touchesFiles = type == ENTRY_FILE || type == ENTRY_DIRECTORY || isLink;
     /* Other writers name a directory "docs/": that is the directory docs. */
     const char *nameEnd = (const char *)memchr(entry.name, '\0', sizeof entry.name);
     char *trimmed = NULL;
@@ -164,12 +226,14 @@ int UnpackFile(gzFile stream)
        creates anything through a link, so it need not ask again. A
        directory that is itself a link counts as one that exists; nothing is
        written to it. */
+    if (isLink)
+        return UnpackLink(&entry, type, &described);
     if (fakeit && LeadsThroughLink(thefile, entry.name, type == ENTRY_DIRECTORY)) {
         ShowEntryError("Unable to create %s through a symbolic link", entry.name);
         return RUN_FAILED;
     }
     JoinText(text, thefile, entry.name, sizeof entry.name);
     if (type == ENTRY_DIRECTORY)
-        return UnpackDirectory(&entry, text);
-    return UnpackFileData(stream, &entry, text);
+        return UnpackDirectory(&entry, text, &described);
+    return UnpackFileData(stream, &entry, text, &described);
 }

@@ -2,9 +2,11 @@
 
 #include <cstring>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "../archive/EntryName.h"
+#include "../archive/LinkTarget.h"
 #include "../platform/text/HostReason.h"
 #include "ShownName.h"
 #include <text/escape.h>
@@ -38,17 +40,29 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
     ArchiveHeader archiveHeader;
     if (gzread(stream.get(), &archiveHeader, sizeof archiveHeader) != int(sizeof archiveHeader))
         return Stop(reading, ArchiveFault::ShortHeader, 0);
-    if (ReadBigEndian16(archiveHeader.version) != ARCHIVE_VERSION)
-        return Stop(reading, ArchiveFault::WrongVersion, 0);
     reading.entryFlags = HasEntryFlags(&archiveHeader);
+    uint16_t version = ReadBigEndian16(archiveHeader.version);
+    bool largeFiles = version == ARCHIVE_VERSION_LARGE_FILES && reading.entryFlags;
+    if (version != ARCHIVE_VERSION && !largeFiles)
+        return Stop(reading, ArchiveFault::WrongVersion, 0);
 
     std::vector<char> buffer(BUFFER_SIZE);
     uint64_t offset = sizeof archiveHeader;
+    /* The attributes record waiting for its entry, where it began. */
+    bool described = false;
+    uint64_t describedOffset = 0;
+    ArchiveEntryInfo attributes;
+    /* What the links are checked against once all are known. */
+    std::set<std::string> linkedFiles, linkNames;
+    std::vector<std::pair<std::string, std::string>> links;
+    std::vector<uint64_t> linkOffsets;
     for (;;) {
         FileHeader entryHeader;
         int count = gzread(stream.get(), &entryHeader, sizeof entryHeader);
+        if (count == 0 && described)
+            return Stop(reading, ArchiveFault::DamagedRecord, describedOffset);
         if (count == 0)
-            return reading;
+            break;
         if (count != int(sizeof entryHeader))
             return Stop(reading, ArchiveFault::ShortEntryHeader, offset);
         ArchiveEntryInfo entry;
@@ -56,27 +70,80 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
         entry.type = ReadBigEndian16(entryHeader.type);
         entry.flags = reading.entryFlags ? ReadBigEndian16(entryHeader.flags) : 0;
         entry.offset = offset;
+        if (reading.entryFlags && entry.type == ENTRY_ATTRIBUTES) {
+            const uint8_t *field = reinterpret_cast<const uint8_t *>(entryHeader.name);
+            uint64_t sizeHigh = ReadBigEndian32(field + ATTRIBUTES_SIZE_HIGH_AT);
+            attributes.attributeFields = entry.flags;
+            attributes.mode = ReadBigEndian16(field + ATTRIBUTES_MODE_AT) & 0777;
+            attributes.seconds = int64_t(ReadBigEndian64(field + ATTRIBUTES_SECONDS_AT));
+            attributes.nanoseconds = ReadBigEndian32(field + ATTRIBUTES_NANOSECONDS_AT);
+            attributes.size = sizeHigh << 32;
+            if (described || field[0] != 0 || attributes.nanoseconds >= 1000000000u ||
+                (sizeHigh != 0 && !largeFiles))
+                return Stop(reading, ArchiveFault::DamagedRecord, offset);
+            described = true;
+            describedOffset = offset;
+            offset += sizeof entryHeader;
+            continue;
+        }
+        entry.link = reading.entryFlags &&
+                     (entry.type == ENTRY_SYMBOLIC_LINK || entry.type == ENTRY_HARD_LINK);
+        bool touchesFiles = entry.type == ENTRY_FILE || entry.type == ENTRY_DIRECTORY || entry.link;
+        if (described && (!touchesFiles || entry.type == ENTRY_HARD_LINK))
+            return Stop(reading, ArchiveFault::DamagedRecord, describedOffset);
+        if (described) {
+            entry.attributeFields = attributes.attributeFields;
+            entry.mode = attributes.mode;
+            entry.seconds = attributes.seconds;
+            entry.nanoseconds = attributes.nanoseconds;
+            entry.size |= attributes.size;
+            described = false;
+        }
         /* As Velorin reads them: a directory named "docs/" is docs, and only
-           files and directories must have safe names. */
+           files, directories and links must have safe names. */
         size_t length = strnlen(entryHeader.name, sizeof entryHeader.name);
         if (entry.type == ENTRY_DIRECTORY && length > 1 && length < sizeof entryHeader.name &&
             entryHeader.name[length - 1] == '/')
             entryHeader.name[--length] = '\0';
         entry.name.assign(entryHeader.name, length);
-        bool touchesFiles = entry.type == ENTRY_FILE || entry.type == ENTRY_DIRECTORY;
         if (touchesFiles && !IsSafeEntryName(entryHeader.name, sizeof entryHeader.name))
             return Stop(reading, ArchiveFault::UnsafeName, offset, entry.name);
+        if (entry.link) {
+            size_t at = length + 1;
+            size_t targetLength = at < sizeof entryHeader.name
+                                      ? strnlen(entryHeader.name + at, sizeof entryHeader.name - at)
+                                      : 0;
+            if (at >= sizeof entryHeader.name || at + targetLength >= sizeof entryHeader.name)
+                return Stop(reading, ArchiveFault::DamagedRecord, offset, entry.name);
+            entry.target.assign(entryHeader.name + at, targetLength);
+            if (entry.type == ENTRY_HARD_LINK &&
+                (linkedFiles.count(entry.target) == 0 || entry.target == entry.name)) {
+                Stop(reading, ArchiveFault::UnsafeLink, offset, entry.name);
+                reading.faultTarget = entry.target;
+                reading.faultHardLink = true;
+                return reading;
+            }
+            if (entry.type == ENTRY_SYMBOLIC_LINK) {
+                linkNames.insert(entry.name);
+                links.emplace_back(entry.name, entry.target);
+                linkOffsets.push_back(offset);
+            }
+        }
         offset += sizeof entryHeader;
         reading.entries++;
         if (visitor.entry)
             visitor.entry(entry);
         if (entry.type == ENTRY_DIRECTORY)
             reading.directories++;
+        if (entry.link)
+            reading.links++;
         if (entry.type != ENTRY_FILE)
             continue;
         reading.files++;
-        for (uint32_t remaining = entry.size; remaining != 0;) {
-            unsigned piece = remaining <= BUFFER_SIZE ? remaining : BUFFER_SIZE;
+        if (entry.flags & ENTRY_FLAG_LINKED)
+            linkedFiles.insert(entry.name);
+        for (uint64_t remaining = entry.size; remaining != 0;) {
+            unsigned piece = remaining <= BUFFER_SIZE ? unsigned(remaining) : BUFFER_SIZE;
             if (gzread(stream.get(), buffer.data(), piece) != int(piece))
                 return Stop(reading, ArchiveFault::ShortData, offset, entry.name);
             if (visitor.data)
@@ -86,6 +153,19 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
             reading.bytes += piece;
         }
     }
+    /* A link's target may pass through no other link of the archive. */
+    auto passes = [](const char *directory, void *names) {
+        return static_cast<std::set<std::string> *>(names)->count(directory) == 0 ? 1 : 0;
+    };
+    for (size_t i = 0; i < links.size(); i++) {
+        if (!IsSafeLinkTarget(links[i].first.c_str(), links[i].second.c_str(), passes,
+                              &linkNames)) {
+            Stop(reading, ArchiveFault::UnsafeLink, linkOffsets[i], links[i].first);
+            reading.faultTarget = links[i].second;
+            return reading;
+        }
+    }
+    return reading;
 }
 
 namespace
@@ -103,7 +183,11 @@ std::string DescribeFault(const ArchiveReading &reading, const std::string &path
     case ArchiveFault::WrongVersion:
         return "Wrong archive version for this program";
     case ArchiveFault::ShortEntryHeader:
+    case ArchiveFault::DamagedRecord:
         return "Error reading archive file header";
+    case ArchiveFault::UnsafeLink:
+        return std::string("Unsafe ") + (reading.faultHardLink ? "hard" : "symbolic") + " link " +
+               ShowName(reading.faultEntry) + " -> " + ShowName(reading.faultTarget);
     case ArchiveFault::UnsafeName:
     case ArchiveFault::ShortData:
         break;

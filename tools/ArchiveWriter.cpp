@@ -12,10 +12,10 @@
 #include "BlockCompressor.h"
 #include "stream/blocks.h"
 
-ArchiveHeader EncodeArchiveHeader(bool entryFlags)
+ArchiveHeader EncodeArchiveHeader(bool entryFlags, bool largeFiles)
 {
     ArchiveHeader header = {};
-    WriteBigEndian16(header.version, ARCHIVE_VERSION);
+    WriteBigEndian16(header.version, largeFiles ? ARCHIVE_VERSION_LARGE_FILES : ARCHIVE_VERSION);
     if (entryFlags)
         std::memcpy(header.signature, ENTRY_FLAGS_SIGNATURE, sizeof header.signature);
     return header;
@@ -29,6 +29,28 @@ FileHeader EncodeFileHeader(const std::string &name, uint32_t size, uint16_t typ
     WriteBigEndian16(entry.type, type);
     WriteBigEndian16(entry.flags, flags);
     return entry;
+}
+
+FileHeader EncodeAttributes(const EntryAttributeValues &values)
+{
+    FileHeader record = {};
+    uint8_t *field = reinterpret_cast<uint8_t *>(record.name);
+    WriteBigEndian16(field + ATTRIBUTES_MODE_AT, values.mode & 0777);
+    WriteBigEndian64(field + ATTRIBUTES_SECONDS_AT, uint64_t(values.seconds));
+    WriteBigEndian32(field + ATTRIBUTES_NANOSECONDS_AT, values.nanoseconds);
+    WriteBigEndian32(field + ATTRIBUTES_SIZE_HIGH_AT, uint32_t(values.size >> 32));
+    WriteBigEndian16(record.type, ENTRY_ATTRIBUTES);
+    WriteBigEndian16(record.flags, values.fields);
+    return record;
+}
+
+FileHeader EncodeLink(const std::string &name, const std::string &target, uint16_t type)
+{
+    FileHeader record = EncodeFileHeader(name, 0, type);
+    size_t at = std::min(name.size() + 1, sizeof record.name);
+    std::memcpy(record.name + at, target.data(),
+                std::min(target.size(), sizeof record.name - at - (at < sizeof record.name)));
+    return record;
 }
 
 namespace

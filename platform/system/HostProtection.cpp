@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,12 +66,23 @@ int ApplyProtection(int descriptor, ULONG protect)
     if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
         return EINVAL;
     mode_t mode = ModeForProtection(status.st_mode, protect, CurrentUmask());
+    if ((status.st_mode & 07777) == mode)
+        return 0;
     if (fchmod(descriptor, mode) == 0)
         return 0;
-    /* A descriptor from a look-up alone (O_PATH) changes its object through
-       its own entry in /proc. */
     if (errno != EBADF)
         return errno;
+    /* A descriptor from a look-up alone (O_PATH) cannot change its object.
+       A directory is opened through it; any other object is changed
+       through its own entry in /proc. */
+    if (S_ISDIR(status.st_mode)) {
+        int directory = openat(descriptor, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (directory < 0)
+            return errno;
+        int error = fchmod(directory, mode) == 0 ? 0 : errno;
+        close(directory);
+        return error;
+    }
     std::string same = "/proc/self/fd/" + std::to_string(descriptor);
     return chmod(same.c_str(), mode) == 0 ? 0 : errno;
 }

@@ -91,20 +91,24 @@ bool HoldsWholeTree(const std::string &stream, const OracleReading &reading)
     return false;
 }
 
-/* Gives the owner every permission on the directories below path, so that
-   whatever modes an archive set, the tree can be read and removed. */
-void OpenUpDirectories(const std::string &path)
+/* Gives the owner every permission on the directories below path, and
+   reading and writing on the files, so that whatever modes an archive set,
+   the tree can be read and removed. */
+void OpenUpTree(const std::string &path)
 {
     chmod(path.c_str(), 0700);
     DIR *directory = opendir(path.c_str());
     if (directory == nullptr)
         return;
     while (dirent *item = readdir(directory)) {
-        std::string name = item->d_name;
+        std::string name = item->d_name, inside = path + "/" + name;
         struct stat info;
-        if (name != "." && name != ".." && lstat((path + "/" + name).c_str(), &info) == 0 &&
-            S_ISDIR(info.st_mode))
-            OpenUpDirectories(path + "/" + name);
+        if (name == "." || name == ".." || lstat(inside.c_str(), &info) != 0)
+            continue;
+        if (S_ISDIR(info.st_mode))
+            OpenUpTree(inside);
+        else if (S_ISREG(info.st_mode))
+            chmod(inside.c_str(), (info.st_mode & 0777) | 0600);
     }
     closedir(directory);
 }
@@ -174,7 +178,7 @@ void CheckArchiveFile(const std::string &stream, int level)
     free(Buffer);
     Buffer = NULL;
 
-    OpenUpDirectories(base.Path());
+    OpenUpTree(base.Path());
     TreeSnapshot outside = SnapshotTree(base.Path());
     for (auto it = outside.begin(); it != outside.end();)
         it = it->first.rfind("a/b/c/dest/", 0) == 0 ? outside.erase(it) : std::next(it);

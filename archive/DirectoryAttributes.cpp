@@ -60,7 +60,9 @@ int SetDirectoryAttributes(void)
     for (size_t i = laterdirectorycount; i-- > 0 && result == ARCHIVE_ENDED;) {
         const struct LaterDirectory *directory = &laterdirectories[i];
         const char *name = directory->path + prefixLength;
-        if ((directory->described.fields & ATTRIBUTE_MODE) &&
+        /* A mode that leaves the owner everything was given at creation. */
+        uint16_t mode = directory->described.mode;
+        if ((directory->described.fields & ATTRIBUTE_MODE) && (mode & 0700) != 0700 &&
             IDOS->SetProtection(directory->path, ProtectionForMode(directory->described.mode)) ==
                 DOSFALSE) {
             ShowEntryError("Unable to set the protection of %s", name);

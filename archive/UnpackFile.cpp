@@ -48,17 +48,19 @@ static int UnpackDirectory(const struct FileHeader *entry, const char *path,
         return ENTRY_DONE;
     BPTR lock = IDOS->CreateDir(path);
     if (lock != 0) {
-        IDOS->UnLock(lock);
         /* Only a directory made here takes the archive's mode and time; one
-           already there keeps its own. */
-        if (!described->present)
-            return ENTRY_DONE;
-        if ((described->fields & ATTRIBUTE_MODE) &&
-            IDOS->SetProtection(path, ProtectionForMode(FILLING_MODE(described->mode))) ==
-                DOSFALSE) {
+           already there keeps its own. It is changed while it is locked, so
+           that the directory changed is the one made. */
+        int failed =
+            described->present && (described->fields & ATTRIBUTE_MODE) &&
+            IDOS->SetProtection(path, ProtectionForMode(FILLING_MODE(described->mode))) == DOSFALSE;
+        IDOS->UnLock(lock);
+        if (failed) {
             ShowEntryError("Unable to set the protection of %s", entry->name);
             return RUN_FAILED;
         }
+        if (!described->present)
+            return ENTRY_DONE;
         return RememberDirectory(path, described) == 0 ? ENTRY_DONE : RUN_FAILED;
     }
     /* Whatever already holds the name counts as the directory. */

@@ -235,18 +235,23 @@ LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
     return DOSTRUE;
 }
 
-/* A file that the runtime library has open for writing is changed through
-   that very descriptor, so that the file written is the file changed
-   whatever happens to its name meanwhile. Any other object is looked up
-   below a held lock as every other name is, without following a link and
-   without being opened for reading or writing (a FIFO or device is never
-   opened), and changed through that look-up. */
+/* A file that the runtime library has open for writing, or an object that
+   is locked under this very name, is changed through that very descriptor, so that the file written
+   is the file changed whatever happens to its name meanwhile. Any other object is looked up below a
+   held lock as every other name is, without following a link and without being opened for reading
+   or writing (a FIFO or device is never opened), and changed through that look-up. */
 LONG DOSIFace::SetProtection(CONST_STRPTR name, ULONG protect)
 {
     int error;
     int created = FindCreatedFile(name);
+    const FileLock *held = nullptr;
+    for (const FileLock *lock : heldLocks)
+        held = lock->name == name ? lock : held;
     if (created >= 0) {
         error = ApplyProtection(created, protect);
+    } else if (held != nullptr) {
+        /* A directory just made and still locked is changed through its lock. */
+        error = ApplyProtection(held->descriptor, protect);
     } else {
         int root;
         std::string below;

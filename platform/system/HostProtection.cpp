@@ -37,12 +37,15 @@ mode_t AllowedPermissions(ULONG protect)
 }
 
 /* The umask can only be read by setting it; the program has one thread
-   that creates files, so putting it straight back leaves no gap that
-   matters. */
+   that creates files and never changes it, so it is read once, and putting
+   it straight back leaves no gap that matters. */
 mode_t CurrentUmask()
 {
-    mode_t mask = umask(0);
-    umask(mask);
+    static const mode_t mask = [] {
+        mode_t current = umask(0);
+        umask(current);
+        return current;
+    }();
     return mask;
 }
 

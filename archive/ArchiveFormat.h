@@ -38,6 +38,10 @@ static_assert(sizeof ENTRY_FLAGS_SIGNATURE == 7, "the signature fills the header
 #define ENTRY_FLAG_EXECUTABLE 0x0001
 /* A file that a later ENTRY_HARD_LINK names: the reader remembers it. */
 #define ENTRY_FLAG_LINKED 0x0002
+/* A file, directory or link whose name field ends with its own attributes
+   (ATTRIBUTES_IN_ENTRY_AT), holding its mode, its time, or both. */
+#define ENTRY_FLAG_MODE 0x0004
+#define ENTRY_FLAG_TIME 0x0008
 
 /* Whole trees. An archive with the signature may also hold the entries
    below. A reader that knows only types 0 and 1 passes over them, reads no
@@ -55,6 +59,10 @@ static_assert(sizeof ENTRY_FLAGS_SIGNATURE == 7, "the signature fills the header
      bytes 15-18  the high 32 bits of the next file's size, which must be 0
                   unless the archive is of ARCHIVE_VERSION_LARGE_FILES.
    Its flags field says which of mode and time hold values (ATTRIBUTE_*).
+   Where the entry's name (and a link's target) end before byte
+   ATTRIBUTES_IN_ENTRY_AT, the same 19 bytes may instead close the entry's
+   own name field, flagged ENTRY_FLAG_MODE and ENTRY_FLAG_TIME: no record
+   then, and nothing more to read for an entry of a small file.
 
    ENTRY_SYMBOLIC_LINK and ENTRY_HARD_LINK hold "name\0target\0" in the name
    field: name is the link's path, with the rules of every name; a symbolic
@@ -79,6 +87,8 @@ static_assert(sizeof ENTRY_FLAGS_SIGNATURE == 7, "the signature fills the header
 #define ATTRIBUTES_NANOSECONDS_AT 11
 #define ATTRIBUTES_SIZE_HIGH_AT 15
 #define ATTRIBUTES_END 19
+/* Where attributes begin in an entry's own name field. */
+#define ATTRIBUTES_IN_ENTRY_AT (256 - ATTRIBUTES_END)
 
 /* The copy buffer's size: the largest piece read and written at once. */
 #define BUFFER_SIZE 65535

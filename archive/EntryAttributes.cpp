@@ -6,26 +6,46 @@
 
 struct EntryAttributes attributes;
 
-int ReadAttributes(const struct FileHeader *entry)
+/* The 19 bytes of attributes at block, their fields as given, into read:
+   0, or -1 when they are damaged. */
+static int DecodeAttributes(const uint8_t *block, uint16_t fields, struct EntryAttributes *read)
 {
-    const uint8_t *field = (const uint8_t *)entry->name;
-    if (attributes.present || field[0] != 0)
-        return -1;
-    struct EntryAttributes read;
-    read.present = 1;
-    read.fields = ReadBigEndian16(entry->flags);
-    read.mode = ReadBigEndian16(field + ATTRIBUTES_MODE_AT) & 0777;
-    read.seconds = (int64_t)ReadBigEndian64(field + ATTRIBUTES_SECONDS_AT);
-    uint32_t nanoseconds = ReadBigEndian32(field + ATTRIBUTES_NANOSECONDS_AT);
-    read.sizehigh = ReadBigEndian32(field + ATTRIBUTES_SIZE_HIGH_AT);
+    read->present = 1;
+    read->fields = fields;
+    read->mode = ReadBigEndian16(block + ATTRIBUTES_MODE_AT) & 0777;
+    read->seconds = (int64_t)ReadBigEndian64(block + ATTRIBUTES_SECONDS_AT);
+    uint32_t nanoseconds = ReadBigEndian32(block + ATTRIBUTES_NANOSECONDS_AT);
+    read->sizehigh = ReadBigEndian32(block + ATTRIBUTES_SIZE_HIGH_AT);
+    read->nanoseconds = (int32_t)nanoseconds;
     /* A size that an older reader would take for a different one is only
        read where such a reader refuses the archive. */
-    if (nanoseconds >= 1000000000u ||
-        (read.sizehigh != 0 && ReadBigEndian16(header.version) != ARCHIVE_VERSION_LARGE_FILES))
+    if (block[0] != 0 || nanoseconds >= 1000000000u ||
+        (read->sizehigh != 0 && ReadBigEndian16(header.version) != ARCHIVE_VERSION_LARGE_FILES))
         return -1;
-    read.nanoseconds = (int32_t)nanoseconds;
+    return 0;
+}
+
+int ReadAttributes(const struct FileHeader *entry)
+{
+    if (attributes.present)
+        return -1;
+    struct EntryAttributes read;
+    if (DecodeAttributes((const uint8_t *)entry->name, ReadBigEndian16(entry->flags), &read) != 0)
+        return -1;
     attributes = read;
     return 0;
+}
+
+int ReadEntryAttributes(const struct FileHeader *entry, size_t end,
+                        struct EntryAttributes *described)
+{
+    uint16_t flags = ReadBigEndian16(entry->flags);
+    if (described->present || end > ATTRIBUTES_IN_ENTRY_AT)
+        return -1;
+    uint16_t fields = (uint16_t)(((flags & ENTRY_FLAG_MODE) ? ATTRIBUTE_MODE : 0) |
+                                 ((flags & ENTRY_FLAG_TIME) ? ATTRIBUTE_TIME : 0));
+    return DecodeAttributes((const uint8_t *)entry->name + ATTRIBUTES_IN_ENTRY_AT, fields,
+                            described);
 }
 
 ULONG ProtectionForMode(uint16_t mode)

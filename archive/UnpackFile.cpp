@@ -166,6 +166,20 @@ static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const c
     return ENTRY_DONE;
 }
 
+/* Where the content of an entry's name field ends: after the name's NUL,
+   and for a link after its target's; the field's size when a NUL is
+   missing. */
+static size_t FieldContentEnd(const struct FileHeader *entry, const char *nameEnd, int isLink)
+{
+    if (nameEnd == NULL)
+        return sizeof entry->name;
+    size_t end = (size_t)(nameEnd - entry->name) + 1;
+    if (!isLink || end >= sizeof entry->name)
+        return end;
+    const char *targetEnd = (const char *)memchr(entry->name + end, '\0', sizeof entry->name - end);
+    return targetEnd != NULL ? (size_t)(targetEnd - entry->name) + 1 : sizeof entry->name;
+}
+
 int UnpackFile(gzFile stream)
 {
     struct FileHeader entry;
@@ -203,6 +217,14 @@ int UnpackFile(gzFile stream)
         nameEnd[-1] == '/') {
         trimmed = entry.name + (nameEnd - entry.name - 1);
         *trimmed = '\0';
+    }
+    /* Attributes may close the entry's own name field instead of coming in
+       a record before it. */
+    if (touchesFiles && wholeTree &&
+        (ReadBigEndian16(entry.flags) & (ENTRY_FLAG_MODE | ENTRY_FLAG_TIME)) &&
+        ReadEntryAttributes(&entry, FieldContentEnd(&entry, nameEnd, isLink), &described) != 0) {
+        UpdateMessage("Error reading archive file header", 1);
+        return RUN_FAILED;
     }
     /* A name that could reach outside the destination stops the run; in the
        sizing pass that is before anything has been created. An entry of

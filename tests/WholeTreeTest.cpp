@@ -217,6 +217,14 @@ TEST(WholeTree, RecordsThatBreakTheRulesAreDamage)
     FileHeader largeInVersionOne = EncodeAttributes(values);
     FileHeader file = EncodeFileHeader("f", 0, ENTRY_FILE);
     FileHeader other = EncodeFileHeader("x", 0, 9);
+    /* Attributes in the entry's own field, where its name leaves no room,
+       or besides a record. */
+    values.size = 0;
+    FileHeader crowded = EncodeFileHeader(std::string(240, 'n'), 0, ENTRY_FILE);
+    ASSERT_FALSE(PutAttributesInEntry(crowded, values));
+    WriteBigEndian16(crowded.flags, ENTRY_FLAG_MODE);
+    FileHeader inField = file;
+    ASSERT_TRUE(PutAttributesInEntry(inField, values));
     for (const auto &records : std::vector<std::vector<FileHeader>>{
              {attributes},
              {attributes, attributes, file},
@@ -224,6 +232,8 @@ TEST(WholeTree, RecordsThatBreakTheRulesAreDamage)
              {badTime, file},
              {largeInVersionOne, file},
              {attributes, EncodeLink("h", "f", ENTRY_HARD_LINK)},
+             {crowded},
+             {attributes, inField},
          }) {
         TempDir dir;
         mkdir((dir / "out").c_str(), 0755);

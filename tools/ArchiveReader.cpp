@@ -70,16 +70,20 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
         entry.type = ReadBigEndian16(entryHeader.type);
         entry.flags = reading.entryFlags ? ReadBigEndian16(entryHeader.flags) : 0;
         entry.offset = offset;
+        /* 19 bytes of attributes, as Velorin takes them: false when damaged. */
+        auto decode = [&](const char *at, uint16_t fields, ArchiveEntryInfo &into) {
+            const uint8_t *block = reinterpret_cast<const uint8_t *>(at);
+            uint64_t sizeHigh = ReadBigEndian32(block + ATTRIBUTES_SIZE_HIGH_AT);
+            into.attributeFields = fields;
+            into.mode = ReadBigEndian16(block + ATTRIBUTES_MODE_AT) & 0777;
+            into.seconds = int64_t(ReadBigEndian64(block + ATTRIBUTES_SECONDS_AT));
+            into.nanoseconds = ReadBigEndian32(block + ATTRIBUTES_NANOSECONDS_AT);
+            into.size |= sizeHigh << 32;
+            return block[0] == 0 && into.nanoseconds < 1000000000u && (sizeHigh == 0 || largeFiles);
+        };
         if (reading.entryFlags && entry.type == ENTRY_ATTRIBUTES) {
-            const uint8_t *field = reinterpret_cast<const uint8_t *>(entryHeader.name);
-            uint64_t sizeHigh = ReadBigEndian32(field + ATTRIBUTES_SIZE_HIGH_AT);
-            attributes.attributeFields = entry.flags;
-            attributes.mode = ReadBigEndian16(field + ATTRIBUTES_MODE_AT) & 0777;
-            attributes.seconds = int64_t(ReadBigEndian64(field + ATTRIBUTES_SECONDS_AT));
-            attributes.nanoseconds = ReadBigEndian32(field + ATTRIBUTES_NANOSECONDS_AT);
-            attributes.size = sizeHigh << 32;
-            if (described || field[0] != 0 || attributes.nanoseconds >= 1000000000u ||
-                (sizeHigh != 0 && !largeFiles))
+            attributes.size = 0;
+            if (described || !decode(entryHeader.name, entry.flags, attributes))
                 return Stop(reading, ArchiveFault::DamagedRecord, offset);
             described = true;
             describedOffset = offset;
@@ -91,6 +95,7 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
         bool touchesFiles = entry.type == ENTRY_FILE || entry.type == ENTRY_DIRECTORY || entry.link;
         if (described && (!touchesFiles || entry.type == ENTRY_HARD_LINK))
             return Stop(reading, ArchiveFault::DamagedRecord, describedOffset);
+        bool recorded = described;
         if (described) {
             entry.attributeFields = attributes.attributeFields;
             entry.mode = attributes.mode;
@@ -99,9 +104,21 @@ ArchiveReading ReadArchiveFile(const std::string &path, const ArchiveVisitor &vi
             entry.size |= attributes.size;
             described = false;
         }
+        size_t length = strnlen(entryHeader.name, sizeof entryHeader.name);
+        /* Attributes may close the entry's own name field instead. */
+        if (touchesFiles && reading.entryFlags &&
+            (entry.flags & (ENTRY_FLAG_MODE | ENTRY_FLAG_TIME))) {
+            size_t end = length + 1;
+            if (entry.link && end < sizeof entryHeader.name)
+                end += strnlen(entryHeader.name + end, sizeof entryHeader.name - end) + 1;
+            uint16_t fields = uint16_t(((entry.flags & ENTRY_FLAG_MODE) ? ATTRIBUTE_MODE : 0) |
+                                       ((entry.flags & ENTRY_FLAG_TIME) ? ATTRIBUTE_TIME : 0));
+            if (recorded || end > ATTRIBUTES_IN_ENTRY_AT || entry.type == ENTRY_HARD_LINK ||
+                !decode(entryHeader.name + ATTRIBUTES_IN_ENTRY_AT, fields, entry))
+                return Stop(reading, ArchiveFault::DamagedRecord, offset);
+        }
         /* As Velorin reads them: a directory named "docs/" is docs, and only
            files, directories and links must have safe names. */
-        size_t length = strnlen(entryHeader.name, sizeof entryHeader.name);
         if (entry.type == ENTRY_DIRECTORY && length > 1 && length < sizeof entryHeader.name &&
             entryHeader.name[length - 1] == '/')
             entryHeader.name[--length] = '\0';

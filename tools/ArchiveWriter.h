@@ -29,6 +29,10 @@ struct EntryAttributeValues {
     uint64_t size = 0;
 };
 FileHeader EncodeAttributes(const EntryAttributeValues &values);
+/* Puts the attributes at the end of entry's own name field, flagged, when
+   its name (and a link's target) leave room: false when they do not, and
+   an ENTRY_ATTRIBUTES record must come before it instead. */
+bool PutAttributesInEntry(FileHeader &entry, const EntryAttributeValues &values);
 /* A link entry (ENTRY_SYMBOLIC_LINK or ENTRY_HARD_LINK); name and target
    together hold at most 254 bytes. */
 FileHeader EncodeLink(const std::string &name, const std::string &target, uint16_t type);

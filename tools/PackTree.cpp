@@ -155,10 +155,14 @@ class TreeWalk
     /* Whether the entry may go on; false when it is left out (or the run
        fails, with error_ set). */
     bool Storable(const std::string &name);
-    bool WriteAttributes(const struct stat &info, uint16_t fields)
+    /* Writes entry with the attributes of info: in its own name field where
+       they fit, else in a record before it. */
+    bool WriteEntry(FileHeader entry, const struct stat &info, uint16_t fields)
     {
-        return writer_->WriteRecord(EncodeAttributes(AttributesOf(info, fields))) ||
-               Fail(writer_->Error());
+        EntryAttributeValues values = AttributesOf(info, fields);
+        bool ok =
+            PutAttributesInEntry(entry, values) || writer_->WriteRecord(EncodeAttributes(values));
+        return (ok && writer_->WriteRecord(entry)) || Fail(writer_->Error());
     }
     /* Whether the file is the archive being written or the one it
        replaces, which packing skips with a warning. */
@@ -314,9 +318,7 @@ bool TreeWalk::VisitLink(int directory, const std::string &leaf, const std::stri
         Skip("skipping symbolic link " + ShowName(name) + ": " + refused);
         return true;
     }
-    bool ok = WriteAttributes(info, ATTRIBUTE_TIME) &&
-              (writer_->WriteRecord(EncodeLink(name, target, ENTRY_SYMBOLIC_LINK)) ||
-               Fail(writer_->Error()));
+    bool ok = WriteEntry(EncodeLink(name, target, ENTRY_SYMBOLIC_LINK), info, ATTRIBUTE_TIME);
     summary_.links += ok ? 1 : 0;
     return ok;
 }
@@ -335,8 +337,8 @@ bool TreeWalk::VisitDirectory(int directory, const std::string &leaf, const std:
         struct stat info;
         ok = fstat(child, &info) == 0 ||
              Fail("cannot examine " + Shown(name) + ": " + std::strerror(errno));
-        ok = ok && WriteAttributes(info, ATTRIBUTE_MODE | ATTRIBUTE_TIME) &&
-             (writer_->WriteEntryHeader(name, 0, ENTRY_DIRECTORY) || Fail(writer_->Error()));
+        ok = ok && WriteEntry(EncodeFileHeader(name, 0, ENTRY_DIRECTORY), info,
+                              ATTRIBUTE_MODE | ATTRIBUTE_TIME);
         summary_.directories += ok ? 1 : 0;
     }
     ok = ok && Walk(child, name + "/");
@@ -394,9 +396,8 @@ bool TreeWalk::PackFile(int directory, const std::string &leaf, const std::strin
     if (ok)
         fcntl(descriptor, F_SETFL, 0);
     uint64_t size = uint64_t(info.st_size);
-    ok = ok && WriteAttributes(info, ATTRIBUTE_MODE | ATTRIBUTE_TIME) &&
-         (writer_->WriteEntryHeader(name, uint32_t(size), ENTRY_FILE, flags) ||
-          Fail(writer_->Error()));
+    ok = ok && WriteEntry(EncodeFileHeader(name, uint32_t(size), ENTRY_FILE, flags), info,
+                          ATTRIBUTE_MODE | ATTRIBUTE_TIME);
     uint64_t left = size;
     while (ok && left > 0) {
         size_t want = size_t(std::min<uint64_t>(left, buffer_.size()));

@@ -243,12 +243,13 @@ LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
 LONG DOSIFace::SetProtection(CONST_STRPTR name, ULONG protect)
 {
     int error;
-    int created = FindCreatedFile(name);
+    mode_t *createdMode = nullptr;
+    int created = FindCreatedFile(name, &createdMode);
     const FileLock *held = nullptr;
     for (const FileLock *lock : heldLocks)
         held = lock->name == name ? lock : held;
     if (created >= 0) {
-        error = ApplyProtection(created, protect);
+        error = ApplyProtectionKnown(created, createdMode, protect);
     } else if (held != nullptr) {
         /* A directory just made and still locked is changed through its lock. */
         error = ApplyProtection(held->descriptor, protect);

@@ -36,6 +36,8 @@ mode_t AllowedPermissions(ULONG protect)
     return allowed;
 }
 
+} // namespace
+
 /* The umask can only be read by setting it; the program has one thread
    that creates files and never changes it, so it is read once, and putting
    it straight back leaves no gap that matters. */
@@ -49,8 +51,6 @@ mode_t CurrentUmask()
     return mask;
 }
 
-} // namespace
-
 mode_t ModeForProtection(mode_t current, ULONG protect, mode_t mask)
 {
     mode_t allowed = AllowedPermissions(protect);
@@ -59,6 +59,17 @@ mode_t ModeForProtection(mode_t current, ULONG protect, mode_t mask)
     mode_t readers = (current & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2;
     mode_t granted = allowed & readers & ~mask & (S_IXUSR | S_IXGRP | S_IXOTH);
     return kept | granted;
+}
+
+int ApplyProtectionKnown(int descriptor, mode_t *mode, ULONG protect)
+{
+    mode_t wanted = ModeForProtection(*mode, protect, CurrentUmask());
+    if (wanted == *mode)
+        return 0;
+    if (fchmod(descriptor, wanted) != 0)
+        return errno;
+    *mode = wanted;
+    return 0;
 }
 
 int ApplyProtection(int descriptor, ULONG protect)

@@ -17,7 +17,11 @@ int OpenArchive(const char *archiveName)
         CloseArchive();
         return -1;
     }
-    if (ReadBigEndian16(header.version) != ARCHIVE_VERSION) {
+    /* Files of 4 GiB or more come in archives of their own version, which
+       also carry the signature that announces them. */
+    uint16_t version = ReadBigEndian16(header.version);
+    if (version != ARCHIVE_VERSION &&
+        !(version == ARCHIVE_VERSION_LARGE_FILES && HasEntryFlags(&header))) {
         UpdateMessage("Wrong archive version for this program", 1);
         CloseArchive();
         return -1;

@@ -8,6 +8,6 @@
 int ComputeTotalPercentage(uint64_t done, int64_t total);
 
 /* The file gauge: done × 100 / size in integer arithmetic; 100 for size 0. */
-int ComputeFilePercentage(uint64_t done, uint32_t size);
+int ComputeFilePercentage(uint64_t done, uint64_t size);
 
 #endif

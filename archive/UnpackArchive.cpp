@@ -5,6 +5,7 @@
 #include <proto/dos.h>
 
 #include "EntryPath.h"
+#include "WholeTree.h"
 
 /* thefile = the destination, ready for an entry's name to follow it
    directly: the file system decides which separator that takes (none
@@ -20,9 +21,13 @@ int UnpackArchive(const char *destName)
 {
     FormDestinationPrefix(destName);
     ForgetAbsentDirectory();
+    ForgetTree();
     int result;
     do {
         result = UnpackFile(archive);
     } while (result == ENTRY_DONE);
+    if (result == ARCHIVE_ENDED)
+        result = FinishTree();
+    ForgetTree();
     return result;
 }

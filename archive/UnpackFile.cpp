@@ -10,6 +10,7 @@
 #include "EntryName.h"
 #include "EntryPath.h"
 #include "Percentages.h"
+#include "WholeTree.h"
 #include <text/escape.h>
 
 /* A program file may be read, written, executed and deleted by everyone,
@@ -18,7 +19,7 @@
     (FIBF_GRP_READ | FIBF_GRP_WRITE | FIBF_GRP_EXECUTE | FIBF_GRP_DELETE | FIBF_OTR_READ |         \
      FIBF_OTR_WRITE | FIBF_OTR_EXECUTE | FIBF_OTR_DELETE)
 
-static void ShowEntryError(const char *format, const char *name)
+void ShowEntryError(const char *format, const char *name)
 {
     snprintf(printbuffer, sizeof printbuffer, format, name);
     UpdateMessage(printbuffer, 1);
@@ -35,7 +36,13 @@ static void JoinText(char *text, const char *first, const char *second, size_t s
     text[firstLength + secondLength] = '\0';
 }
 
-static int UnpackDirectory(const struct FileHeader *entry, const char *path)
+/* The mode a directory has while it is filled: its own, with everything
+   for the owner, so that its content can be written and others never see
+   more than the archive lets them. */
+#define FILLING_MODE(mode) ((uint16_t)((mode) | 0700))
+
+static int UnpackDirectory(const struct FileHeader *entry, const char *path,
+                           const struct EntryAttributes *described)
 {
     if (fakeit) {
         CountEntrySpace(0);
@@ -43,8 +50,20 @@ static int UnpackDirectory(const struct FileHeader *entry, const char *path)
     }
     BPTR lock = IDOS->CreateDir(path);
     if (lock != 0) {
+        /* Only a directory made here takes the archive's mode and time; one
+           already there keeps its own. It is changed while it is locked, so
+           that the directory changed is the one made. */
+        int failed =
+            described->present && (described->fields & ATTRIBUTE_MODE) &&
+            IDOS->SetProtection(path, ProtectionForMode(FILLING_MODE(described->mode))) == DOSFALSE;
         IDOS->UnLock(lock);
-        return ENTRY_DONE;
+        if (failed) {
+            ShowEntryError("Unable to set the protection of %s", entry->name);
+            return RUN_FAILED;
+        }
+        if (!described->present)
+            return ENTRY_DONE;
+        return RememberDirectory(path, described) == 0 ? ENTRY_DONE : RUN_FAILED;
     }
     /* Whatever already holds the name counts as the directory. */
     if (IDOS->IoErr() == ERROR_OBJECT_EXISTS)
@@ -55,8 +74,10 @@ static int UnpackDirectory(const struct FileHeader *entry, const char *path)
 
 /* Copies the entry's data in pieces of at most BUFFER_SIZE bytes; the sizing
    pass reads the same pieces and only counts them. */
-static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const char *path)
+static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const char *path,
+                          const struct EntryAttributes *described)
 {
+    int hasMode = described->present && (described->fields & ATTRIBUTE_MODE);
     FILE *output = NULL;
     if (!fakeit) {
         output = fopen(path, "w");
@@ -68,12 +89,23 @@ static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const c
            it stands, in one call, rather than copied through the stream's
            own buffer and split. */
         setvbuf(output, NULL, _IONBF, 0);
+        /* Narrowed before any data reach it, so that a private file is
+           never readable by others; execute permission comes once it is
+           whole. */
+        if (hasMode &&
+            IDOS->SetProtection(path, ProtectionForMode(described->mode & 0666)) == DOSFALSE) {
+            ShowEntryError("Unable to set the protection of %s", entry->name);
+            fclose(output);
+            return RUN_FAILED;
+        }
     }
-    uint32_t size = ReadBigEndian32(entry->size);
-    uint32_t remaining = size;
-    uint32_t done = 0;
+    uint64_t size = ReadBigEndian32(entry->size);
+    if (described->present)
+        size |= (uint64_t)described->sizehigh << 32;
+    uint64_t remaining = size;
+    uint64_t done = 0;
     while (remaining != 0) {
-        uint32_t piece = remaining <= BUFFER_SIZE ? remaining : BUFFER_SIZE;
+        uint32_t piece = remaining <= BUFFER_SIZE ? (uint32_t)remaining : BUFFER_SIZE;
         if (gzread(stream, Buffer, piece) != (int)piece) {
             ShowEntryError("Error reading %s from archive stream", entry->name);
             if (output != NULL)
@@ -99,17 +131,32 @@ static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const c
             return RUN_ABORTED;
         }
     }
+    /* Both passes learn which files hard links may name. */
+    if (HasEntryFlags(&header) && (ReadBigEndian16(entry->flags) & ENTRY_FLAG_LINKED) &&
+        RememberLinkedFile(entry->name) != 0) {
+        if (output != NULL)
+            fclose(output);
+        return RUN_FAILED;
+    }
     if (fakeit) {
-        totalfilesize += done;
+        totalfilesize += (int64_t)done;
         CountEntrySpace(done);
         return ENTRY_DONE;
     }
     /* Only an archive that carries entry flags says which files are
        programs. A program is made executable once it is whole, while it is
        still open, so that the file changed is the file written. */
-    if (HasEntryFlags(&header) && (ReadBigEndian16(entry->flags) & ENTRY_FLAG_EXECUTABLE) &&
-        IDOS->SetProtection(path, PROGRAM_PROTECTION) == DOSFALSE) {
+    int executable =
+        hasMode ? (described->mode & 0111) != 0
+                : HasEntryFlags(&header) && (ReadBigEndian16(entry->flags) & ENTRY_FLAG_EXECUTABLE);
+    ULONG protection = hasMode ? ProtectionForMode(described->mode) : PROGRAM_PROTECTION;
+    if (executable && IDOS->SetProtection(path, protection) == DOSFALSE) {
         ShowEntryError("Unable to make %s executable", entry->name);
+        fclose(output);
+        return RUN_FAILED;
+    }
+    if (SetEntryDate(path, described) == DOSFALSE) {
+        ShowEntryError("Unable to set the time of %s", entry->name);
         fclose(output);
         return RUN_FAILED;
     }
@@ -120,6 +167,20 @@ static int UnpackFileData(gzFile stream, const struct FileHeader *entry, const c
         return RUN_FAILED;
     }
     return ENTRY_DONE;
+}
+
+/* Where the content of an entry's name field ends: after the name's NUL,
+   and for a link after its target's; the field's size when a NUL is
+   missing. */
+static size_t FieldContentEnd(const struct FileHeader *entry, const char *nameEnd, int isLink)
+{
+    if (nameEnd == NULL)
+        return sizeof entry->name;
+    size_t end = (size_t)(nameEnd - entry->name) + 1;
+    if (!isLink || end >= sizeof entry->name)
+        return end;
+    const char *targetEnd = (const char *)memchr(entry->name + end, '\0', sizeof entry->name - end);
+    return targetEnd != NULL ? (size_t)(targetEnd - entry->name) + 1 : sizeof entry->name;
 }
 
 int UnpackFile(gzFile stream)
@@ -134,7 +195,24 @@ int UnpackFile(gzFile stream)
         return RUN_FAILED;
     }
     uint16_t type = ReadBigEndian16(entry.type);
-    int touchesFiles = type == ENTRY_FILE || type == ENTRY_DIRECTORY;
+    /* Links and attributes are read only where the archive says it holds
+       them; elsewhere they are entries of other types, passed over. */
+    int wholeTree = HasEntryFlags(&header);
+    if (wholeTree && type == ENTRY_ATTRIBUTES) {
+        if (ReadAttributes(&entry) == 0)
+            return ENTRY_DONE;
+        UpdateMessage("Error reading archive file header", 1);
+        return RUN_FAILED;
+    }
+    int isLink = wholeTree && (type == ENTRY_SYMBOLIC_LINK || type == ENTRY_HARD_LINK);
+    /* The attributes describe this entry alone, which must be one they fit. */
+    struct EntryAttributes described = attributes;
+    attributes.present = 0;
+    if (described.present && type != ENTRY_FILE && type != ENTRY_DIRECTORY && !isLink) {
+        UpdateMessage("Error reading archive file header", 1);
+        return RUN_FAILED;
+    }
+    int touchesFiles = type == ENTRY_FILE || type == ENTRY_DIRECTORY || isLink;
     /* Other writers name a directory "docs/": that is the directory docs. */
     const char *nameEnd = (const char *)memchr(entry.name, '\0', sizeof entry.name);
     char *trimmed = NULL;
@@ -142,6 +220,14 @@ int UnpackFile(gzFile stream)
         nameEnd[-1] == '/') {
         trimmed = entry.name + (nameEnd - entry.name - 1);
         *trimmed = '\0';
+    }
+    /* Attributes may close the entry's own name field instead of coming in
+       a record before it. */
+    if (touchesFiles && wholeTree &&
+        (ReadBigEndian16(entry.flags) & (ENTRY_FLAG_MODE | ENTRY_FLAG_TIME)) &&
+        ReadEntryAttributes(&entry, FieldContentEnd(&entry, nameEnd, isLink), &described) != 0) {
+        UpdateMessage("Error reading archive file header", 1);
+        return RUN_FAILED;
     }
     /* A name that could reach outside the destination stops the run; in the
        sizing pass that is before anything has been created. An entry of
@@ -167,12 +253,14 @@ int UnpackFile(gzFile stream)
        creates anything through a link, so it need not ask again. A
        directory that is itself a link counts as one that exists; nothing is
        written to it. */
+    if (isLink)
+        return UnpackLink(&entry, type, &described);
     if (fakeit && LeadsThroughLink(thefile, entry.name, type == ENTRY_DIRECTORY)) {
         ShowEntryError("Unable to create %s through a symbolic link", entry.name);
         return RUN_FAILED;
     }
     JoinText(text, thefile, entry.name, sizeof entry.name);
     if (type == ENTRY_DIRECTORY)
-        return UnpackDirectory(&entry, text);
-    return UnpackFileData(stream, &entry, text);
+        return UnpackDirectory(&entry, text, &described);
+    return UnpackFileData(stream, &entry, text, &described);
 }

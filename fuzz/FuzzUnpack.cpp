@@ -3,14 +3,20 @@
 // checks on every input: nothing is created outside the destination; nothing
 // at all when the sizing pass refuses the archive; and otherwise exactly the
 // tree that an independent reading of the stream says the writing pass makes.
+// An archive with whole trees (links, modes, times, large files) is checked
+// for safety alone: nothing outside the destination, nothing after a refusal,
+// and every symbolic link made leads to a place inside the destination.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <string>
 
+#include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "../archive/archive.h"
 #include "../driver/driver.h"
@@ -68,6 +74,70 @@ ExpectedRun PredictWritingPass(const OracleReading &reading)
     return expected;
 }
 
+/* Whether the stream uses what only a reader of whole trees knows: the
+   Part-only reading cannot predict its tree. */
+bool HoldsWholeTree(const std::string &stream, const OracleReading &reading)
+{
+    const ArchiveHeader *header = reinterpret_cast<const ArchiveHeader *>(stream.data());
+    if (stream.size() < sizeof *header || !HasEntryFlags(header))
+        return false;
+    if (ReadBigEndian16(header->version) == ARCHIVE_VERSION_LARGE_FILES)
+        return true;
+    for (const OracleEntry &entry : reading.entries) {
+        if (entry.type == ENTRY_ATTRIBUTES || entry.type == ENTRY_SYMBOLIC_LINK ||
+            entry.type == ENTRY_HARD_LINK)
+            return true;
+    }
+    return false;
+}
+
+/* Gives the owner every permission on the directories below path, and
+   reading and writing on the files, so that whatever modes an archive set,
+   the tree can be read and removed. */
+void OpenUpTree(const std::string &path)
+{
+    chmod(path.c_str(), 0700);
+    DIR *directory = opendir(path.c_str());
+    if (directory == nullptr)
+        return;
+    while (dirent *item = readdir(directory)) {
+        std::string name = item->d_name, inside = path + "/" + name;
+        struct stat info;
+        if (name == "." || name == ".." || lstat(inside.c_str(), &info) != 0)
+            continue;
+        if (S_ISDIR(info.st_mode))
+            OpenUpTree(inside);
+        else if (S_ISREG(info.st_mode))
+            chmod(inside.c_str(), (info.st_mode & 0777) | 0600);
+    }
+    closedir(directory);
+}
+
+/* Whether a link at name (below the destination) holding target leads,
+   read as the kernel reads it from the link's directory, to a place
+   inside the destination, never above it. */
+bool StaysInside(const std::string &name, const std::string &target)
+{
+    if (target.empty() || target[0] == '/')
+        return false;
+    long depth = long(std::count(name.begin(), name.end(), '/'));
+    size_t start = 0;
+    while (start <= target.size()) {
+        size_t end = target.find('/', start);
+        std::string component = target.substr(start, end == std::string::npos ? end : end - start);
+        if (component == "..")
+            depth--;
+        else if (!component.empty() && component != ".")
+            depth++;
+        if (depth < 0)
+            return false;
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return true;
+}
+
 [[noreturn]] void Fail(const char *what, const std::string &archivePath)
 {
     std::fprintf(stderr, "FINDING: %s (archive %s)\n", what, archivePath.c_str());
@@ -108,6 +178,7 @@ void CheckArchiveFile(const std::string &stream, int level)
     free(Buffer);
     Buffer = NULL;
 
+    OpenUpTree(base.Path());
     TreeSnapshot outside = SnapshotTree(base.Path());
     for (auto it = outside.begin(); it != outside.end();)
         it = it->first.rfind("a/b/c/dest/", 0) == 0 ? outside.erase(it) : std::next(it);
@@ -120,6 +191,15 @@ void CheckArchiveFile(const std::string &stream, int level)
         Fail("something was created outside the destination", archivePath);
 
     TreeSnapshot made = SnapshotTree(dest);
+    if (endedEarly && !made.empty())
+        Fail("the sizing pass refused the archive, yet something was created", archivePath);
+    if (HoldsWholeTree(stream, reading)) {
+        for (const auto &[name, content] : made) {
+            if (content.rfind("link:", 0) == 0 && !StaysInside(name, content.substr(5)))
+                Fail("a symbolic link leads out of the destination", archivePath);
+        }
+        return;
+    }
     bool refusedBySizing = expected.result == RUN_FAILED && expected.tree.empty() && endedEarly;
     if (endedEarly && !made.empty())
         Fail("the sizing pass refused the archive, yet something was created", archivePath);

@@ -158,29 +158,24 @@ TEST(PackTool, WhatAnArchiveCannotHoldIsAllFoundBeforeAnythingIsWritten)
     const std::string deep = longDirectory + "/" + std::string(55, 'f');
     mkdir((src + "/" + longDirectory).c_str(), 0777);
     WriteFile(src + "/" + deep, "");
-    MakeSparseFile(src + "/huge", 4294967296LL);
     mkdir((src + "/skip").c_str(), 0777);
     WriteFile(src + "/skip/x", "x");
 
     RunResult refused = RunPack({src, dir / "pkg.gz"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.err, "velorin-pack: the archive cannot hold 2 entries (leave them out with "
+    EXPECT_EQ(refused.err, "velorin-pack: the archive cannot hold this entry (leave it out with "
                            "-skip-unstorable or -exclude):\n  " +
-                               deep +
-                               ": the name is longer than 255 bytes\n"
-                               "  huge: the file is larger than 4,294,967,295 bytes\n");
+                               deep + ": the name is longer than 255 bytes\n");
     EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"src"});
 
     RunResult skipped = RunPack({"-skip-unstorable", src, dir / "pkg.gz", "-exclude", "sk*"});
     ASSERT_EQ(skipped.exitCode, 0) << skipped.err;
     EXPECT_EQ(skipped.err, "velorin-pack: warning: leaving out " + deep +
-                               ": the name is longer than 255 bytes\n"
-                               "velorin-pack: warning: leaving out huge: the file is larger than "
-                               "4,294,967,295 bytes\n");
+                               ": the name is longer than 255 bytes\n");
     EXPECT_EQ(ListArchiveNames(dir / "pkg.gz"), (std::vector<std::string>{longDirectory, "fine"}));
 
     /* A pattern is matched against the whole path, '*' crossing '/'. */
-    RunResult excluded = RunPack({src, dir / "pkg.gz", "-exclude", "huge", "-exclude", "*/f*"});
+    RunResult excluded = RunPack({src, dir / "pkg.gz", "-exclude", "*/f*"});
     ASSERT_EQ(excluded.exitCode, 0) << excluded.err;
     EXPECT_EQ(ListArchiveNames(dir / "pkg.gz"),
               (std::vector<std::string>{longDirectory, "fine", "skip", "skip/x"}));
@@ -341,7 +336,8 @@ TEST(PackTool, WhatItSkipsOrCannotReadIsNamedWithControlBytesEscaped)
 
     RunResult result = RunPack({src, dir / "pkg.gz"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.err, "velorin-pack: warning: skipping symbolic link link\n"
+    EXPECT_EQ(result.err, "velorin-pack: warning: skipping symbolic link link: its target "
+                          "/etc/passwd leads out of the tree\n"
                           "velorin-pack: warning: skipping special file pipe\\x1b[2J\n");
     EXPECT_EQ(ListArchiveNames(dir / "pkg.gz"), std::vector<std::string>{"real"});
     /* With standard error closed the warnings never reach the archive. */

@@ -37,6 +37,11 @@ TEST(Percentages, FileCountsWholePieces)
     EXPECT_EQ(ComputeFilePercentage(4294967295u, 4294967295u), 100);
     EXPECT_EQ(ComputeFilePercentage(4294967294u, 4294967295u), 99);
     EXPECT_EQ(ComputeFilePercentage(0, 0), 100);
+    /* Files of 4 GiB or more, and sizes whose hundredfold overflows. */
+    EXPECT_EQ(ComputeFilePercentage(2308544921u, 4617089843u), 49);
+    EXPECT_EQ(ComputeFilePercentage(4617089842u, 4617089843u), 99);
+    EXPECT_EQ(ComputeFilePercentage(INT64_MAX / 2, INT64_MAX), 50);
+    EXPECT_EQ(ComputeFilePercentage(INT64_MAX - 1, INT64_MAX), 99);
 }
 
 } // namespace

@@ -19,8 +19,10 @@ std::string Count(uint64_t number, const char *one, const char *many);
    that begins with program when the output could not be written. */
 int FinishOutput(const std::string &program, int code);
 
-/* -list: one line per entry (type, size, name), then the totals, on
-   standard output; or the fault. */
+/* -list: one line per entry (type, size, name; for an entry with a mode
+   and time, or a link, the mode, time, size and name as tar -tv shows them,
+   with where a link leads), then the totals, on standard output; or the
+   fault. */
 int ListArchive(const std::string &program, const std::string &path);
 
 /* -verify: reads the whole archive as Velorin does before it writes

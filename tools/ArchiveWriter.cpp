@@ -12,10 +12,10 @@
 #include "BlockCompressor.h"
 #include "stream/blocks.h"
 
-ArchiveHeader EncodeArchiveHeader(bool entryFlags)
+ArchiveHeader EncodeArchiveHeader(bool entryFlags, bool largeFiles)
 {
     ArchiveHeader header = {};
-    WriteBigEndian16(header.version, ARCHIVE_VERSION);
+    WriteBigEndian16(header.version, largeFiles ? ARCHIVE_VERSION_LARGE_FILES : ARCHIVE_VERSION);
     if (entryFlags)
         std::memcpy(header.signature, ENTRY_FLAGS_SIGNATURE, sizeof header.signature);
     return header;
@@ -29,6 +29,55 @@ FileHeader EncodeFileHeader(const std::string &name, uint32_t size, uint16_t typ
     WriteBigEndian16(entry.type, type);
     WriteBigEndian16(entry.flags, flags);
     return entry;
+}
+
+namespace
+{
+
+void WriteAttributeBlock(uint8_t *block, const EntryAttributeValues &values)
+{
+    block[0] = 0;
+    WriteBigEndian16(block + ATTRIBUTES_MODE_AT, values.mode & 0777);
+    WriteBigEndian64(block + ATTRIBUTES_SECONDS_AT, uint64_t(values.seconds));
+    WriteBigEndian32(block + ATTRIBUTES_NANOSECONDS_AT, values.nanoseconds);
+    WriteBigEndian32(block + ATTRIBUTES_SIZE_HIGH_AT, uint32_t(values.size >> 32));
+}
+
+} // namespace
+
+FileHeader EncodeAttributes(const EntryAttributeValues &values)
+{
+    FileHeader record = {};
+    WriteAttributeBlock(reinterpret_cast<uint8_t *>(record.name), values);
+    WriteBigEndian16(record.type, ENTRY_ATTRIBUTES);
+    WriteBigEndian16(record.flags, values.fields);
+    return record;
+}
+
+bool PutAttributesInEntry(FileHeader &entry, const EntryAttributeValues &values)
+{
+    /* The name, and a link's target after it, must end before the block. */
+    size_t end = strnlen(entry.name, sizeof entry.name) + 1;
+    uint16_t type = ReadBigEndian16(entry.type);
+    if ((type == ENTRY_SYMBOLIC_LINK || type == ENTRY_HARD_LINK) && end < sizeof entry.name)
+        end += strnlen(entry.name + end, sizeof entry.name - end) + 1;
+    if (end > ATTRIBUTES_IN_ENTRY_AT)
+        return false;
+    WriteAttributeBlock(reinterpret_cast<uint8_t *>(entry.name) + ATTRIBUTES_IN_ENTRY_AT, values);
+    uint16_t flags = ReadBigEndian16(entry.flags);
+    flags |= (values.fields & ATTRIBUTE_MODE) ? ENTRY_FLAG_MODE : 0;
+    flags |= (values.fields & ATTRIBUTE_TIME) ? ENTRY_FLAG_TIME : 0;
+    WriteBigEndian16(entry.flags, flags);
+    return true;
+}
+
+FileHeader EncodeLink(const std::string &name, const std::string &target, uint16_t type)
+{
+    FileHeader record = EncodeFileHeader(name, 0, type);
+    size_t at = std::min(name.size() + 1, sizeof record.name);
+    std::memcpy(record.name + at, target.data(),
+                std::min(target.size(), sizeof record.name - at - (at < sizeof record.name)));
+    return record;
 }
 
 namespace

@@ -12,10 +12,30 @@
 class BlockCompressor;
 
 /* With entryFlags, the header carries the signature that says each entry
-   holds flags. */
-ArchiveHeader EncodeArchiveHeader(bool entryFlags = false);
+   holds flags (and may be followed by links and attributes); with
+   largeFiles, it is of the version that files of 4 GiB or more need. */
+ArchiveHeader EncodeArchiveHeader(bool entryFlags = false, bool largeFiles = false);
 FileHeader EncodeFileHeader(const std::string &name, uint32_t size, uint16_t type,
                             uint16_t flags = 0);
+
+/* An ENTRY_ATTRIBUTES record for the entry that follows it: the fields
+   (ATTRIBUTE_*) that hold values, the permission bits, the modification
+   time, and the high 32 bits of a file's size. */
+struct EntryAttributeValues {
+    uint16_t fields = 0;
+    uint16_t mode = 0;
+    int64_t seconds = 0;
+    uint32_t nanoseconds = 0;
+    uint64_t size = 0;
+};
+FileHeader EncodeAttributes(const EntryAttributeValues &values);
+/* Puts the attributes at the end of entry's own name field, flagged, when
+   its name (and a link's target) leave room: false when they do not, and
+   an ENTRY_ATTRIBUTES record must come before it instead. */
+bool PutAttributesInEntry(FileHeader &entry, const EntryAttributeValues &values);
+/* A link entry (ENTRY_SYMBOLIC_LINK or ENTRY_HARD_LINK); name and target
+   together hold at most 254 bytes. */
+FileHeader EncodeLink(const std::string &name, const std::string &target, uint16_t type);
 
 /* The level that writes the archive stream bare, without gzip's framing. */
 constexpr int PLAIN_STREAM = -1;
@@ -42,6 +62,7 @@ class ArchiveWriter
     bool WriteBytes(const void *data, size_t length);
     bool WriteEntryHeader(const std::string &name, uint32_t size, uint16_t type,
                           uint16_t flags = 0);
+    bool WriteRecord(const FileHeader &record) { return WriteBytes(&record, sizeof record); }
     /* Closes the file; false when anything written could not reach it. */
     bool Close();
     const std::string &Error() const { return error_; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "../archive/EntryName.h"
+#include "../archive/LinkTarget.h"
 #include "ArchiveWriter.h"
 #include "OutputFile.h"
 #include "ShownName.h"
@@ -25,7 +27,7 @@ namespace
 struct FileIdentity {
     dev_t device;
     ino_t inode;
-    bool operator==(const FileIdentity &) const = default;
+    auto operator<=>(const FileIdentity &) const = default;
 };
 
 FileIdentity IdentityOf(const struct stat &info)
@@ -61,8 +63,15 @@ bool ReadNames(int directory, std::vector<std::string> &names)
     return true;
 }
 
+/* What a symbolic link's target may pass through: anything but another
+   link of the tree. */
+int PassesNoLink(const char *directory, void *linkNames)
+{
+    return static_cast<const std::set<std::string> *>(linkNames)->count(directory) == 0;
+}
+
 /* Why an archive cannot hold an entry, or empty when it can. */
-std::string UnstorableReason(const std::string &name, bool file, uint64_t size)
+std::string UnstorableReason(const std::string &name)
 {
     if (name.size() > 255)
         return "the name is longer than 255 bytes";
@@ -70,9 +79,43 @@ std::string UnstorableReason(const std::string &name, bool file, uint64_t size)
     field.push_back('\0');
     if (!IsSafeEntryName(field.data(), field.size()))
         return "Velorin refuses the name";
-    if (file && size > 0xFFFFFFFFull)
-        return "the file is larger than 4,294,967,295 bytes";
     return {};
+}
+
+/* Why Velorin would refuse a symbolic link, or empty when it makes it: its
+   target leads out of the tree, or through one of linkNames. */
+std::string RefusedLinkReason(const std::string &name, const std::string &target,
+                              std::set<std::string> &linkNames)
+{
+    if (name.size() + target.size() > 254)
+        return "its name and target are longer than 254 bytes together";
+    if (target.find('\0') != std::string::npos ||
+        !IsSafeLinkTarget(name.c_str(), target.c_str(), PassesNoLink, &linkNames))
+        return "its target " + ShowName(target) + " leads out of the tree";
+    return {};
+}
+
+/* What a symbolic link holds; false with errno set when it cannot be read. */
+bool ReadLinkTarget(int directory, const std::string &leaf, std::string &target)
+{
+    std::vector<char> buffer(4096);
+    ssize_t length = readlinkat(directory, leaf.c_str(), buffer.data(), buffer.size());
+    if (length < 0)
+        return false;
+    target.assign(buffer.data(), size_t(length));
+    return true;
+}
+
+/* The mode and time of what info describes, and its size's high bits. */
+EntryAttributeValues AttributesOf(const struct stat &info, uint16_t fields)
+{
+    EntryAttributeValues values;
+    values.fields = fields;
+    values.mode = uint16_t(info.st_mode & 0777);
+    values.seconds = int64_t(info.st_mtim.tv_sec);
+    values.nanoseconds = uint32_t(info.st_mtim.tv_nsec);
+    values.size = S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
+    return values;
 }
 
 /* Walks the tree twice with the same decisions: the survey counts what
@@ -100,15 +143,28 @@ class TreeWalk
     }
     const std::vector<std::string> &Unstorable() const { return unstorable_; }
     const std::string &Error() const { return error_; }
+    /* Whether a file of 4 GiB or more is to be packed. */
+    bool LargeFiles() const { return largeFiles_; }
 
   private:
     bool Walk(int directory, const std::string &prefix);
     bool Visit(int directory, const std::string &leaf, const std::string &name);
     bool VisitDirectory(int directory, const std::string &leaf, const std::string &name);
     bool PackFile(int directory, const std::string &leaf, const std::string &name);
+    bool VisitLink(int directory, const std::string &leaf, const std::string &name,
+                   const struct stat &info);
     /* Whether the entry may go on; false when it is left out (or the run
        fails, with error_ set). */
-    bool Storable(const std::string &name, bool file, uint64_t size);
+    bool Storable(const std::string &name);
+    /* Writes entry with the attributes of info: in its own name field where
+       they fit, else in a record before it. */
+    bool WriteEntry(FileHeader entry, const struct stat &info, uint16_t fields)
+    {
+        EntryAttributeValues values = AttributesOf(info, fields);
+        bool ok =
+            PutAttributesInEntry(entry, values) || writer_->WriteRecord(EncodeAttributes(values));
+        return (ok && writer_->WriteRecord(entry)) || Fail(writer_->Error());
+    }
     /* Whether the file is the archive being written or the one it
        replaces, which packing skips with a warning. */
     bool IsArchive(const struct stat &info, const std::string &name);
@@ -159,6 +215,14 @@ class TreeWalk
     std::vector<std::string> unstorable_;
     std::string error_;
     std::vector<char> buffer_;
+    /* Regular files with more than one name, by how many of them the tree
+       holds; and, while packing, the name each was first packed under. */
+    std::map<FileIdentity, unsigned> names_;
+    std::map<FileIdentity, std::string> firstNames_;
+    /* The tree's symbolic links that stay inside it, as the survey found
+       them: packing leaves out those whose target passes through one. */
+    std::set<std::string> linkNames_;
+    bool largeFiles_ = false;
 };
 
 bool TreeWalk::Survey(int root)
@@ -202,12 +266,10 @@ bool TreeWalk::Visit(int directory, const std::string &leaf, const std::string &
         return Fail("cannot examine " + Shown(name) + ": " + std::strerror(errno));
     if (IsArchive(info, name))
         return true;
-    if (S_ISLNK(info.st_mode)) {
-        Skip("skipping symbolic link " + ShowName(name));
-        return true;
-    }
+    if (S_ISLNK(info.st_mode))
+        return VisitLink(directory, leaf, name, info);
     if (S_ISDIR(info.st_mode)) {
-        if (!Storable(name, false, 0))
+        if (!Storable(name))
             return error_.empty();
         return VisitDirectory(directory, leaf, name);
     }
@@ -217,14 +279,49 @@ bool TreeWalk::Visit(int directory, const std::string &leaf, const std::string &
     }
     if (packing_)
         return PackFile(directory, leaf, name);
-    if (Storable(name, true, uint64_t(info.st_size))) {
+    if (Storable(name)) {
         /* A file that cannot be read would end the run half-way. */
         if (faccessat(directory, leaf.c_str(), R_OK, AT_EACCESS) != 0)
             return Fail("cannot open " + Shown(name) + ": " + std::strerror(errno));
         progress_.totalFiles++;
         progress_.totalBytes += uint64_t(info.st_size);
+        largeFiles_ = largeFiles_ || uint64_t(info.st_size) > 0xFFFFFFFFull;
+        if (info.st_nlink > 1)
+            names_[IdentityOf(info)]++;
     }
     return error_.empty();
+}
+
+bool TreeWalk::VisitLink(int directory, const std::string &leaf, const std::string &name,
+                         const struct stat &info)
+{
+    std::string target;
+    if (!ReadLinkTarget(directory, leaf, target)) {
+        /* Gone or changed since it was examined: as a file would be. */
+        if (errno == EINVAL || errno == ENOENT) {
+            Skip("skipping " + ShowName(name) + ": it stopped being a link while it was packed");
+            return true;
+        }
+        return Fail("cannot read link " + Shown(name) + ": " + std::strerror(errno));
+    }
+    if (!Storable(name))
+        return error_.empty();
+    /* A link that Velorin would refuse is left out, as every link used to
+       be. */
+    std::set<std::string> none;
+    std::string refused = RefusedLinkReason(name, target, packing_ ? linkNames_ : none);
+    if (!packing_) {
+        if (refused.empty())
+            linkNames_.insert(name);
+        return true;
+    }
+    if (!refused.empty()) {
+        Skip("skipping symbolic link " + ShowName(name) + ": " + refused);
+        return true;
+    }
+    bool ok = WriteEntry(EncodeLink(name, target, ENTRY_SYMBOLIC_LINK), info, ATTRIBUTE_TIME);
+    summary_.links += ok ? 1 : 0;
+    return ok;
 }
 
 bool TreeWalk::VisitDirectory(int directory, const std::string &leaf, const std::string &name)
@@ -238,7 +335,11 @@ bool TreeWalk::VisitDirectory(int directory, const std::string &leaf, const std:
         return Fail("cannot read directory " + Shown(name) + ": " + std::strerror(errno));
     bool ok = true;
     if (packing_) {
-        ok = writer_->WriteEntryHeader(name, 0, ENTRY_DIRECTORY) || Fail(writer_->Error());
+        struct stat info;
+        ok = fstat(child, &info) == 0 ||
+             Fail("cannot examine " + Shown(name) + ": " + std::strerror(errno));
+        ok = ok && WriteEntry(EncodeFileHeader(name, 0, ENTRY_DIRECTORY), info,
+                              ATTRIBUTE_MODE | ATTRIBUTE_TIME);
         summary_.directories += ok ? 1 : 0;
     }
     ok = ok && Walk(child, name + "/");
@@ -267,15 +368,37 @@ bool TreeWalk::PackFile(int directory, const std::string &leaf, const std::strin
         close(descriptor);
         return true;
     }
-    if (ok && (IsArchive(info, name) || !Storable(name, true, uint64_t(info.st_size)))) {
+    if (ok && (IsArchive(info, name) || !Storable(name))) {
         close(descriptor);
         return error_.empty();
     }
+    if (ok && uint64_t(info.st_size) > 0xFFFFFFFFull && !largeFiles_) {
+        close(descriptor);
+        return Fail(Shown(name) + " grew to 4 GiB or more while the tree was being packed");
+    }
+    /* A file with other names in the tree is packed once, under the first;
+       the others become hard links to it, where the name and the first one
+       fit into one entry together. */
+    uint16_t flags = (info.st_mode & S_IXUSR) != 0 ? ENTRY_FLAG_EXECUTABLE : 0;
+    auto named = names_.find(IdentityOf(info));
+    if (ok && info.st_nlink > 1 && named != names_.end() && named->second > 1) {
+        auto first = firstNames_.find(IdentityOf(info));
+        if (first == firstNames_.end()) {
+            firstNames_.emplace(IdentityOf(info), name);
+            flags |= ENTRY_FLAG_LINKED;
+        } else if (name.size() + first->second.size() <= 254) {
+            close(descriptor);
+            ok = writer_->WriteRecord(EncodeLink(name, first->second, ENTRY_HARD_LINK)) ||
+                 Fail(writer_->Error());
+            summary_.links += ok ? 1 : 0;
+            return ok;
+        }
+    }
     if (ok)
         fcntl(descriptor, F_SETFL, 0);
-    uint32_t size = uint32_t(info.st_size);
-    uint16_t flags = (info.st_mode & S_IXUSR) != 0 ? ENTRY_FLAG_EXECUTABLE : 0;
-    ok = ok && (writer_->WriteEntryHeader(name, size, ENTRY_FILE, flags) || Fail(writer_->Error()));
+    uint64_t size = uint64_t(info.st_size);
+    ok = ok && WriteEntry(EncodeFileHeader(name, uint32_t(size), ENTRY_FILE, flags), info,
+                          ATTRIBUTE_MODE | ATTRIBUTE_TIME);
     uint64_t left = size;
     while (ok && left > 0) {
         size_t want = size_t(std::min<uint64_t>(left, buffer_.size()));
@@ -307,9 +430,9 @@ bool TreeWalk::PackFile(int directory, const std::string &leaf, const std::strin
     return ok;
 }
 
-bool TreeWalk::Storable(const std::string &name, bool file, uint64_t size)
+bool TreeWalk::Storable(const std::string &name)
 {
-    std::string reason = UnstorableReason(name, file, size);
+    std::string reason = UnstorableReason(name);
     if (reason.empty())
         return true;
     std::string line = ShowName(name) + ": " + reason;
@@ -363,7 +486,7 @@ bool WriteArchiveInto(TreeWalk &walk, int root, int descriptor, const std::strin
     }
     walk.SetArchives(replaced, {IdentityOf(written)});
     ArchiveWriter writer;
-    ArchiveHeader header = EncodeArchiveHeader(true);
+    ArchiveHeader header = EncodeArchiveHeader(true, walk.LargeFiles());
     bool packed = writer.Open(descriptor, shownPath, level) &&
                   writer.WriteBytes(&header, sizeof header) && walk.Pack(root, writer, descriptor);
     /* Closed in every case, so that nothing of the writer is left half-done. */
@@ -403,7 +526,9 @@ bool SurveyAndWrite(
     TreeWalk walk(root, settings, reporting, summary);
     walk.SetArchives(replaced, {});
     bool ok = false;
-    if (!walk.Survey(rootDirectory)) {
+    bool surveyed = walk.Survey(rootDirectory);
+    summary.largeFiles = walk.LargeFiles();
+    if (!surveyed) {
         error = walk.Error();
     } else if (!walk.Unstorable().empty() && !settings.skipUnstorable) {
         error = DescribeUnstorable(walk.Unstorable());

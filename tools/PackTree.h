@@ -25,7 +25,11 @@ struct PackSummary {
     uint64_t directories = 0;
     uint64_t files = 0;
     uint64_t bytes = 0;
+    uint64_t links = 0;
     uint64_t skipped = 0;
+    /* Files of 4 GiB or more, which only this version of Velorin and
+       later ones unpack. */
+    bool largeFiles = false;
 };
 
 /* How far packing has got, against the tree's totals as counted before. */
@@ -46,11 +50,15 @@ struct PackReporting {
 
 /* Packs the tree below sourceDir into an archive at archivePath: each
    directory before its contents, siblings in byte order of their names,
-   files that their owner may execute flagged as programs. Symbolic links,
-   special files and the archive being replaced are skipped with a warning.
-   The tree is walked once before anything is compressed: every name that
-   an archive cannot hold (one Velorin would refuse or longer than 255
-   bytes, a file larger than 4,294,967,295 bytes) is found then, and either
+   files that their owner may execute flagged as programs, every entry with
+   its mode and modification time, symbolic links as links and a file's
+   further names as hard links to its first. Special files, the archive
+   being replaced and symbolic links that Velorin would refuse (a target
+   that leads out of the tree or through another link of it, a name and
+   target of more than 254 bytes together) are skipped with a warning. The
+   tree is walked once before anything is compressed: every name that an
+   archive cannot hold (one Velorin would refuse or longer than 255 bytes)
+   is found then, and either
    all of them are reported together and nothing is written, or, with
    skipUnstorable, each is left out with a warning. Types and sizes are
    learnt without opening anything but directories and the regular files

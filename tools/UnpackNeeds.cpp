@@ -4,7 +4,9 @@
 
 bool UnpackNeeds::Add(const ArchiveEntryInfo &entry, std::string &conflict)
 {
-    if (entry.type != ENTRY_FILE && entry.type != ENTRY_DIRECTORY)
+    /* A link takes its name as a file does. */
+    bool isFile = entry.type == ENTRY_FILE || entry.link;
+    if (!isFile && entry.type != ENTRY_DIRECTORY)
         return true;
     const std::string &name = entry.name;
     /* The nearest enclosing directory that is known; those between it and
@@ -28,12 +30,11 @@ bool UnpackNeeds::Add(const ArchiveEntryInfo &entry, std::string &conflict)
             needed_.push_back(directory);
         deepest = false;
     }
-    auto [known, added] =
-        names_.emplace(name, entry.type == ENTRY_FILE ? Kind::File : Kind::Directory);
+    auto [known, added] = names_.emplace(name, isFile ? Kind::File : Kind::Directory);
     if (added)
         return true;
     bool wasFile = known->second == Kind::File;
-    if (wasFile == (entry.type == ENTRY_FILE))
+    if (wasFile == isFile)
         return true;
     conflict =
         ShowName(name) +

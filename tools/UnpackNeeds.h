@@ -19,7 +19,7 @@ class UnpackNeeds
 {
   public:
     /* False, with why, when the entry cannot be unpacked after those
-       before it. Entries other than files and directories touch nothing. */
+       before it. A link counts as a file; other entries touch nothing. */
     bool Add(const ArchiveEntryInfo &entry, std::string &conflict);
     /* The directories that must exist in the destination, each named once,
        in the order they are first needed. */

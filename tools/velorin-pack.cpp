@@ -73,10 +73,19 @@ int PackSource(const PackCommand &command)
         std::fprintf(stderr, "velorin-pack: %s\n", error.c_str());
         return EXIT_FAILED;
     }
-    std::printf("Packed %s and %s (%s) into %s\n",
-                Count(summary.directories, "directory", "directories").c_str(),
-                Count(summary.files, "file", "files").c_str(),
+    std::string directories = Count(summary.directories, "directory", "directories");
+    std::string files = Count(summary.files, "file", "files");
+    std::string contents = summary.links == 0 ? directories + " and " + files
+                                              : directories + ", " + files + " and " +
+                                                    Count(summary.links, "link", "links");
+    std::printf("Packed %s (%s) into %s\n", contents.c_str(),
                 Count(summary.bytes, "byte", "bytes").c_str(), ShowName(output).c_str());
+    /* An older Velorin refuses such an archive as of a wrong version. */
+    if (summary.largeFiles)
+        std::fprintf(stderr,
+                     "velorin-pack: %s holds files of 4 GiB or more: it needs Velorin %s or "
+                     "later to unpack\n",
+                     ShowName(output).c_str(), VELORIN_VERSION);
     return EXIT_DONE;
 }
 

@@ -280,18 +280,24 @@ LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
     return DOSTRUE;
 }
 
-/* A file that the runtime library has open for writing is changed through
-   that very descriptor, so that the file written is the file changed
-   whatever happens to its name meanwhile. Any other object is looked up
-   below a held lock as every other name is, without following a link and
-   without being opened for reading or writing (a FIFO or device is never
-   opened), and changed through that look-up. */
+/* A file that the runtime library has open for writing, or an object that
+   is locked under this very name, is changed through that very descriptor, so that the file written
+   is the file changed whatever happens to its name meanwhile. Any other object is looked up below a
+   held lock as every other name is, without following a link and without being opened for reading
+   or writing (a FIFO or device is never opened), and changed through that look-up. */
 LONG DOSIFace::SetProtection(CONST_STRPTR name, ULONG protect)
 {
     int error;
-    int created = FindCreatedFile(name);
+    mode_t *createdMode = nullptr;
+    int created = FindCreatedFile(name, &createdMode);
+    const FileLock *held = nullptr;
+    for (const FileLock *lock : heldLocks)
+        held = lock->name == name ? lock : held;
     if (created >= 0) {
-        error = ApplyProtection(created, protect);
+        error = ApplyProtectionKnown(created, createdMode, protect);
+    } else if (held != nullptr) {
+        /* A directory just made and still locked is changed through its lock. */
+        error = ApplyProtection(held->descriptor, protect);
     } else {
         int root;
         std::string below;
@@ -334,6 +340,145 @@ LONG DOSIFace::Info(BPTR lock, struct InfoData *info)
     info->id_NumFileNodes = held(status.f_files);
     info->id_NumFileNodesUsed =
         info->id_NumFileNodes - std::min(info->id_NumFileNodes, held(status.f_favail));
+    RecordHostReason(0);
+    return DOSTRUE;
+}
+
+namespace
+{
+
+/* Seconds from 1970 to 1978, where the system's dates start. */
+constexpr long long DATE_STAMP_EPOCH = 252460800;
+
+timespec TimeOfDateStamp(const DateStamp &date)
+{
+    long long seconds = (static_cast<long long>(date.ds_Days) * 1440 + date.ds_Minute) * 60 +
+                        date.ds_Tick / TICKS_PER_SECOND + DATE_STAMP_EPOCH;
+    long nanoseconds = long(date.ds_Tick % TICKS_PER_SECOND) * (1000000000L / TICKS_PER_SECOND) +
+                       date.ds_Nanosecond;
+    return {static_cast<time_t>(seconds), nanoseconds};
+}
+
+/* The directory that holds name's last component, below a held lock when
+   there is one: *parent is then the resolver's descriptor (not the
+   caller's to close), else AT_FDCWD with *last the whole name. false with
+   errno set when the way there fails. */
+bool ResolveParent(CONST_STRPTR name, std::string &below, int *parent, const char **last)
+{
+    int root;
+    if (!FindLockAbove(name, root, below)) {
+        *parent = AT_FDCWD;
+        *last = name;
+        return true;
+    }
+    *parent = ResolveParentBeneath(root, below.c_str(), last);
+    return *parent >= 0;
+}
+
+/* Frees name for a link: a regular file or a link there is removed (never
+   opened, never followed); anything else stays and the name stays taken. */
+bool FreeNameForLink(int parent, const char *last)
+{
+    struct stat status;
+    if (fstatat(parent, last, &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT;
+    if (!S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) {
+        errno = EEXIST;
+        return false;
+    }
+    return unlinkat(parent, last, 0) == 0 || errno == ENOENT;
+}
+
+/* Links name (below) to the file that target holds: made from the
+   target's name, then checked to be that very file, and taken back if
+   another program swapped the name meanwhile. 0 or the errno value. */
+int LinkLockedFile(const FileLock &target, CONST_STRPTR name)
+{
+    struct stat locked, linked;
+    if (fstat(target.descriptor, &locked) != 0)
+        return errno;
+    std::string below;
+    int parent;
+    const char *last;
+    if (!ResolveParent(target.name.c_str(), below, &parent, &last))
+        return errno;
+    /* The resolver keeps one directory at a time: the target's is held
+       apart while the link's is looked up. */
+    int targetParent = parent == AT_FDCWD ? AT_FDCWD : fcntl(parent, F_DUPFD_CLOEXEC, 0);
+    if (targetParent == -1)
+        return errno;
+    std::string targetLast = last;
+    int error = 0;
+    if (!ResolveParent(name, below, &parent, &last)) {
+        error = errno;
+    } else if (linkat(targetParent, targetLast.c_str(), parent, last, 0) != 0) {
+        error = errno;
+        if (error == EEXIST)
+            error = !FreeNameForLink(parent, last)                                   ? errno
+                    : linkat(targetParent, targetLast.c_str(), parent, last, 0) == 0 ? 0
+                                                                                     : errno;
+    }
+    if (targetParent != AT_FDCWD)
+        close(targetParent);
+    if (error != 0)
+        return error;
+    if (fstatat(parent, last, &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
+        linked.st_dev != locked.st_dev || linked.st_ino != locked.st_ino) {
+        unlinkat(parent, last, 0);
+        return EBUSY;
+    }
+    return 0;
+}
+
+} // namespace
+
+/* Times are set on what the name holds, a link itself included, never
+   through a link: a file still open for writing through its descriptor. */
+LONG DOSIFace::SetDate(CONST_STRPTR name, const struct DateStamp *date)
+{
+    timespec times[2] = {{0, UTIME_OMIT}, TimeOfDateStamp(*date)};
+    int created = FindCreatedFile(name);
+    int result;
+    if (created >= 0) {
+        result = futimens(created, times);
+    } else {
+        std::string below;
+        int parent;
+        const char *last;
+        result = ResolveParent(name, below, &parent, &last)
+                     ? utimensat(parent, last, times, AT_SYMLINK_NOFOLLOW)
+                     : -1;
+    }
+    if (result != 0) {
+        FailBeneath(errno);
+        return DOSFALSE;
+    }
+    RecordHostReason(0);
+    return DOSTRUE;
+}
+
+LONG DOSIFace::MakeLink(CONST_STRPTR name, APTR dest, LONG soft)
+{
+    int error = 0;
+    if (soft != LINK_SOFT) {
+        error = dest != nullptr ? LinkLockedFile(*static_cast<FileLock *>(dest), name) : ENOENT;
+    } else {
+        const char *target = static_cast<const char *>(dest);
+        std::string below;
+        int parent;
+        const char *last;
+        if (!ResolveParent(name, below, &parent, &last))
+            error = errno;
+        else if (symlinkat(target, parent, last) != 0)
+            error = errno != EEXIST                        ? errno
+                    : !FreeNameForLink(parent, last)       ? errno
+                    : symlinkat(target, parent, last) == 0 ? 0
+                                                           : errno;
+    }
+    if (error != 0) {
+        FailBeneath(error);
+        return DOSFALSE;
+    }
     RecordHostReason(0);
     return DOSTRUE;
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include <sys/types.h>
+
 #include <proto/dos.h>
 #include <proto/exec.h>
 #include <proto/gadtools.h>
@@ -50,8 +52,11 @@ void WriteBalanceReport(std::FILE *report);
 bool FindLockAbove(CONST_STRPTR name, int &directory, std::string &below);
 
 /* The descriptor of the file that fopen created below a held lock under
-   this name and that is still open; -1 when there is none. */
-int FindCreatedFile(CONST_STRPTR name);
+   this name and that is still open; -1 when there is none. *mode, when
+   given, is then set to point at the mode the file has: it was created
+   with 0666 under the umask, and whoever changes it through the
+   descriptor keeps the mode there, so that it need not be asked. */
+int FindCreatedFile(CONST_STRPTR name, mode_t **mode = nullptr);
 
 /* The number of DOS locks handed out and not yet released. */
 unsigned CountHeldLocks();

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,17 +36,20 @@ mode_t AllowedPermissions(ULONG protect)
     return allowed;
 }
 
+} // namespace
+
 /* The umask can only be read by setting it; the program has one thread
-   that creates files, so putting it straight back leaves no gap that
-   matters. */
+   that creates files and never changes it, so it is read once, and putting
+   it straight back leaves no gap that matters. */
 mode_t CurrentUmask()
 {
-    mode_t mask = umask(0);
-    umask(mask);
+    static const mode_t mask = [] {
+        mode_t current = umask(0);
+        umask(current);
+        return current;
+    }();
     return mask;
 }
-
-} // namespace
 
 mode_t ModeForProtection(mode_t current, ULONG protect, mode_t mask)
 {
@@ -57,6 +61,17 @@ mode_t ModeForProtection(mode_t current, ULONG protect, mode_t mask)
     return kept | granted;
 }
 
+int ApplyProtectionKnown(int descriptor, mode_t *mode, ULONG protect)
+{
+    mode_t wanted = ModeForProtection(*mode, protect, CurrentUmask());
+    if (wanted == *mode)
+        return 0;
+    if (fchmod(descriptor, wanted) != 0)
+        return errno;
+    *mode = wanted;
+    return 0;
+}
+
 int ApplyProtection(int descriptor, ULONG protect)
 {
     struct stat status;
@@ -65,12 +80,23 @@ int ApplyProtection(int descriptor, ULONG protect)
     if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
         return EINVAL;
     mode_t mode = ModeForProtection(status.st_mode, protect, CurrentUmask());
+    if ((status.st_mode & 07777) == mode)
+        return 0;
     if (fchmod(descriptor, mode) == 0)
         return 0;
-    /* A descriptor from a look-up alone (O_PATH) changes its object through
-       its own entry in /proc. */
     if (errno != EBADF)
         return errno;
+    /* A descriptor from a look-up alone (O_PATH) cannot change its object.
+       A directory is opened through it; any other object is changed
+       through its own entry in /proc. */
+    if (S_ISDIR(status.st_mode)) {
+        int directory = openat(descriptor, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (directory < 0)
+            return errno;
+        int error = fchmod(directory, mode) == 0 ? 0 : errno;
+        close(directory);
+        return error;
+    }
     std::string same = "/proc/self/fd/" + std::to_string(descriptor);
     return chmod(same.c_str(), mode) == 0 ? 0 : errno;
 }

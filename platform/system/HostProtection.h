@@ -19,4 +19,12 @@ mode_t ModeForProtection(mode_t current, ULONG protect, mode_t umask);
    O_PATH) the mode for protect. 0, or the errno value of the failure. */
 int ApplyProtection(int descriptor, ULONG protect);
 
+/* The same for a file open for writing whose mode is known to be *mode,
+   which is kept up to date: nothing is asked of the system, and the mode
+   is changed only when it must. */
+int ApplyProtectionKnown(int descriptor, mode_t *mode, ULONG protect);
+
+/* The process's umask, which the program never changes. */
+mode_t CurrentUmask();
+
 #endif

@@ -3,6 +3,7 @@
 #include "../text/HostReason.h"
 #include "Beneath.h"
 #include "HostLibraries.h"
+#include "HostProtection.h"
 #include "RunEnding.h"
 #include "RunTally.h"
 
@@ -44,6 +45,7 @@ int PassThroughEnding(int code, bool atOnce)
 struct CreatedFile {
     int descriptor;
     std::string name;
+    mode_t mode;
 };
 
 std::vector<CreatedFile *> createdFiles;
@@ -112,7 +114,8 @@ bool IsCreatingMode(const char *mode)
 
 FILE *StreamOnCreated(int descriptor, CONST_STRPTR name)
 {
-    CreatedFile *file = new (std::nothrow) CreatedFile{descriptor, name};
+    CreatedFile *file =
+        new (std::nothrow) CreatedFile{descriptor, name, mode_t(0666 & ~CurrentUmask())};
     cookie_io_functions_t functions = {nullptr, WriteCreated, nullptr, CloseCreated};
     FILE *stream = file != nullptr ? fopencookie(file, "w", functions) : nullptr;
     if (stream == nullptr) {
@@ -129,11 +132,14 @@ FILE *StreamOnCreated(int descriptor, CONST_STRPTR name)
 
 } // namespace
 
-int FindCreatedFile(CONST_STRPTR name)
+int FindCreatedFile(CONST_STRPTR name, mode_t **mode)
 {
-    for (const CreatedFile *file : createdFiles) {
-        if (file->name == name)
-            return file->descriptor;
+    for (CreatedFile *file : createdFiles) {
+        if (file->name != name)
+            continue;
+        if (mode != nullptr)
+            *mode = &file->mode;
+        return file->descriptor;
     }
     return -1;
 }

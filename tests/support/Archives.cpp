@@ -148,10 +148,20 @@ std::vector<std::string> ListArchiveNames(const std::string &path)
     FileHeader entry;
     if (gzread(file, &header, sizeof header) != int(sizeof header))
         throw std::runtime_error("no header in " + path);
+    /* Files of 4 GiB or more take the high bits of their size from the
+       attributes record before them. */
+    uint64_t sizeHigh = 0;
     while (gzread(file, &entry, sizeof entry) == int(sizeof entry)) {
+        uint16_t type = ReadBigEndian16(entry.type);
+        if (HasEntryFlags(&header) && type == ENTRY_ATTRIBUTES) {
+            sizeHigh = ReadBigEndian32(reinterpret_cast<const uint8_t *>(entry.name) +
+                                       ATTRIBUTES_SIZE_HIGH_AT);
+            continue;
+        }
         names.emplace_back(entry.name, strnlen(entry.name, sizeof entry.name));
-        if (ReadBigEndian16(entry.type) == ENTRY_FILE)
-            gzseek(file, ReadBigEndian32(entry.size), SEEK_CUR);
+        if (type == ENTRY_FILE)
+            gzseek(file, z_off_t(ReadBigEndian32(entry.size) | sizeHigh << 32), SEEK_CUR);
+        sizeHigh = 0;
     }
     gzclose(file);
     return names;

@@ -42,7 +42,9 @@ std::string MakeBlockMember(const std::string &data, int level = 6, uint32_t siz
 /* A stream as block members of at most blockInput bytes each. */
 std::string MakeBlockFile(const std::string &stream, size_t blockInput, int level = 6);
 
-/* The names of an archive's entries, in stream order, read with zlib. */
+/* The names of an archive's entries, in stream order, read with zlib;
+   attributes records, which describe the entry after them, are not
+   entries of their own. */
 std::vector<std::string> ListArchiveNames(const std::string &path);
 
 #endif

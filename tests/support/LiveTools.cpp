@@ -8,6 +8,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +50,29 @@ std::string RunTool(const std::vector<std::string> &command,
         .out;
 }
 
+namespace
+{
+
+/* Whether a server answers at the display's abstract socket: one left
+   behind by a test run that was killed holds the number without a lock
+   file. */
+bool IsDisplayAnswering(const std::string &number)
+{
+    int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0)
+        return false;
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::string path = "/tmp/.X11-unix/X" + number;
+    std::memcpy(address.sun_path + 1, path.data(), path.size());
+    bool answering = connect(probe, reinterpret_cast<sockaddr *>(&address),
+                             socklen_t(offsetof(sockaddr_un, sun_path) + 1 + path.size())) == 0;
+    close(probe);
+    return answering;
+}
+
+} // namespace
+
 VirtualDisplay::VirtualDisplay(const std::vector<std::string> &options)
 {
     std::string server = FindTool("Xvfb");
@@ -59,7 +84,7 @@ VirtualDisplay::VirtualDisplay(const std::vector<std::string> &options)
        number in use when it does not listen on the abstract socket. */
     for (int number = 20; number < 200 && claim_ < 0; number++) {
         std::string suffix = std::to_string(number);
-        if (access(("/tmp/.X" + suffix + "-lock").c_str(), F_OK) == 0)
+        if (access(("/tmp/.X" + suffix + "-lock").c_str(), F_OK) == 0 || IsDisplayAnswering(suffix))
             continue;
         int claim = open(("/tmp/velorin-test-display-" + suffix + ".lock").c_str(),
                          O_RDWR | O_CREAT | O_CLOEXEC, 0666);

@@ -73,6 +73,22 @@ struct InfoData {
 #define FIBF_OTR_WRITE (1L << FIBB_OTR_WRITE)
 #define FIBF_OTR_READ (1L << FIBB_OTR_READ)
 
+/* A point in time: days since 1 January 1978, minutes into the day and
+   ticks (1/50 s) into the minute. ds_Nanosecond, the nanoseconds into the
+   tick, is this host's addition: its file systems keep times to the
+   nanosecond, and a tree's times should come back as they were packed. */
+struct DateStamp {
+    LONG ds_Days;
+    LONG ds_Minute;
+    LONG ds_Tick;
+    LONG ds_Nanosecond;
+};
+
+/* MakeLink's kinds: a hard link takes a lock on the object as its
+   destination, a soft link the path it holds. */
+#define LINK_HARD 0
+#define LINK_SOFT 1
+
 #define ST_FILE (-3)
 #define ST_USERDIR 2
 

@@ -23,6 +23,17 @@ struct DOSIFace : Interface {
        IoErr() on failure. A file still open for writing from fopen is
        changed through the stream's own descriptor. */
     LONG SetProtection(CONST_STRPTR name, ULONG protect);
+    /* Sets the modification time of the named object, a link itself rather
+       than what it names; DOSFALSE and IoErr() on failure. A file still
+       open for writing from fopen is changed through the stream's own
+       descriptor. */
+    LONG SetDate(CONST_STRPTR name, const struct DateStamp *date);
+    /* Makes name a link: soft (LINK_SOFT), holding the path dest; or hard
+       (LINK_HARD), another name for the file that the lock dest holds. A
+       regular file or link already at name is replaced; anything else
+       there fails with ERROR_OBJECT_EXISTS. DOSFALSE and IoErr() on
+       failure. */
+    LONG MakeLink(CONST_STRPTR name, APTR dest, LONG soft);
     void Delay(LONG ticks);
 };
 

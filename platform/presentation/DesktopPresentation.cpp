@@ -1,13 +1,11 @@
 #include "desktop/DesktopPresentation.h"
 #include "../host/HostControls.h"
+#include "../system/Clock.h"
+#include "../window/ErrorLine.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
-
-#include <text/escape.h>
 
 /* What the model calls on the desktop presentation: windows shown and
    hidden, pauses and requests, each handing the work to the thread.
@@ -68,10 +66,7 @@ void DesktopPresentation::Pause(LONG ticks)
         ReportLaidOutText();
     else
         Wake();
-    unsigned long long milliseconds = GetPauseMilliseconds(ticks);
-    timespec wait = {time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-    }
+    PauseTicks(ticks);
 }
 
 UWORD DesktopPresentation::Ask(HostWindow &request)
@@ -107,16 +102,9 @@ UWORD DesktopPresentation::Ask(HostWindow &request)
 
 void DesktopPresentation::ReportLaidOutText()
 {
-    std::string text;
-    {
-        ModelGuard guard(GetModelLock());
-        const std::vector<HostWindow *> &windows = GetOpenWindows();
-        if (windows.empty())
-            return;
-        text = windows.back()->laidOutText;
-    }
-    std::string line(text.size() * 4 + 1, '\0');
-    EscapeText(text.data(), text.size(), line.data(), line.size(), KEEP_BACKSLASH);
+    std::string line;
+    if (!ReadMessageLine(line))
+        return;
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
 }

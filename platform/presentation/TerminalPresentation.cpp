@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 
 #include <unistd.h>
 
+#include "../system/Clock.h"
 #include "../system/RunTally.h"
 #include "../window/Font.h"
 #include "terminal/BoxRendering.h"
@@ -90,10 +90,7 @@ void TerminalPresentation::Pause(LONG ticks)
 {
     SeeEndRequest();
     RequestDraw();
-    unsigned long long milliseconds = GetPauseMilliseconds(ticks);
-    timespec wait = {time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-    }
+    PauseTicks(ticks);
 }
 
 UWORD TerminalPresentation::Ask(HostWindow &request)

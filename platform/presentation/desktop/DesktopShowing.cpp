@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include <text/escape.h>
+#include "../../text/EscapedText.h"
 
 /* The model's windows brought onto the display: created, drawn again
    when their pixels change, and destroyed when they close. The model is
@@ -19,10 +19,7 @@ namespace
    bytes escaped. */
 std::string ToShownTitle(const std::string &title)
 {
-    std::string shown(title.size() * 4 + 1, '\0');
-    EscapeText(title.data(), title.size(), shown.data(), shown.size(), KEEP_BACKSLASH);
-    shown.resize(std::strlen(shown.c_str()));
-    return shown;
+    return EscapedText(title);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "../../system/Clock.h"
 #include "TerminalPresentation.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+#include "../../system/Clock.h"
 #include "BoxRendering.h"
 #include "DisplayText.h"
 #include "TerminalPresentation.h"

@@ -1,8 +1,6 @@
 #include "../host/HostControls.h"
+#include "../system/Clock.h"
 #include "Presentation.h"
-
-#include <cerrno>
-#include <ctime>
 
 /* No person sees the windows: what they would read during a pause reaches
    standard error as every presentation's error lines do. A request is
@@ -19,13 +17,7 @@ class HeadlessPresentation : public Presentation
     void Refresh(HostWindow &, bool) override {}
     void CheckInput() override {}
 
-    void Pause(LONG ticks) override
-    {
-        unsigned long long milliseconds = GetPauseMilliseconds(ticks);
-        timespec wait = {time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
-        while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-        }
-    }
+    void Pause(LONG ticks) override { PauseTicks(ticks); }
 
     UWORD Ask(HostWindow &request) override
     {

@@ -1,19 +1,18 @@
 #include "../host/HostControls.h"
-#include "../presentation/Presentation.h"
 #include "../text/HostReason.h"
 #include "Beneath.h"
+#include "Clock.h"
 #include "HeldDestination.h"
 #include "HostLibraries.h"
 #include "HostProtection.h"
 #include "KeptLock.h"
 #include "RunTally.h"
+#include "WindowHooks.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -22,8 +21,6 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
-
-#include <text/escape.h>
 
 /* dos.library on POSIX. Names are host paths. A lock holds an O_PATH
    descriptor, so the object it names stays the one that was locked; a name
@@ -531,45 +528,13 @@ BOOL DOSIFace::AddPart(STRPTR dirname, CONST_STRPTR filename, ULONG size)
     return TRUE;
 }
 
-/* With a window open the pause is the presentation's, which keeps the
-   window alive and shows it to the person while the program waits. It
-   follows an error line: that line also reaches standard error, whole,
-   escaped and with the host's reason, so that a script's log says why the
-   run failed whatever the person saw. */
+/* With a window open the pause is the window's, which shows it to the
+   person while the program waits (an error line); otherwise the program
+   just sleeps. */
 void DOSIFace::Delay(LONG ticks)
 {
-    std::string text;
-    bool windowOpen;
-    {
-        std::lock_guard<std::recursive_mutex> guard(GetModelLock());
-        windowOpen = !GetOpenWindows().empty();
-        if (windowOpen)
-            text = GetOpenWindows().back()->laidOutText;
-    }
-    if (windowOpen) {
-        std::string line(text.size() * 4 + 1, '\0');
-        EscapeText(text.data(), text.size(), line.data(), line.size(), KEEP_BACKSLASH);
-        line.resize(std::strlen(line.c_str()));
-        if (const char *reason = TakeHostReason())
-            line.append(": ").append(reason);
-        RememberErrorLine(line);
-        GetPresentation().ReportErrorLine(line.c_str());
-        /* The run cannot be aborted while the error line waits: the buttons
-           say so. */
-        {
-            std::lock_guard<std::recursive_mutex> guard(GetModelLock());
-            SetButtonsAvailable(false);
-        }
-        GetPresentation().Pause(ticks);
-        std::lock_guard<std::recursive_mutex> guard(GetModelLock());
-        SetButtonsAvailable(true);
-        return;
-    }
-    unsigned long long milliseconds = GetPauseMilliseconds(ticks);
-    timespec remaining = {static_cast<time_t>(milliseconds / 1000),
-                          static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-    }
+    if (!PauseWithWindow(ticks))
+        PauseTicks(ticks);
 }
 
 unsigned CountHeldLocks()

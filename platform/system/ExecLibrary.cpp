@@ -1,6 +1,6 @@
 #include "../host/HostControls.h"
-#include "../window/HostModel.h"
 #include "HostLibraries.h"
+#include "WindowHooks.h"
 
 #include <cstring>
 
@@ -127,12 +127,12 @@ void WriteBalanceReport(std::FILE *report)
                      library.library.lib_Node.ln_Name, library.opens, library.closes,
                      library.interfacesTaken, library.interfacesDropped);
     std::fprintf(report, "locks held %u\n", CountHeldLocks());
-    std::fprintf(report, "screen locks held %u\n", hostObjects.screenLocks);
-    std::fprintf(report, "draw infos held %u\n", hostObjects.drawInfos);
-    std::fprintf(report, "windows held %u\n", hostObjects.windows);
-    std::fprintf(report, "visual infos held %u\n", hostObjects.visualInfos);
-    std::fprintf(report, "gadgets held %u\n", hostObjects.gadgets);
-    std::fprintf(report, "messages held %u\n", hostObjects.messages);
-    std::fprintf(report, "refreshes held %u\n",
-                 hostObjects.refreshesBegun - hostObjects.refreshesEnded);
+    WindowObjectCounts held = CountWindowObjects();
+    std::fprintf(report, "screen locks held %u\n", held.screenLocks);
+    std::fprintf(report, "draw infos held %u\n", held.drawInfos);
+    std::fprintf(report, "windows held %u\n", held.windows);
+    std::fprintf(report, "visual infos held %u\n", held.visualInfos);
+    std::fprintf(report, "gadgets held %u\n", held.gadgets);
+    std::fprintf(report, "messages held %u\n", held.messages);
+    std::fprintf(report, "refreshes held %u\n", held.refreshes);
 }

@@ -1,11 +1,11 @@
 #include "../host/HostControls.h"
-#include "../presentation/Presentation.h"
 #include "../text/HostReason.h"
 #include "Beneath.h"
 #include "HostLibraries.h"
 #include "HostProtection.h"
 #include "RunEnding.h"
 #include "RunTally.h"
+#include "WindowHooks.h"
 
 #include <atomic>
 #include <cerrno>
@@ -35,7 +35,7 @@ std::atomic<RunEnding> runEnding{nullptr};
 /* The ending runs once: whichever end of the run comes first takes it. */
 int PassThroughEnding(int code, bool atOnce)
 {
-    ReportRunEnd(code);
+    AnnounceRunEnd(code);
     RunEnding ending = runEnding.exchange(nullptr);
     return ending != nullptr ? ending(code, atOnce) : code;
 }

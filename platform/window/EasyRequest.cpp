@@ -1,7 +1,7 @@
-#include "../presentation/Presentation.h"
 #include "../system/HostLibraries.h"
 #include "Font.h"
 #include "HostModel.h"
+#include "Presentation.h"
 #include "TextLayout.h"
 
 #include <algorithm>

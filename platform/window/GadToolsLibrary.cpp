@@ -1,8 +1,8 @@
 #include "../host/HostControls.h"
-#include "../presentation/Presentation.h"
 #include "../system/HostLibraries.h"
 #include "Font.h"
 #include "HostModel.h"
+#include "Presentation.h"
 #include "Raster.h"
 #include "TextLayout.h"
 

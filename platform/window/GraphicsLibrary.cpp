@@ -1,8 +1,8 @@
-#include "../presentation/Presentation.h"
 #include "../system/HostLibraries.h"
 #include "DrawingQueue.h"
 #include "Font.h"
 #include "HostModel.h"
+#include "Presentation.h"
 #include "TextLayout.h"
 
 /* graphics.library on the windows' pixel buffers. Coordinates are those of

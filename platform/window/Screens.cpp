@@ -1,6 +1,6 @@
 #include "../host/HostControls.h"
-#include "../presentation/Presentation.h"
 #include "HostModel.h"
+#include "Presentation.h"
 
 #include <cstring>
 #include <mutex>

@@ -1,5 +1,7 @@
 #include "DisplayText.h"
 
+#include "../../text/EscapedText.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -98,9 +100,7 @@ bool IsUtf8Display()
 
 std::vector<DisplayCharacter> SplitDisplayText(const std::string &bytes)
 {
-    std::string escaped(bytes.size() * 4 + 1, '\0');
-    EscapeText(bytes.data(), bytes.size(), escaped.data(), escaped.size(), KEEP_BACKSLASH);
-    escaped.resize(std::strlen(escaped.c_str()));
+    std::string escaped = EscapedText(bytes);
 
     std::vector<DisplayCharacter> characters;
     for (size_t at = 0; at < escaped.size();) {

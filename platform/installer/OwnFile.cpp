@@ -9,24 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "../stream/ReadFully.h"
+
 namespace
 {
-
-bool ReadAt(int descriptor, uint64_t offset, void *into, size_t length)
-{
-    auto *bytes = static_cast<char *>(into);
-    while (length > 0) {
-        ssize_t got = pread(descriptor, bytes, length, off_t(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got;
-        offset += uint64_t(got);
-        length -= size_t(got);
-    }
-    return true;
-}
 
 int OpenRegularFile(const char *path)
 {

@@ -14,13 +14,7 @@
 /* What the model calls on the terminal presentation: windows shown and
    hidden, pauses, requests asked under the box, and the run's end.
 
-   Lock order: the model lock, held by the program's thread when it
-   calls in, comes before outputMutex_ (the terminal) and mutex_ (the
-   shared state); the thread, holding outputMutex_, only tries the model
-   lock, so the two never wait on each other. keyMutex_ (the keys) is never
-   held with outputMutex_. mutex_ comes last, after any of them, and
-   nothing is taken while it is held. The atomics are read without a
-   lock, as the process may be ending from the thread. */
+   Lock order: as TerminalPresentation.h says. */
 
 bool TerminalPresentation::GetDisplaySize(LONG &width, LONG &height)
 {

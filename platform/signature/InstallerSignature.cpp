@@ -6,25 +6,12 @@
 
 #include <unistd.h>
 
+#include "../stream/ReadFully.h"
+
 namespace
 {
 
 const char installerDomain[] = "Velorin installer signature 1";
-
-bool ReadAt(int descriptor, uint64_t offset, uint8_t *into, size_t length)
-{
-    while (length > 0) {
-        ssize_t got = pread(descriptor, into, length, off_t(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        into += got;
-        offset += uint64_t(got);
-        length -= size_t(got);
-    }
-    return true;
-}
 
 } // namespace
 

@@ -6,13 +6,7 @@
 /* The person's keys: read by either thread, pressed at once in the box,
    and handed to the window by the program's thread.
 
-   Lock order: the model lock, held by the program's thread when it
-   calls in, comes before outputMutex_ (the terminal) and mutex_ (the
-   shared state); the thread, holding outputMutex_, only tries the model
-   lock, so the two never wait on each other. keyMutex_ (the keys) is never
-   held with outputMutex_. mutex_ comes last, after any of them, and
-   nothing is taken while it is held. The atomics are read without a
-   lock, as the process may be ending from the thread. */
+   Lock order: as TerminalPresentation.h says. */
 
 void TerminalPresentation::ReadKeys()
 {

@@ -12,13 +12,7 @@
    back, the loop that waits for signals, keys and wakings, and the
    drawing of the box.
 
-   Lock order: the model lock, held by the program's thread when it
-   calls in, comes before outputMutex_ (the terminal) and mutex_ (the
-   shared state); the thread, holding outputMutex_, only tries the model
-   lock, so the two never wait on each other. keyMutex_ (the keys) is never
-   held with outputMutex_. mutex_ comes last, after any of them, and
-   nothing is taken while it is held. The atomics are read without a
-   lock, as the process may be ending from the thread. */
+   Lock order: as TerminalPresentation.h says. */
 
 void TerminalPresentation::Enter(HostWindow &window)
 {

@@ -615,14 +615,17 @@ TEST_F(TerminalWindow, CtrlZGivesTheTerminalBackAndFgTakesItAgain)
     Tmux({"send-keys", "-l", "fg"});
     Tmux({"send-keys", "Enter"});
     /* Drawn again under the shell's lines. The stop is the job's: the
-       subshell around Velorin stops at once, and the shell's message may
-       come before or after Velorin has moved below its box, so what is left
-       of the first box is not looked at. */
+       subshell around Velorin stops at once, and the shell's message and
+       prompt may come before or after Velorin has moved below its box (the
+       typed "fg" then begins a line of its own), so what is left of the
+       first box is not looked at. */
     WaitForScreenWhere(
         [](const std::string &text) {
-            size_t resumed = text.rfind("$ fg");
-            return resumed != std::string::npos &&
-                   text.find("[a] Abort", resumed) != std::string::npos;
+            size_t resumed = text.rfind("fg\n");
+            bool typed = resumed != std::string::npos && resumed > 0 &&
+                         (text[resumed - 1] == '\n' ||
+                          (resumed >= 2 && text.compare(resumed - 2, 2, "$ ") == 0));
+            return typed && text.find("[a] Abort", resumed) != std::string::npos;
         },
         "the box drawn again");
     /* Taken again: a single key, without Enter, presses Abort. */

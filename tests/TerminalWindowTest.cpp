@@ -480,7 +480,14 @@ TEST_P(TerminalBox, TakesTheTerminalsWidthAndCharacterSetAndLeavesASummary)
           gate + VelorinCommand(dir_ / "held.gz", kind.environment) + "; sleep 600"});
     Tmux({"pipe-pane", "-o", "cat > " + Quote(dir_ / "output")});
     WriteFile(dir_ / "go", "");
-    std::string screen = WaitForScreen("[a] Abort");
+    /* The window's frame and button are drawn as it opens, its gauges by the
+       program a moment later: the box is looked at once both are shown. */
+    std::string screen = WaitForScreenWhere(
+        [](const std::string &text) {
+            return text.find("[a] Abort") != std::string::npos &&
+                   text.find(" 0 % ") != std::string::npos;
+        },
+        "the box with its gauges");
     const std::string edge = kind.characters == TerminalKind::UTF8           ? "\u2502"
                              : kind.characters == TerminalKind::LINE_DRAWING ? "x"
                                                                              : "|";

@@ -34,11 +34,6 @@
 namespace
 {
 
-bool Exists(const std::string &path)
-{
-    return access(path.c_str(), F_OK) == 0;
-}
-
 /* A section of a 64-bit ELF file by name; sh_offset 0 when absent. */
 Elf64_Shdr Section(const std::string &bytes, const char *wanted)
 {

@@ -22,11 +22,6 @@
 namespace
 {
 
-bool Exists(const std::string &path)
-{
-    return access(path.c_str(), F_OK) == 0;
-}
-
 std::vector<TextUnit> Units(const std::string &text)
 {
     std::vector<TextUnit> units;

@@ -14,11 +14,6 @@
 namespace
 {
 
-bool Exists(const std::string &path)
-{
-    return access(path.c_str(), F_OK) == 0;
-}
-
 /* A package whose setup script records its arguments and context in $RECORD. */
 class InstallerOptions : public ::testing::Test
 {

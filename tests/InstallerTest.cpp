@@ -34,11 +34,6 @@ off_t SizeOf(const std::string &path)
     return stat(path.c_str(), &status) == 0 ? status.st_size : -1;
 }
 
-bool Exists(const std::string &path)
-{
-    return access(path.c_str(), F_OK) == 0;
-}
-
 /* A package whose setup script records where and how it ran ($RECORD) and ends with $STATUS. */
 class Installer : public ::testing::Test
 {

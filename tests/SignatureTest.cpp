@@ -23,11 +23,6 @@
 namespace
 {
 
-bool Exists(const std::string &path)
-{
-    return access(path.c_str(), F_OK) == 0;
-}
-
 /* Keys made with minisign for each test, a tree to pack and an empty
    destination. */
 class Signatures : public ::testing::Test

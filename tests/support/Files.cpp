@@ -1,5 +1,7 @@
 #include "Files.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -51,4 +53,9 @@ std::string MakeData(size_t size, unsigned seed)
         data[i] = char(state >> 16);
     }
     return data;
+}
+
+bool Exists(const std::string &path)
+{
+    return access(path.c_str(), F_OK) == 0;
 }

@@ -20,15 +20,6 @@
 namespace
 {
 
-std::vector<std::string> NamesIn(const std::string &path)
-{
-    std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(path))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 template <typename Record> Record ReadAt(const std::string &bytes, uint64_t at)
 {
     Record record;

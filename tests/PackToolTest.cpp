@@ -23,16 +23,6 @@
 namespace
 {
 
-/* The names in a directory, sorted. */
-std::vector<std::string> NamesIn(const std::string &path)
-{
-    std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(path))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 RunResult RunShell(const std::string &script)
 {
     return RunProgram("/bin/sh", {"-c", script});

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -58,4 +59,13 @@ std::string MakeData(size_t size, unsigned seed)
 bool Exists(const std::string &path)
 {
     return access(path.c_str(), F_OK) == 0;
+}
+
+std::vector<std::string> NamesIn(const std::string &path)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(path))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
 }

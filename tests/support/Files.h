@@ -3,11 +3,14 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 void WriteFile(const std::string &path, const std::string &content);
 std::string ReadFile(const std::string &path);
 /* Whether the name leads to anything (a link is followed). */
 bool Exists(const std::string &path);
+/* The names in a directory, sorted. */
+std::vector<std::string> NamesIn(const std::string &path);
 
 /* Everything below root, by relative path: "dir" for a directory,
    "file:" and the content for a file, "link:" and the target for a

@@ -6,7 +6,7 @@
 
 #include <dos/dos.h>
 
-#include "ArchiveFormat.h"
+#include "../format/ArchiveFormat.h"
 
 /* What an ENTRY_ATTRIBUTES record says of the entry after it. */
 struct EntryAttributes {

@@ -6,8 +6,8 @@
 #include <proto/dos.h>
 #include <proto/newlib.h>
 
+#include "../format/EntryName.h"
 #include "../progress/progress.h"
-#include "EntryName.h"
 #include "EntryPath.h"
 #include "Percentages.h"
 #include "WholeTree.h"

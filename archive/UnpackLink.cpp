@@ -6,9 +6,9 @@
 
 #include <proto/dos.h>
 
+#include "../format/EntryName.h"
+#include "../format/LinkTarget.h"
 #include "../progress/progress.h"
-#include "EntryName.h"
-#include "LinkTarget.h"
 #include "NameSet.h"
 #include "archive.h"
 #include <text/escape.h>

@@ -3,7 +3,7 @@
 
 #include <stdint.h>
 
-#include "ArchiveFormat.h"
+#include "../format/ArchiveFormat.h"
 #include "EntryAttributes.h"
 
 /* What an archive with whole trees holds beyond files and directories:

@@ -6,7 +6,7 @@
 #include <stdint.h>
 #include <stream/gzip.h>
 
-#include "ArchiveFormat.h"
+#include "../format/ArchiveFormat.h"
 
 /* Results of UnpackFile, passed on by UnpackArchive and HandleArchive. */
 #define ENTRY_DONE 0

@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../format/BlockLayout.h"
 #include "../tools/ArchiveWriter.h"
-#include "stream/blocks.h"
 #include "support/Files.h"
 #include "support/Program.h"
 #include "support/TempDir.h"

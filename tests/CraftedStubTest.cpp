@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include <installer/layout.h>
+#include "../format/InstallerLayout.h"
 
 #include "support/Files.h"
 #include "support/Program.h"

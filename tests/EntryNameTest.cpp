@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../archive/EntryName.h"
+#include "../format/EntryName.h"
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/Program.h"

@@ -7,7 +7,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <stream/blocks.h>
+#include "../format/BlockLayout.h"
 
 #include "../platform/stream/HostStream.h"
 #include "support/ArchiveOracle.h"

@@ -19,7 +19,7 @@
 
 #include <gtest/gtest.h>
 
-#include <installer/layout.h>
+#include "../format/InstallerLayout.h"
 
 #include "support/Files.h"
 #include "support/LiveTools.h"

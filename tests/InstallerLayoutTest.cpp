@@ -1,4 +1,4 @@
-#include <installer/layout.h>
+#include "../format/InstallerLayout.h"
 
 #include <algorithm>
 
@@ -37,7 +37,7 @@ std::string WithRecords(const std::string &records)
             crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1)));
     }
     crc ^= 0xFFFFFFFFu;
-    PutBigEndian(reinterpret_cast<uint8_t *>(bytes.data()) + 12, crc, 4);
+    WriteBigEndian32(reinterpret_cast<uint8_t *>(bytes.data()) + 12, uint32_t(crc));
     return bytes;
 }
 
@@ -45,7 +45,7 @@ std::string Record(const char *tag, const std::string &content)
 {
     std::string record(tag, 4);
     uint8_t length[4];
-    PutBigEndian(length, content.size(), 4);
+    WriteBigEndian32(length, uint32_t(content.size()));
     record.append(reinterpret_cast<const char *>(length), 4);
     return record + content;
 }

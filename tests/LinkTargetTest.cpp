@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../archive/LinkTarget.h"
+#include "../format/LinkTarget.h"
 
 namespace
 {

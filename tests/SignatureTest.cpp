@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <installer/layout.h>
+#include "../format/InstallerLayout.h"
 #include <signature/minisign.h>
 
 #include "../tools/RemoveOnSignal.h"

@@ -9,8 +9,8 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include "../format/BlockLayout.h"
 #include "BlockCompressor.h"
-#include "stream/blocks.h"
 
 ArchiveHeader EncodeArchiveHeader(bool entryFlags, bool largeFiles)
 {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../archive/ArchiveFormat.h"
+#include "../format/ArchiveFormat.h"
 
 class BlockCompressor;
 
@@ -44,7 +44,7 @@ constexpr int PLAIN_STREAM = -1;
    (0 stores the data uncompressed, still with gzip's CRC-32 and length, so
    that a cut copy is found), or bare at PLAIN_STREAM. Velorin reads all.
    The gzip file is a series of members, each holding a block of the stream
-   and its own size (stream/blocks.h), compressed on every core the process
+   and its own size (format/BlockLayout.h), compressed on every core the process
    may run on; any gzip reader reads it as one stream. */
 class ArchiveWriter
 {

@@ -2,18 +2,11 @@
 
 #include <libdeflate.h>
 
-#include "stream/blocks.h"
+#include "../format/BlockLayout.h"
+#include "../format/ByteOrder.h"
 
 namespace
 {
-
-void PutLittleEndian32(unsigned char *at, uint32_t value)
-{
-    at[0] = static_cast<unsigned char>(value);
-    at[1] = static_cast<unsigned char>(value >> 8);
-    at[2] = static_cast<unsigned char>(value >> 16);
-    at[3] = static_cast<unsigned char>(value >> 24);
-}
 
 /* gzip's XFL: 2 for the slowest, smallest compression, 4 for the fastest. */
 unsigned char ExtraFlags(int deflateLevel)
@@ -53,10 +46,10 @@ void EncodeMember(libdeflate_compressor *compressor, int deflateLevel, const uns
     }
     size_t total = BLOCK_HEADER_SIZE + packed + trailer;
     member.resize(total);
-    PutLittleEndian32(member.data() + 16, static_cast<uint32_t>(total));
+    WriteLittleEndian32(member.data() + 16, static_cast<uint32_t>(total));
     unsigned char *end = member.data() + BLOCK_HEADER_SIZE + packed;
-    PutLittleEndian32(end, libdeflate_crc32(0, data, length));
-    PutLittleEndian32(end + 4, static_cast<uint32_t>(length));
+    WriteLittleEndian32(end, libdeflate_crc32(0, data, length));
+    WriteLittleEndian32(end + 4, static_cast<uint32_t>(length));
 }
 
 BlockCompressor::BlockCompressor(int deflateLevel, unsigned threads) : level_(deflateLevel)

@@ -11,7 +11,7 @@
 struct libdeflate_compressor;
 
 /* Compresses an archive stream cut into blocks, each block into one gzip
-   member of the block format (stream/blocks.h), on worker threads, and hands
+   member of the block format (format/BlockLayout.h), on worker threads, and hands
    the members back in the order the blocks came. Each member depends only on
    its block and the level, so the output is the same whatever the number of
    threads. Memory stays bounded: at most two blocks per thread are held, and

@@ -8,9 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <installer/layout.h>
+#include "../format/InstallerLayout.h"
 
-#include "ShownName.h"
+#include "../format/ShownName.h"
 
 namespace
 {

@@ -11,12 +11,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <installer/layout.h>
+#include "../format/InstallerLayout.h"
 
+#include "../format/ShownName.h"
 #include "ElfSection.h"
 #include "LicenseFile.h"
 #include "OutputFile.h"
-#include "ShownName.h"
 #include "SignArchive.h"
 
 namespace

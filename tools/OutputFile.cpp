@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "../format/ShownName.h"
 #include "RemoveOnSignal.h"
-#include "ShownName.h"
 
 namespace
 {

@@ -13,11 +13,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "../archive/EntryName.h"
-#include "../archive/LinkTarget.h"
+#include "../format/EntryName.h"
+#include "../format/LinkTarget.h"
+#include "../format/ShownName.h"
 #include "ArchiveWriter.h"
 #include "OutputFile.h"
-#include "ShownName.h"
 #include "SignArchive.h"
 
 namespace

@@ -8,7 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "ShownName.h"
+#include "../format/ShownName.h"
 
 namespace
 {

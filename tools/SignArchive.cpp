@@ -9,8 +9,8 @@
 
 #include <signature/installer.h>
 
+#include "../format/ShownName.h"
 #include "ReadPassword.h"
-#include "ShownName.h"
 
 namespace
 {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include <installer/layout.h>
+#include "../format/InstallerLayout.h"
 #include <signature/minisign.h>
 
 #include "OutputFile.h"

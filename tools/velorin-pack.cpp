@@ -2,13 +2,13 @@
 #include <cstdio>
 #include <string>
 
-#include "ArchiveReport.h"
+#include "../format/ArchiveReport.h"
+#include "../format/ShownName.h"
 #include "InstallerArchive.h"
 #include "MakeInstaller.h"
 #include "PackCommandLine.h"
 #include "PackTree.h"
 #include "ProgressLine.h"
-#include "ShownName.h"
 #include "SignArchive.h"
 #include "StandardDescriptors.h"
 

@@ -21,7 +21,7 @@ void DigestInstallerHead(MessageDigest &digest, const uint8_t slotBytes[INSTALLE
     digest.Add(installerDomain, sizeof installerDomain);
     digest.Add(slotBytes, INSTALLER_SLOT_SIZE);
     uint8_t length[8];
-    PutBigEndian(length, trailerLength, 8);
+    WriteBigEndian64(length, trailerLength);
     digest.Add(length, sizeof length);
     std::vector<uint8_t> head(trailer, trailer + trailerLength);
     if (head.size() >= 16)

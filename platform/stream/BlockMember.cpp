@@ -2,16 +2,12 @@
 
 #include <libdeflate.h>
 
+#include "../../format/ByteOrder.h"
+
 namespace
 {
 
 constexpr unsigned TRAILER_SIZE = 8;
-
-uint32_t ReadLittleEndian32(const unsigned char *bytes)
-{
-    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-           uint32_t(bytes[3]) << 24;
-}
 
 } // namespace
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include <stream/blocks.h>
+#include "../../format/BlockLayout.h"
 
 struct libdeflate_decompressor;
 

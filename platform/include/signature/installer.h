@@ -1,7 +1,7 @@
 #ifndef SIGNATURE_INSTALLER_H
 #define SIGNATURE_INSTALLER_H
 
-#include <installer/layout.h>
+#include "../../../format/InstallerLayout.h"
 #include <signature/minisign.h>
 
 /* An installer's signature covers everything that decides what it unpacks

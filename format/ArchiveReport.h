@@ -1,5 +1,5 @@
-#ifndef TOOLS_ARCHIVE_REPORT_H
-#define TOOLS_ARCHIVE_REPORT_H
+#ifndef FORMAT_ARCHIVE_REPORT_H
+#define FORMAT_ARCHIVE_REPORT_H
 
 #include <cstdint>
 #include <string>

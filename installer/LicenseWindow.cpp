@@ -4,12 +4,12 @@
 #include <memory>
 #include <mutex>
 
-#include "../presentation/Presentation.h"
-#include "../text/WrapText.h"
-#include "../window/Font.h"
-#include "../window/HostModel.h"
-#include "../window/Raster.h"
-#include "../window/TextLayout.h"
+#include "../platform/presentation/Presentation.h"
+#include "../platform/text/WrapText.h"
+#include "../platform/window/Font.h"
+#include "../platform/window/HostModel.h"
+#include "../platform/window/Raster.h"
+#include "../platform/window/TextLayout.h"
 
 /* The licence in a window of the screen's look, over the middle of the
    default public screen: a line that says what is asked, the licence in a

@@ -5,11 +5,11 @@
 #include <set>
 #include <vector>
 
-#include "../archive/EntryName.h"
-#include "../archive/LinkTarget.h"
+#include "../platform/text/EscapedText.h"
 #include "../platform/text/HostReason.h"
+#include "EntryName.h"
+#include "LinkTarget.h"
 #include "ShownName.h"
-#include <text/escape.h>
 
 namespace
 {
@@ -219,10 +219,7 @@ std::string DescribeFault(const ArchiveReading &reading, const std::string &path
        their control bytes escaped as they reach the screen. */
     if (reading.fault == ArchiveFault::UnsafeName)
         return "Unsafe entry name \"" + ShowName(reading.faultEntry) + "\"";
-    std::vector<char> shown(reading.faultEntry.size() * 4 + 1);
-    EscapeText(reading.faultEntry.data(), reading.faultEntry.size(), shown.data(), shown.size(),
-               KEEP_BACKSLASH);
-    return std::string("Error reading ") + shown.data() + " from archive stream";
+    return "Error reading " + EscapedText(reading.faultEntry) + " from archive stream";
 }
 
 } // namespace

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "../stream/ReadFully.h"
+#include "../platform/stream/ReadFully.h"
 
 namespace
 {

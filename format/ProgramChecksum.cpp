@@ -1,4 +1,4 @@
-#include <installer/layout.h>
+#include "InstallerLayout.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,5 @@
-#ifndef ARCHIVE_ENTRY_NAME_H
-#define ARCHIVE_ENTRY_NAME_H
+#ifndef FORMAT_ENTRY_NAME_H
+#define FORMAT_ENTRY_NAME_H
 
 #include <stddef.h>
 

@@ -1,5 +1,5 @@
-#ifndef TOOLS_SHOWN_NAME_H
-#define TOOLS_SHOWN_NAME_H
+#ifndef FORMAT_SHOWN_NAME_H
+#define FORMAT_SHOWN_NAME_H
 
 #include <string>
 

@@ -12,13 +12,13 @@
 #include <proto/newlib.h>
 #include <signature/installer.h>
 
-#include "../../tools/ArchiveReport.h"
-#include "../../tools/ShownName.h"
-#include "../presentation/Presentation.h"
-#include "../stream/HostStream.h"
-#include "../system/HeldDestination.h"
-#include "../system/KeptLock.h"
-#include "../system/RunEnding.h"
+#include "../format/ArchiveReport.h"
+#include "../format/ShownName.h"
+#include "../platform/presentation/Presentation.h"
+#include "../platform/stream/HostStream.h"
+#include "../platform/system/HeldDestination.h"
+#include "../platform/system/KeptLock.h"
+#include "../platform/system/RunEnding.h"
 
 /* The program's entry, ahead of main. A plain velorin goes straight to
    main. An installer (its slot filled) builds main's arguments from its

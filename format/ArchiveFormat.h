@@ -1,9 +1,11 @@
-#ifndef ARCHIVE_ARCHIVE_FORMAT_H
-#define ARCHIVE_ARCHIVE_FORMAT_H
+#ifndef FORMAT_ARCHIVE_FORMAT_H
+#define FORMAT_ARCHIVE_FORMAT_H
 
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
+
+#include "ByteOrder.h"
 
 /* The archive stream: an ArchiveHeader, then entries, each a FileHeader and,
    for a file, exactly `size` bytes of data. Integer fields are big-endian. */
@@ -93,45 +95,9 @@ static_assert(sizeof ENTRY_FLAGS_SIGNATURE == 7, "the signature fills the header
 /* The copy buffer's size: the largest piece read and written at once. */
 #define BUFFER_SIZE 65535
 
-static inline uint16_t ReadBigEndian16(const uint8_t bytes[2])
-{
-    return (uint16_t)((bytes[0] << 8) | bytes[1]);
-}
-
-static inline uint32_t ReadBigEndian32(const uint8_t bytes[4])
-{
-    return ((uint32_t)bytes[0] << 24) | ((uint32_t)bytes[1] << 16) | ((uint32_t)bytes[2] << 8) |
-           bytes[3];
-}
-
-static inline uint64_t ReadBigEndian64(const uint8_t bytes[8])
-{
-    return ((uint64_t)ReadBigEndian32(bytes) << 32) | ReadBigEndian32(bytes + 4);
-}
-
 static inline int HasEntryFlags(const struct ArchiveHeader *archiveHeader)
 {
     return memcmp(archiveHeader->signature, ENTRY_FLAGS_SIGNATURE, 6) == 0;
-}
-
-static inline void WriteBigEndian16(uint8_t bytes[2], uint16_t value)
-{
-    bytes[0] = (uint8_t)(value >> 8);
-    bytes[1] = (uint8_t)value;
-}
-
-static inline void WriteBigEndian32(uint8_t bytes[4], uint32_t value)
-{
-    bytes[0] = (uint8_t)(value >> 24);
-    bytes[1] = (uint8_t)(value >> 16);
-    bytes[2] = (uint8_t)(value >> 8);
-    bytes[3] = (uint8_t)value;
-}
-
-static inline void WriteBigEndian64(uint8_t bytes[8], uint64_t value)
-{
-    WriteBigEndian32(bytes, (uint32_t)(value >> 32));
-    WriteBigEndian32(bytes + 4, (uint32_t)value);
 }
 
 #endif

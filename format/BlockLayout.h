@@ -1,5 +1,5 @@
-#ifndef STREAM_BLOCKS_H
-#define STREAM_BLOCKS_H
+#ifndef FORMAT_BLOCK_LAYOUT_H
+#define FORMAT_BLOCK_LAYOUT_H
 
 /* Archives written in independent blocks. velorin-pack writes the archive
    stream as a series of ordinary gzip members, each holding at most

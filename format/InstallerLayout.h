@@ -1,9 +1,11 @@
-#ifndef INSTALLER_LAYOUT_H
-#define INSTALLER_LAYOUT_H
+#ifndef FORMAT_INSTALLER_LAYOUT_H
+#define FORMAT_INSTALLER_LAYOUT_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "ByteOrder.h"
 
 /* A one-file installer is the velorin program as it was built (the stub),
    then an archive as velorin-pack writes it, then a trailer. The program
@@ -118,19 +120,5 @@ bool DecodeInstallerSlot(const uint8_t bytes[INSTALLER_SLOT_SIZE], InstallerSlot
 std::string EncodeInstallerTrailer(const InstallerTrailer &trailer);
 /* False when the bytes are not one whole, undamaged trailer. */
 bool DecodeInstallerTrailer(const uint8_t *bytes, size_t length, InstallerTrailer &trailer);
-
-inline void PutBigEndian(uint8_t *into, uint64_t value, int bytes)
-{
-    for (int i = bytes - 1; i >= 0; i--, value >>= 8)
-        into[i] = uint8_t(value);
-}
-
-inline uint64_t GetBigEndian(const uint8_t *from, int bytes)
-{
-    uint64_t value = 0;
-    for (int i = 0; i < bytes; i++)
-        value = value << 8 | from[i];
-    return value;
-}
 
 #endif

@@ -1,4 +1,4 @@
-#include <installer/layout.h>
+#include "InstallerLayout.h"
 
 #include <cstring>
 
@@ -19,7 +19,7 @@ void AppendRecord(std::string &bytes, const char *tag, const std::string &conten
 {
     uint8_t header[INSTALLER_RECORD_HEADER_SIZE];
     std::memcpy(header, tag, 4);
-    PutBigEndian(header + 4, content.size(), 4);
+    WriteBigEndian32(header + 4, uint32_t(content.size()));
     bytes.append(reinterpret_cast<const char *>(header), sizeof header);
     bytes += content;
 }
@@ -34,7 +34,7 @@ bool DecodeRecords(const uint8_t *bytes, size_t start, size_t length, InstallerT
     for (size_t at = start; at < length;) {
         if (haveSignature || length - at < INSTALLER_RECORD_HEADER_SIZE)
             return false;
-        uint64_t size = GetBigEndian(bytes + at + 4, 4);
+        uint64_t size = ReadBigEndian32(bytes + at + 4);
         const char *content =
             reinterpret_cast<const char *>(bytes) + at + INSTALLER_RECORD_HEADER_SIZE;
         if (size > length - at - INSTALLER_RECORD_HEADER_SIZE)
@@ -45,8 +45,7 @@ bool DecodeRecords(const uint8_t *bytes, size_t start, size_t length, InstallerT
             haveLicense = true;
         } else if (std::memcmp(bytes + at, INSTALLER_RECORD_PROGRAM, 4) == 0 &&
                    !trailer.hasProgramChecksum && size == INSTALLER_PROGRAM_RECORD_SIZE) {
-            trailer.programChecksum =
-                uint32_t(GetBigEndian(bytes + at + INSTALLER_RECORD_HEADER_SIZE, 4));
+            trailer.programChecksum = ReadBigEndian32(bytes + at + INSTALLER_RECORD_HEADER_SIZE);
             trailer.hasProgramChecksum = true;
         } else if (std::memcmp(bytes + at, INSTALLER_RECORD_SIGNATURE, 4) == 0 &&
                    size <= INSTALLER_SIGNATURE_LIMIT) {
@@ -66,28 +65,28 @@ bool DecodeRecords(const uint8_t *bytes, size_t start, size_t length, InstallerT
 void EncodeInstallerSlot(const InstallerSlot &slot, uint8_t bytes[INSTALLER_SLOT_SIZE])
 {
     std::memcpy(bytes, slotMarker, INSTALLER_MARKER_SIZE);
-    PutBigEndian(bytes + 16, INSTALLER_LAYOUT_VERSION, 4);
-    PutBigEndian(bytes + 20, slot.state, 4);
-    PutBigEndian(bytes + 24, slot.slotOffset, 8);
-    PutBigEndian(bytes + 32, slot.archiveStart, 8);
-    PutBigEndian(bytes + 40, slot.archiveLength, 8);
-    PutBigEndian(bytes + 48, slot.trailerLength, 8);
-    PutBigEndian(bytes + 56, slot.totalSize, 8);
-    PutBigEndian(bytes + 64, slot.identity, 8);
+    WriteBigEndian32(bytes + 16, INSTALLER_LAYOUT_VERSION);
+    WriteBigEndian32(bytes + 20, slot.state);
+    WriteBigEndian64(bytes + 24, slot.slotOffset);
+    WriteBigEndian64(bytes + 32, slot.archiveStart);
+    WriteBigEndian64(bytes + 40, slot.archiveLength);
+    WriteBigEndian64(bytes + 48, slot.trailerLength);
+    WriteBigEndian64(bytes + 56, slot.totalSize);
+    WriteBigEndian64(bytes + 64, slot.identity);
 }
 
 bool DecodeInstallerSlot(const uint8_t bytes[INSTALLER_SLOT_SIZE], InstallerSlot &slot)
 {
     if (std::memcmp(bytes, slotMarker, INSTALLER_MARKER_SIZE) != 0 ||
-        GetBigEndian(bytes + 16, 4) != INSTALLER_LAYOUT_VERSION)
+        ReadBigEndian32(bytes + 16) != INSTALLER_LAYOUT_VERSION)
         return false;
-    slot.state = uint32_t(GetBigEndian(bytes + 20, 4));
-    slot.slotOffset = GetBigEndian(bytes + 24, 8);
-    slot.archiveStart = GetBigEndian(bytes + 32, 8);
-    slot.archiveLength = GetBigEndian(bytes + 40, 8);
-    slot.trailerLength = GetBigEndian(bytes + 48, 8);
-    slot.totalSize = GetBigEndian(bytes + 56, 8);
-    slot.identity = GetBigEndian(bytes + 64, 8);
+    slot.state = ReadBigEndian32(bytes + 20);
+    slot.slotOffset = ReadBigEndian64(bytes + 24);
+    slot.archiveStart = ReadBigEndian64(bytes + 32);
+    slot.archiveLength = ReadBigEndian64(bytes + 40);
+    slot.trailerLength = ReadBigEndian64(bytes + 48);
+    slot.totalSize = ReadBigEndian64(bytes + 56);
+    slot.identity = ReadBigEndian64(bytes + 64);
     return true;
 }
 
@@ -96,27 +95,27 @@ std::string EncodeInstallerTrailer(const InstallerTrailer &trailer)
     std::string bytes(INSTALLER_TRAILER_FIXED_SIZE + trailer.command.size(), '\0');
     auto *data = reinterpret_cast<uint8_t *>(bytes.data());
     std::memcpy(data, trailerMagic, sizeof trailerMagic);
-    PutBigEndian(data + 8, INSTALLER_LAYOUT_VERSION, 4);
-    PutBigEndian(data + 16, trailer.archiveStart, 8);
-    PutBigEndian(data + 24, trailer.archiveLength, 8);
-    PutBigEndian(data + 32, trailer.directories, 8);
-    PutBigEndian(data + 40, trailer.files, 8);
-    PutBigEndian(data + 48, trailer.bytes, 8);
-    PutBigEndian(data + 56, trailer.command.size(), 4);
+    WriteBigEndian32(data + 8, INSTALLER_LAYOUT_VERSION);
+    WriteBigEndian64(data + 16, trailer.archiveStart);
+    WriteBigEndian64(data + 24, trailer.archiveLength);
+    WriteBigEndian64(data + 32, trailer.directories);
+    WriteBigEndian64(data + 40, trailer.files);
+    WriteBigEndian64(data + 48, trailer.bytes);
+    WriteBigEndian32(data + 56, uint32_t(trailer.command.size()));
     std::memcpy(data + INSTALLER_TRAILER_FIXED_SIZE, trailer.command.data(),
                 trailer.command.size());
     if (!trailer.license.empty())
         AppendRecord(bytes, INSTALLER_RECORD_LICENSE, trailer.license);
     if (trailer.hasProgramChecksum) {
         uint8_t checksum[INSTALLER_PROGRAM_RECORD_SIZE];
-        PutBigEndian(checksum, trailer.programChecksum, sizeof checksum);
+        WriteBigEndian32(checksum, trailer.programChecksum);
         AppendRecord(bytes, INSTALLER_RECORD_PROGRAM,
                      std::string(reinterpret_cast<const char *>(checksum), sizeof checksum));
     }
     if (!trailer.signature.empty())
         AppendRecord(bytes, INSTALLER_RECORD_SIGNATURE, trailer.signature);
     data = reinterpret_cast<uint8_t *>(bytes.data());
-    PutBigEndian(data + 12, Crc32(data + 16, bytes.size() - 16), 4);
+    WriteBigEndian32(data + 12, Crc32(data + 16, bytes.size() - 16));
     return bytes;
 }
 
@@ -124,19 +123,19 @@ bool DecodeInstallerTrailer(const uint8_t *bytes, size_t length, InstallerTraile
 {
     if (length < INSTALLER_TRAILER_FIXED_SIZE ||
         std::memcmp(bytes, trailerMagic, sizeof trailerMagic) != 0 ||
-        GetBigEndian(bytes + 8, 4) != INSTALLER_LAYOUT_VERSION ||
-        GetBigEndian(bytes + 12, 4) != Crc32(bytes + 16, length - 16))
+        ReadBigEndian32(bytes + 8) != INSTALLER_LAYOUT_VERSION ||
+        ReadBigEndian32(bytes + 12) != Crc32(bytes + 16, length - 16))
         return false;
-    uint64_t commandLength = GetBigEndian(bytes + 56, 4);
+    uint64_t commandLength = ReadBigEndian32(bytes + 56);
     if (commandLength > length - INSTALLER_TRAILER_FIXED_SIZE ||
         commandLength > INSTALLER_COMMAND_LIMIT ||
         !DecodeRecords(bytes, INSTALLER_TRAILER_FIXED_SIZE + commandLength, length, trailer))
         return false;
-    trailer.archiveStart = GetBigEndian(bytes + 16, 8);
-    trailer.archiveLength = GetBigEndian(bytes + 24, 8);
-    trailer.directories = GetBigEndian(bytes + 32, 8);
-    trailer.files = GetBigEndian(bytes + 40, 8);
-    trailer.bytes = GetBigEndian(bytes + 48, 8);
+    trailer.archiveStart = ReadBigEndian64(bytes + 16);
+    trailer.archiveLength = ReadBigEndian64(bytes + 24);
+    trailer.directories = ReadBigEndian64(bytes + 32);
+    trailer.files = ReadBigEndian64(bytes + 40);
+    trailer.bytes = ReadBigEndian64(bytes + 48);
     trailer.command.assign(reinterpret_cast<const char *>(bytes) + INSTALLER_TRAILER_FIXED_SIZE,
                            commandLength);
     return true;

@@ -1,7 +1,7 @@
 #ifndef PLATFORM_INSTALLER_INSTALLER_H
 #define PLATFORM_INSTALLER_INSTALLER_H
 
-#include <installer/layout.h>
+#include "../format/InstallerLayout.h"
 
 #include <string>
 #include <vector>

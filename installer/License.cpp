@@ -1,7 +1,7 @@
 #include "Installer.h"
 
-#include "../presentation/Presentation.h"
-#include "../presentation/terminal/Pager.h"
+#include "../platform/presentation/Presentation.h"
+#include "../platform/presentation/terminal/Pager.h"
 
 LicenseAnswer AskLicense(const std::string &text)
 {

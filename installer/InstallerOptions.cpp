@@ -1,6 +1,6 @@
 #include "InstallerOptions.h"
 
-#include "../../options/CommandOptions.h"
+#include "../options/CommandOptions.h"
 
 namespace
 {

@@ -1,12 +1,14 @@
-#ifndef TOOLS_ARCHIVE_READER_H
-#define TOOLS_ARCHIVE_READER_H
+#ifndef FORMAT_ARCHIVE_READER_H
+#define FORMAT_ARCHIVE_READER_H
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 
-#include "../archive/archive.h"
+#include <stream/gzip.h>
+
+#include "ArchiveFormat.h"
 
 /* What stops a reading of an archive, in the order the reader meets them. */
 enum class ArchiveFault {

@@ -1,5 +1,5 @@
-#ifndef ARCHIVE_LINK_TARGET_H
-#define ARCHIVE_LINK_TARGET_H
+#ifndef FORMAT_LINK_TARGET_H
+#define FORMAT_LINK_TARGET_H
 
 /* Whether the symbolic link linkName (a safe entry name) holding target
    stays inside the destination: target is relative and not empty, and

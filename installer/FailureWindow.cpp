@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "../presentation/Presentation.h"
-#include "../system/HostLibraries.h"
+#include "../platform/presentation/Presentation.h"
+#include "../platform/system/HostLibraries.h"
 
 /* Wide enough for a path and its reason on few lines, narrow enough for
    the smallest screen. */

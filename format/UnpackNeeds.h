@@ -1,5 +1,5 @@
-#ifndef TOOLS_UNPACK_NEEDS_H
-#define TOOLS_UNPACK_NEEDS_H
+#ifndef FORMAT_UNPACK_NEEDS_H
+#define FORMAT_UNPACK_NEEDS_H
 
 #include <string>
 #include <unordered_map>

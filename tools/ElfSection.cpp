@@ -1,6 +1,7 @@
 #include "ElfSection.h"
 
 #include <cstring>
+#include <string>
 
 #include <elf.h>
 
@@ -22,74 +23,92 @@ template <typename Field> Field Native(Field value, bool swap)
 }
 
 /* Whether length bytes from at lie inside the file; nothing can wrap. */
-bool Inside(const std::vector<uint8_t> &file, uint64_t at, uint64_t length)
+bool Inside(uint64_t fileSize, uint64_t at, uint64_t length)
 {
-    return at <= file.size() && length <= file.size() - at;
+    return at <= fileSize && length <= fileSize - at;
 }
 
-template <typename Record>
-bool ReadRecord(const std::vector<uint8_t> &file, uint64_t at, Record &record)
-{
-    if (!Inside(file, at, sizeof record))
-        return false;
-    std::memcpy(&record, file.data() + at, sizeof record);
-    return true;
-}
+struct ElfFile {
+    const ReadFileBytes &read;
+    uint64_t size;
+    bool swap;
+
+    template <typename Record> bool ReadRecord(uint64_t at, Record &record) const
+    {
+        return Inside(size, at, sizeof record) && read(at, &record, sizeof record);
+    }
+};
 
 template <typename Header, typename Section>
-bool FindIn(const std::vector<uint8_t> &file, bool swap, const char *wanted, uint64_t &offset,
-            uint64_t &size)
+bool FindIn(const ElfFile &file, const char *wanted, uint64_t &offset, uint64_t &size)
 {
     Header header;
-    if (!ReadRecord(file, 0, header))
+    if (!file.ReadRecord(0, header))
         return false;
-    uint64_t tableOffset = Native(header.e_shoff, swap);
-    uint64_t entrySize = Native(header.e_shentsize, swap);
-    uint64_t count = Native(header.e_shnum, swap);
-    uint64_t namesIndex = Native(header.e_shstrndx, swap);
+    uint64_t tableOffset = Native(header.e_shoff, file.swap);
+    uint64_t entrySize = Native(header.e_shentsize, file.swap);
+    uint64_t count = Native(header.e_shnum, file.swap);
+    uint64_t namesIndex = Native(header.e_shstrndx, file.swap);
     /* A count or names index kept elsewhere (for 65,280 sections or more)
        is no velorin program's. */
-    if (entrySize < sizeof(Section) || count == 0 || namesIndex >= count ||
-        !Inside(file, tableOffset, count * entrySize))
-        return false;
     Section names;
-    ReadRecord(file, tableOffset + namesIndex * entrySize, names);
-    uint64_t namesOffset = Native(names.sh_offset, swap);
-    uint64_t namesSize = Native(names.sh_size, swap);
-    if (Native(names.sh_type, swap) != SHT_STRTAB || !Inside(file, namesOffset, namesSize))
+    if (entrySize < sizeof(Section) || count == 0 || namesIndex >= count ||
+        !Inside(file.size, tableOffset, count * entrySize) ||
+        !file.ReadRecord(tableOffset + namesIndex * entrySize, names))
+        return false;
+    uint64_t namesOffset = Native(names.sh_offset, file.swap);
+    uint64_t namesSize = Native(names.sh_size, file.swap);
+    if (Native(names.sh_type, file.swap) != SHT_STRTAB ||
+        !Inside(file.size, namesOffset, namesSize))
         return false;
     size_t wantedLength = std::strlen(wanted) + 1;
+    std::string name(wantedLength, '\0');
     for (uint64_t index = 0; index < count; index++) {
         Section section;
-        ReadRecord(file, tableOffset + index * entrySize, section);
-        uint64_t name = Native(section.sh_name, swap);
-        if (name > namesSize || wantedLength > namesSize - name ||
-            std::memcmp(file.data() + namesOffset + name, wanted, wantedLength) != 0)
+        if (!file.ReadRecord(tableOffset + index * entrySize, section))
+            return false;
+        uint64_t nameAt = Native(section.sh_name, file.swap);
+        if (nameAt > namesSize || wantedLength > namesSize - nameAt ||
+            !file.read(namesOffset + nameAt, name.data(), wantedLength) ||
+            std::memcmp(name.data(), wanted, wantedLength) != 0)
             continue;
-        offset = Native(section.sh_offset, swap);
-        size = Native(section.sh_size, swap);
-        return Native(section.sh_type, swap) != SHT_NOBITS && Inside(file, offset, size);
+        offset = Native(section.sh_offset, file.swap);
+        size = Native(section.sh_size, file.swap);
+        return Native(section.sh_type, file.swap) != SHT_NOBITS && Inside(file.size, offset, size);
     }
     return false;
 }
 
 } // namespace
 
-bool FindElfSection(const std::vector<uint8_t> &file, const char *wanted, uint64_t &offset,
-                    uint64_t &size)
+bool FindElfSection(const ReadFileBytes &read, uint64_t fileSize, const char *wanted,
+                    uint64_t &offset, uint64_t &size)
 {
-    if (file.size() < EI_NIDENT || std::memcmp(file.data(), ELFMAG, SELFMAG) != 0)
+    unsigned char ident[EI_NIDENT];
+    if (!Inside(fileSize, 0, sizeof ident) || !read(0, ident, sizeof ident) ||
+        std::memcmp(ident, ELFMAG, SELFMAG) != 0)
         return false;
-    uint8_t order = file[EI_DATA];
+    uint8_t order = ident[EI_DATA];
     if (order != ELFDATA2LSB && order != ELFDATA2MSB)
         return false;
-    bool swap = (order == ELFDATA2MSB) != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__);
-    switch (file[EI_CLASS]) {
+    ElfFile file{read, fileSize,
+                 (order == ELFDATA2MSB) != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)};
+    switch (ident[EI_CLASS]) {
     case ELFCLASS64:
-        return FindIn<Elf64_Ehdr, Elf64_Shdr>(file, swap, wanted, offset, size);
+        return FindIn<Elf64_Ehdr, Elf64_Shdr>(file, wanted, offset, size);
     case ELFCLASS32:
-        return FindIn<Elf32_Ehdr, Elf32_Shdr>(file, swap, wanted, offset, size);
+        return FindIn<Elf32_Ehdr, Elf32_Shdr>(file, wanted, offset, size);
     default:
         return false;
     }
+}
+
+bool FindElfSection(const std::vector<uint8_t> &file, const char *wanted, uint64_t &offset,
+                    uint64_t &size)
+{
+    auto read = [&file](uint64_t at, void *into, size_t length) {
+        std::memcpy(into, file.data() + at, length);
+        return true;
+    };
+    return FindElfSection(read, file.size(), wanted, offset, size);
 }

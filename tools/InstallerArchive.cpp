@@ -1,16 +1,15 @@
 #include "InstallerArchive.h"
 
-#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
-#include <elf.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <installer/layout.h>
+#include "../format/InstallerLayout.h"
+#include "ElfSection.h"
 
 #include "../platform/stream/HostStream.h"
 #include "../platform/stream/ReadFully.h"
@@ -18,34 +17,18 @@
 namespace
 {
 
-const unsigned char hostByteOrder =
-    std::endian::native == std::endian::little ? ELFDATA2LSB : ELFDATA2MSB;
-
-/* Where the installer's slot lies: in its section of a 64-bit ELF program
-   of this machine's byte order, as velorin is built. 0 when there is no
-   such section. */
+/* Where the installer's slot lies, in its section of the program: 0 when
+   there is no such section or it cannot hold a slot. */
 uint64_t FindSlotOffset(int descriptor, uint64_t fileSize)
 {
-    Elf64_Ehdr header;
-    if (!ReadAt(descriptor, 0, &header, sizeof header) ||
-        std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
-        header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_ident[EI_DATA] != hostByteOrder ||
-        header.e_shentsize != sizeof(Elf64_Shdr) || header.e_shstrndx >= header.e_shnum ||
-        header.e_shoff >= fileSize)
+    auto read = [descriptor](uint64_t at, void *into, size_t length) {
+        return ReadAt(descriptor, at, into, length);
+    };
+    uint64_t offset = 0, size = 0;
+    if (!FindElfSection(read, fileSize, INSTALLER_SECTION, offset, size) ||
+        size < INSTALLER_SLOT_SIZE)
         return 0;
-    std::vector<Elf64_Shdr> sections(header.e_shnum);
-    if (!ReadAt(descriptor, header.e_shoff, sections.data(), sections.size() * sizeof(Elf64_Shdr)))
-        return 0;
-    const Elf64_Shdr &names = sections[header.e_shstrndx];
-    const char wanted[] = INSTALLER_SECTION;
-    for (const Elf64_Shdr &section : sections) {
-        char name[sizeof wanted];
-        if (section.sh_size >= INSTALLER_SLOT_SIZE && section.sh_name < names.sh_size &&
-            ReadAt(descriptor, names.sh_offset + section.sh_name, name, sizeof name) &&
-            std::memcmp(name, wanted, sizeof wanted) == 0)
-            return section.sh_offset;
-    }
-    return 0;
+    return offset;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "../text/HostReason.h"
 #include "Beneath.h"
 #include "Clock.h"
+#include "DosCalls.h"
 #include "HeldDestination.h"
 #include "HostLibraries.h"
 #include "HostProtection.h"
@@ -33,17 +34,8 @@ struct DOSIFace hostDosInterface;
 namespace
 {
 
-struct FileLock {
-    int descriptor;
-    std::string name;
-    /* A directory that CreateDir made below the held lock root, at below:
-       what the resolver would open for the entries inside it. */
-    int root = -1;
-    std::string below;
-};
-
 LONG lastError;
-std::vector<FileLock *> heldLocks;
+std::vector<HostLock *> heldLocks;
 /* HoldDestination's directory, and its name. */
 int heldDestination = -1;
 std::string heldDestinationName;
@@ -81,31 +73,12 @@ LONG MapErrno(int error)
     }
 }
 
-/* A failed call: IoErr's code and the host's reason for the error line. */
-void Fail(int error)
-{
-    lastError = MapErrno(error);
-    RecordHostReason(error);
-}
-
-/* A failure below a held lock. A symbolic link met there is
-   ERROR_IS_SOFT_LINK: the name cannot be used. */
-void FailBeneath(int error)
-{
-    if (error != ELOOP) {
-        Fail(error);
-        return;
-    }
-    lastError = ERROR_IS_SOFT_LINK;
-    RecordHostReasonText("A symbolic link is in the way");
-}
-
 BPTR MakeLock(int descriptor, CONST_STRPTR name)
 {
-    FileLock *lock = new (std::nothrow) FileLock{descriptor, name, -1, {}};
+    HostLock *lock = new (std::nothrow) HostLock{descriptor, name, -1, {}};
     if (lock == nullptr) {
         close(descriptor);
-        Fail(ENOMEM);
+        FailDosCall(ENOMEM);
         return 0;
     }
     heldLocks.push_back(lock);
@@ -123,11 +96,30 @@ void CountDirectory(bool counted)
 
 } // namespace
 
+/* A failed call: IoErr's code and the host's reason for the error line. */
+void FailDosCall(int error)
+{
+    lastError = MapErrno(error);
+    RecordHostReason(error);
+}
+
+/* A failure below a held lock. A symbolic link met there is
+   ERROR_IS_SOFT_LINK: the name cannot be used. */
+void FailDosCallBeneath(int error)
+{
+    if (error != ELOOP) {
+        FailDosCall(error);
+        return;
+    }
+    lastError = ERROR_IS_SOFT_LINK;
+    RecordHostReasonText("A symbolic link is in the way");
+}
+
 bool FindLockAbove(CONST_STRPTR name, int &directory, std::string &below)
 {
-    const FileLock *found = nullptr;
+    const HostLock *found = nullptr;
     size_t foundLength = 0;
-    for (const FileLock *lock : heldLocks) {
+    for (const HostLock *lock : heldLocks) {
         const std::string &held = lock->name;
         if (held.empty() || held.size() <= foundLength ||
             std::strncmp(name, held.c_str(), held.size()) != 0)
@@ -166,7 +158,7 @@ BPTR DOSIFace::Lock(CONST_STRPTR name, LONG)
     if (heldDestination >= 0 && heldDestinationName == name) {
         int descriptor = fcntl(heldDestination, F_DUPFD_CLOEXEC, 0);
         if (descriptor < 0) {
-            Fail(errno);
+            FailDosCall(errno);
             return 0;
         }
         NoteLockTaken(name, descriptor);
@@ -179,7 +171,7 @@ BPTR DOSIFace::Lock(CONST_STRPTR name, LONG)
         int parent = ResolveParentBeneath(root, below.c_str(), &last);
         int descriptor = parent < 0 ? -1 : OpenObjectBeneath(parent, last);
         if (descriptor < 0) {
-            FailBeneath(errno);
+            FailDosCallBeneath(errno);
             /* A lock asked for is the question whether a link is in the
                way; the caller's answer to it says so itself. */
             if (lastError == ERROR_IS_SOFT_LINK)
@@ -190,7 +182,7 @@ BPTR DOSIFace::Lock(CONST_STRPTR name, LONG)
     }
     int descriptor = open(name, O_PATH | O_CLOEXEC);
     if (descriptor < 0) {
-        Fail(errno);
+        FailDosCall(errno);
         return 0;
     }
     NoteLockTaken(name, descriptor);
@@ -201,7 +193,7 @@ void DOSIFace::UnLock(BPTR lock)
 {
     if (lock == 0)
         return;
-    FileLock *fileLock = reinterpret_cast<FileLock *>(lock);
+    HostLock *fileLock = reinterpret_cast<HostLock *>(lock);
     ForgetResolvedBeneath(fileLock->descriptor);
     /* The next entries most likely go inside the directory just made: the
        resolver keeps its descriptor rather than look it up again. */
@@ -222,31 +214,31 @@ BPTR DOSIFace::CreateDir(CONST_STRPTR name)
         int parent = ResolveParentBeneath(root, below.c_str(), &last);
         if (parent < 0 || mkdirat(parent, last, 0777) != 0) {
             CountDirectory(parent >= 0 && errno == EEXIST);
-            FailBeneath(errno);
+            FailDosCallBeneath(errno);
             return 0;
         }
         CountDirectory(true);
         int descriptor = OpenLastBeneath(parent, last, O_PATH | O_DIRECTORY);
         if (descriptor < 0) {
-            FailBeneath(errno);
+            FailDosCallBeneath(errno);
             return 0;
         }
         BPTR lock = MakeLock(descriptor, name);
         if (lock != 0) {
-            reinterpret_cast<FileLock *>(lock)->root = root;
-            reinterpret_cast<FileLock *>(lock)->below = below;
+            reinterpret_cast<HostLock *>(lock)->root = root;
+            reinterpret_cast<HostLock *>(lock)->below = below;
         }
         return lock;
     }
     if (mkdir(name, 0777) != 0) {
         CountDirectory(errno == EEXIST);
-        Fail(errno);
+        FailDosCall(errno);
         return 0;
     }
     CountDirectory(true);
     int descriptor = open(name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0) {
-        Fail(errno);
+        FailDosCall(errno);
         return 0;
     }
     return MakeLock(descriptor, name);
@@ -264,13 +256,13 @@ LONG DOSIFace::Examine(BPTR lock, struct FileInfoBlock *info)
         RecordHostReason(0);
         return DOSFALSE;
     }
-    if (fstat(reinterpret_cast<FileLock *>(lock)->descriptor, &status) != 0) {
-        Fail(errno);
+    if (fstat(reinterpret_cast<HostLock *>(lock)->descriptor, &status) != 0) {
+        FailDosCall(errno);
         return DOSFALSE;
     }
     info->fib_DirEntryType = S_ISDIR(status.st_mode) ? ST_USERDIR : ST_FILE;
     info->fib_Protection = 0;
-    if (S_ISDIR(status.st_mode) && faccessat(reinterpret_cast<FileLock *>(lock)->descriptor, ".",
+    if (S_ISDIR(status.st_mode) && faccessat(reinterpret_cast<HostLock *>(lock)->descriptor, ".",
                                              W_OK | X_OK, AT_EACCESS) != 0)
         info->fib_Protection |= FIBF_WRITE;
     RecordHostReason(0);
@@ -287,8 +279,8 @@ LONG DOSIFace::SetProtection(CONST_STRPTR name, ULONG protect)
     int error;
     mode_t *createdMode = nullptr;
     int created = FindCreatedFile(name, &createdMode);
-    const FileLock *held = nullptr;
-    for (const FileLock *lock : heldLocks)
+    const HostLock *held = nullptr;
+    for (const HostLock *lock : heldLocks)
         held = lock->name == name ? lock : held;
     if (created >= 0) {
         error = ApplyProtectionKnown(created, createdMode, protect);
@@ -311,7 +303,7 @@ LONG DOSIFace::SetProtection(CONST_STRPTR name, ULONG protect)
             close(descriptor);
     }
     if (error != 0) {
-        FailBeneath(error);
+        FailDosCallBeneath(error);
         return DOSFALSE;
     }
     RecordHostReason(0);
@@ -325,8 +317,8 @@ LONG DOSIFace::SetProtection(CONST_STRPTR name, ULONG protect)
 LONG DOSIFace::Info(BPTR lock, struct InfoData *info)
 {
     struct statvfs status;
-    if (lock == 0 || fstatvfs(reinterpret_cast<FileLock *>(lock)->descriptor, &status) != 0) {
-        Fail(lock == 0 ? ENOENT : errno);
+    if (lock == 0 || fstatvfs(reinterpret_cast<HostLock *>(lock)->descriptor, &status) != 0) {
+        FailDosCall(lock == 0 ? ENOENT : errno);
         return DOSFALSE;
     }
     auto held = [](unsigned long long count) { return LONG(std::min(count, 0x7fffffffULL)); };
@@ -337,145 +329,6 @@ LONG DOSIFace::Info(BPTR lock, struct InfoData *info)
     info->id_NumFileNodes = held(status.f_files);
     info->id_NumFileNodesUsed =
         info->id_NumFileNodes - std::min(info->id_NumFileNodes, held(status.f_favail));
-    RecordHostReason(0);
-    return DOSTRUE;
-}
-
-namespace
-{
-
-/* Seconds from 1970 to 1978, where the system's dates start. */
-constexpr long long DATE_STAMP_EPOCH = 252460800;
-
-timespec TimeOfDateStamp(const DateStamp &date)
-{
-    long long seconds = (static_cast<long long>(date.ds_Days) * 1440 + date.ds_Minute) * 60 +
-                        date.ds_Tick / TICKS_PER_SECOND + DATE_STAMP_EPOCH;
-    long nanoseconds = long(date.ds_Tick % TICKS_PER_SECOND) * (1000000000L / TICKS_PER_SECOND) +
-                       date.ds_Nanosecond;
-    return {static_cast<time_t>(seconds), nanoseconds};
-}
-
-/* The directory that holds name's last component, below a held lock when
-   there is one: *parent is then the resolver's descriptor (not the
-   caller's to close), else AT_FDCWD with *last the whole name. false with
-   errno set when the way there fails. */
-bool ResolveParent(CONST_STRPTR name, std::string &below, int *parent, const char **last)
-{
-    int root;
-    if (!FindLockAbove(name, root, below)) {
-        *parent = AT_FDCWD;
-        *last = name;
-        return true;
-    }
-    *parent = ResolveParentBeneath(root, below.c_str(), last);
-    return *parent >= 0;
-}
-
-/* Frees name for a link: a regular file or a link there is removed (never
-   opened, never followed); anything else stays and the name stays taken. */
-bool FreeNameForLink(int parent, const char *last)
-{
-    struct stat status;
-    if (fstatat(parent, last, &status, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT;
-    if (!S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) {
-        errno = EEXIST;
-        return false;
-    }
-    return unlinkat(parent, last, 0) == 0 || errno == ENOENT;
-}
-
-/* Links name (below) to the file that target holds: made from the
-   target's name, then checked to be that very file, and taken back if
-   another program swapped the name meanwhile. 0 or the errno value. */
-int LinkLockedFile(const FileLock &target, CONST_STRPTR name)
-{
-    struct stat locked, linked;
-    if (fstat(target.descriptor, &locked) != 0)
-        return errno;
-    std::string below;
-    int parent;
-    const char *last;
-    if (!ResolveParent(target.name.c_str(), below, &parent, &last))
-        return errno;
-    /* The resolver keeps one directory at a time: the target's is held
-       apart while the link's is looked up. */
-    int targetParent = parent == AT_FDCWD ? AT_FDCWD : fcntl(parent, F_DUPFD_CLOEXEC, 0);
-    if (targetParent == -1)
-        return errno;
-    std::string targetLast = last;
-    int error = 0;
-    if (!ResolveParent(name, below, &parent, &last)) {
-        error = errno;
-    } else if (linkat(targetParent, targetLast.c_str(), parent, last, 0) != 0) {
-        error = errno;
-        if (error == EEXIST)
-            error = !FreeNameForLink(parent, last)                                   ? errno
-                    : linkat(targetParent, targetLast.c_str(), parent, last, 0) == 0 ? 0
-                                                                                     : errno;
-    }
-    if (targetParent != AT_FDCWD)
-        close(targetParent);
-    if (error != 0)
-        return error;
-    if (fstatat(parent, last, &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
-        linked.st_dev != locked.st_dev || linked.st_ino != locked.st_ino) {
-        unlinkat(parent, last, 0);
-        return EBUSY;
-    }
-    return 0;
-}
-
-} // namespace
-
-/* Times are set on what the name holds, a link itself included, never
-   through a link: a file still open for writing through its descriptor. */
-LONG DOSIFace::SetDate(CONST_STRPTR name, const struct DateStamp *date)
-{
-    timespec times[2] = {{0, UTIME_OMIT}, TimeOfDateStamp(*date)};
-    int created = FindCreatedFile(name);
-    int result;
-    if (created >= 0) {
-        result = futimens(created, times);
-    } else {
-        std::string below;
-        int parent;
-        const char *last;
-        result = ResolveParent(name, below, &parent, &last)
-                     ? utimensat(parent, last, times, AT_SYMLINK_NOFOLLOW)
-                     : -1;
-    }
-    if (result != 0) {
-        FailBeneath(errno);
-        return DOSFALSE;
-    }
-    RecordHostReason(0);
-    return DOSTRUE;
-}
-
-LONG DOSIFace::MakeLink(CONST_STRPTR name, APTR dest, LONG soft)
-{
-    int error = 0;
-    if (soft != LINK_SOFT) {
-        error = dest != nullptr ? LinkLockedFile(*static_cast<FileLock *>(dest), name) : ENOENT;
-    } else {
-        const char *target = static_cast<const char *>(dest);
-        std::string below;
-        int parent;
-        const char *last;
-        if (!ResolveParent(name, below, &parent, &last))
-            error = errno;
-        else if (symlinkat(target, parent, last) != 0)
-            error = errno != EEXIST                        ? errno
-                    : !FreeNameForLink(parent, last)       ? errno
-                    : symlinkat(target, parent, last) == 0 ? 0
-                                                           : errno;
-    }
-    if (error != 0) {
-        FailBeneath(error);
-        return DOSFALSE;
-    }
     RecordHostReason(0);
     return DOSTRUE;
 }

@@ -237,6 +237,24 @@ TEST_F(DesktopWhileOpeningAFile, DisplayGoneTheRunGoesOnToItsEnd)
         "Lost the connection to the display");
 }
 
+TEST_F(DesktopWhileOpeningAFile, DisplayGoneAnErrorLineReachesTheErrorStreamOnce)
+{
+    StartHeld();
+    ASSERT_EQ(WaitForModelOnScreen(), 0u);
+    client_.reset();
+    display_->Kill();
+    /* The window's thread hears of the loss at its next drawing, within
+       some 20 ms: the error comes after it. */
+    usleep(1000000);
+    held_->Refuse();
+    RunResult result = velorin_->Finish(120);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    std::string line = "Unable to create file big.bin";
+    size_t first = result.err.find(line);
+    ASSERT_NE(first, std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find(line, first + 1), std::string::npos) << result.err;
+}
+
 TEST_F(DesktopWhileOpeningAFile, WindowDestroyedByAnotherProgramTheRunGoesOnToItsEnd)
 {
     ExpectRunToGoOnAfter(

@@ -1,7 +1,6 @@
 #include "desktop/DesktopPresentation.h"
 #include "../host/HostControls.h"
 #include "../system/Clock.h"
-#include "../window/ErrorLine.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -60,11 +59,11 @@ void DesktopPresentation::Refresh(HostWindow &, bool now)
         Wake();
 }
 
+/* The error line the pause follows has gone to standard error already
+   (ErrorLine), so a lost display only drops the showing of it. */
 void DesktopPresentation::Pause(LONG ticks)
 {
-    if (IsLost())
-        ReportLaidOutText();
-    else
+    if (!IsLost())
         Wake();
     PauseTicks(ticks);
 }
@@ -98,15 +97,6 @@ UWORD DesktopPresentation::Ask(HostWindow &request)
     }
     HideWindow(request);
     return answer >= 0 ? UWORD(answer) : AnswerWithoutPerson(request);
-}
-
-void DesktopPresentation::ReportLaidOutText()
-{
-    std::string line;
-    if (!ReadMessageLine(line))
-        return;
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
 }
 
 UWORD DesktopPresentation::AnswerWithoutPerson(HostWindow &request)

@@ -86,13 +86,23 @@ bool HeldFile::WaitForOpening(int timeoutSeconds)
 
 void HeldFile::Release()
 {
+    Answer(true);
+}
+
+void HeldFile::Refuse()
+{
+    Answer(false);
+}
+
+void HeldFile::Answer(bool allow)
+{
     if (hold_ == AgainstReading) {
         fcntl(descriptor_, F_SETLEASE, F_UNLCK);
         return;
     }
     /* Closing the group lets every opening still waiting go on. */
     if (waiting_ >= 0) {
-        fanotify_response answer = {waiting_, FAN_ALLOW};
+        fanotify_response answer = {waiting_, allow ? FAN_ALLOW : FAN_DENY};
         write(descriptor_, &answer, sizeof answer);
         close(waiting_);
         waiting_ = -1;

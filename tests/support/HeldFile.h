@@ -30,9 +30,13 @@ class HeldFile
     bool WaitUntilWanted(int timeoutSeconds = 60);
     /* Gives the hold up: a waiting opening goes on, later ones do not wait. */
     void Release();
+    /* AgainstWriting: the waiting opening fails (EPERM); later ones do
+       not wait. */
+    void Refuse();
 
   private:
     bool WaitForOpening(int timeoutSeconds);
+    void Answer(bool allow);
 
     std::string path_;
     Hold hold_;

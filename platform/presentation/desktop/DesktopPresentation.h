@@ -111,9 +111,6 @@ class DesktopPresentation : public Presentation
        pauses and requests go on as they would without a display. */
     void Lose(const char *why);
 
-    /* What a person would have read during the pause, as without a display. */
-    void ReportLaidOutText();
-
     /* The button that VELORIN_HOST_ANSWER names, else the rightmost. */
     UWORD AnswerWithoutPerson(HostWindow &request);
 

@@ -166,6 +166,12 @@ TEST_F(InstallerIntegrity, CutOrDamagedCopiesNeverRunTheirCommand)
         }
         EXPECT_FALSE(Exists(dir_ / "record")) << cut.at;
         EXPECT_TRUE(SnapshotTree(dir_ / "out").empty()) << cut.at;
+        /* velorin-pack refuses every cut copy too, and says why. */
+        RunResult verified = RunPack({"-verify", copy});
+        EXPECT_EQ(verified.exitCode, 1) << cut.at << verified.out;
+        EXPECT_TRUE(verified.err.find("incomplete") != std::string::npos ||
+                    verified.err.find("an installer cut short or damaged") != std::string::npos)
+            << cut.at << ": " << verified.err;
     }
 
     /* The marker, the version, the state, the slot's own place, its end. */

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include <elf.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,12 +47,24 @@ bool HoldInstallerArchive(const std::string &path, std::string &error)
     uint8_t slotBytes[INSTALLER_SLOT_SIZE];
     InstallerSlot slot;
     uint64_t slotOffset = 0;
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
-        (slotOffset = FindSlotOffset(descriptor, uint64_t(status.st_size))) == 0 ||
-        !ReadAt(descriptor, slotOffset, slotBytes, sizeof slotBytes) ||
-        !DecodeInstallerSlot(slotBytes, slot) || slot.state != INSTALLER_SLOT_FILLED) {
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
         close(descriptor);
         return true;
+    }
+    if ((slotOffset = FindSlotOffset(descriptor, uint64_t(status.st_size))) == 0 ||
+        !ReadAt(descriptor, slotOffset, slotBytes, sizeof slotBytes) ||
+        !DecodeInstallerSlot(slotBytes, slot) || slot.state != INSTALLER_SLOT_FILLED) {
+        /* A program is no archive: one without a filled slot is velorin
+           itself, another program, or an installer cut before its section
+           table or damaged there, which is worth saying. */
+        char magic[SELFMAG];
+        bool program =
+            ReadAt(descriptor, 0, magic, sizeof magic) && std::memcmp(magic, ELFMAG, SELFMAG) == 0;
+        close(descriptor);
+        if (program)
+            error = "not an archive nor a whole installer: a program, or an installer cut short "
+                    "or damaged";
+        return !program;
     }
     uint64_t size = uint64_t(status.st_size);
     InstallerTrailer trailer;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include <libdeflate.h>
@@ -48,9 +49,15 @@ void RecordAcceptedMember(uint64_t offset, uint32_t size, uint32_t fingerprint)
     std::lock_guard<std::mutex> lock(recordLock);
     if (accepted.size() >= MOST_ACCEPTED_MEMBERS)
         return;
-    if (!accepted.empty() && accepted.back().offset > offset)
+    /* Called on the threads that inflate, where nothing may throw: a member
+       left out is only inflated exactly again. */
+    try {
+        accepted.push_back({offset, size, fingerprint});
+    } catch (const std::bad_alloc &) {
+        return;
+    }
+    if (accepted.size() > 1 && accepted[accepted.size() - 2].offset > offset)
         inOrder = false;
-    accepted.push_back({offset, size, fingerprint});
 }
 
 bool IsAcceptedMember(uint64_t offset, uint32_t size, uint32_t fingerprint)

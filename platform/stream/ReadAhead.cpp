@@ -95,8 +95,7 @@ class ReadAhead final : public HostStream
     struct Worker {
         std::unique_ptr<unsigned char[]> input;
         libdeflate_decompressor *decompressor = nullptr;
-        /* Made when first needed: a reading whose blocks all go to
-           libdeflate never touches its buffer. */
+        /* A reading whose blocks all go to libdeflate never touches its buffer. */
         std::unique_ptr<GzipMember> inflater;
         std::thread thread;
     };
@@ -152,6 +151,7 @@ ReadAhead::ReadAhead(const ArchiveRegion &region, unsigned workers, unsigned inp
     for (Worker &worker : workers_) {
         worker.input.reset(new unsigned char[BLOCK_MEMBER_LIMIT]);
         worker.decompressor = libdeflate_alloc_decompressor();
+        worker.inflater = std::make_unique<GzipMember>();
     }
     if (workers == 0)
         return;
@@ -289,8 +289,6 @@ void ReadAhead::Run(Job &job, Worker &worker)
             inflated =
                 InflateAcceptedBlockMember(worker.decompressor, member, job.size, slot.bytes.get());
         } else {
-            if (worker.inflater == nullptr)
-                worker.inflater = std::make_unique<GzipMember>();
             inflated = InflateBlockMember(*worker.inflater, member, job.size, slot.bytes.get());
             if (inflated >= 0 && record_ == MemberRecord::Record)
                 RecordAcceptedMember(job.offset, job.size, fingerprint);

@@ -394,6 +394,29 @@ TEST_F(DeflateCodesTest, ProgramsRefuseTheBlockAsAnOrdinaryMember)
     }
 }
 
+/* A run whose first pass meets damage ends at once, while the threads may
+   still be inflating and recording the blocks after it: that must not
+   break its exit. */
+TEST_F(DeflateCodesTest, ARunEndingInItsFirstPassEndsCleanly)
+{
+    std::string block = WrapAsBlock(RefusedCases()[3].deflated);
+    uint32_t size = uint32_t(InflateLeniently(RefusedCases()[3].deflated).size());
+    std::string header = MakeBlockMember(StreamBuilder().Entry("blob", size, 0).Bytes()), rest;
+    for (unsigned i = 0; i < 24; i++)
+        rest += MakeBlockMember(MakeData(BLOCK_INPUT_LIMIT, i), 1);
+    WriteFile(dir_ / "refused.gz", header + block + rest);
+    WriteFile(dir_ / "plain.gz", header + AsPlainMember(block) + rest);
+    mkdir((dir_ / "out").c_str(), 0777);
+    RunResult plain = RunVelorin({"-archive", dir_ / "plain.gz", "-dest", dir_ / "out"});
+    for (int round = 0; round < 5; round++) {
+        RunResult result =
+            BackgroundVelorin({"-archive", dir_ / "refused.gz", "-dest", dir_ / "out"}).Finish(120);
+        EXPECT_EQ(result.signal, 0);
+        EXPECT_EQ(result.exitCode, plain.exitCode);
+        EXPECT_EQ(result.err, plain.err);
+    }
+}
+
 /* A block that changed between the readings, where the file's size and
    modification time were put back, is read by the exact inflater again:
    an installer's archive is checked by no more than these. */

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <new>
-#include <vector>
 
 #include <libdeflate.h>
 
@@ -16,12 +14,21 @@ struct AcceptedMember {
     uint32_t fingerprint;
 };
 
+/* Nothing here is destroyed at exit: a run that ends early exits while
+   threads that inflate ahead may still record. Only the entries written
+   become resident. */
 std::mutex recordLock;
 uint64_t recordedArchive = 0;
+AcceptedMember accepted[MOST_ACCEPTED_MEMBERS];
+unsigned acceptedCount = 0;
 /* Kept in the order of their places once a later reading consults them;
    threads inflating ahead add them in any order. */
-std::vector<AcceptedMember> accepted;
 bool inOrder = true;
+
+bool IsEarlier(const AcceptedMember &a, const AcceptedMember &b)
+{
+    return a.offset < b.offset;
+}
 
 } // namespace
 
@@ -33,8 +40,7 @@ MemberRecord BeginReading(uint64_t archive)
     if (archive == recordedArchive)
         return MemberRecord::Consult;
     recordedArchive = archive;
-    /* A record of another archive is of no use; its memory goes too. */
-    std::vector<AcceptedMember>().swap(accepted);
+    acceptedCount = 0;
     inOrder = true;
     return MemberRecord::Record;
 }
@@ -47,31 +53,23 @@ uint32_t FingerprintMember(const unsigned char *member, uint32_t size)
 void RecordAcceptedMember(uint64_t offset, uint32_t size, uint32_t fingerprint)
 {
     std::lock_guard<std::mutex> lock(recordLock);
-    if (accepted.size() >= MOST_ACCEPTED_MEMBERS)
+    if (acceptedCount == MOST_ACCEPTED_MEMBERS)
         return;
-    /* Called on the threads that inflate, where nothing may throw: a member
-       left out is only inflated exactly again. */
-    try {
-        accepted.push_back({offset, size, fingerprint});
-    } catch (const std::bad_alloc &) {
-        return;
-    }
-    if (accepted.size() > 1 && accepted[accepted.size() - 2].offset > offset)
+    if (acceptedCount != 0 && accepted[acceptedCount - 1].offset > offset)
         inOrder = false;
+    accepted[acceptedCount++] = {offset, size, fingerprint};
 }
 
 bool IsAcceptedMember(uint64_t offset, uint32_t size, uint32_t fingerprint)
 {
     std::lock_guard<std::mutex> lock(recordLock);
-    auto byOffset = [](const AcceptedMember &a, const AcceptedMember &b) {
-        return a.offset < b.offset;
-    };
+    AcceptedMember *end = accepted + acceptedCount;
     if (!inOrder) {
-        std::sort(accepted.begin(), accepted.end(), byOffset);
+        std::sort(accepted, end, IsEarlier);
         inOrder = true;
     }
-    auto found =
-        std::lower_bound(accepted.begin(), accepted.end(), AcceptedMember{offset, 0, 0}, byOffset);
-    return found != accepted.end() && found->offset == offset && found->size == size &&
+    AcceptedMember *found =
+        std::lower_bound(accepted, end, AcceptedMember{offset, 0, 0}, IsEarlier);
+    return found != end && found->offset == offset && found->size == size &&
            found->fingerprint == fingerprint;
 }

@@ -8,8 +8,9 @@
    bytes, so that a later reading of the same unchanged file may give just
    those bytes to the faster libdeflate. The record is the process's one:
    it holds one archive at a time and at most MOST_ACCEPTED_MEMBERS members
-   (16 bytes each); a member beyond, or one not found, is inflated exactly
-   again. Safe to use from several threads. */
+   (16 bytes each, 1 MiB in all: 64 GiB of stream in full blocks); a member
+   beyond, or one not found, is inflated exactly again. Safe to use from
+   several threads, also while the process exits. */
 
 constexpr unsigned MOST_ACCEPTED_MEMBERS = 65536;
 

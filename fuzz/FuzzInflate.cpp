@@ -7,7 +7,13 @@
 // independent one that inflates the file with zlib member by member: the
 // same bytes and the same end where the file is sound; a failure where it
 // is not, after the same bytes where the fault's place is certain. And the
-// read-ahead delivers exactly what GzipReader alone does, bytes and fault.
+// read-ahead delivers exactly what GzipReader alone does, bytes and fault,
+// also when its threads read the file a second time as the same archive,
+// giving libdeflate the blocks that the first reading took.
+// Raw deflate data from the input may also be wrapped as a block member
+// whose CRC-32 and length are those of libdeflate's reading, so that data
+// libdeflate takes and zlib refuses (codes a strict reader does not read
+// alike) reach the read-ahead with a trailer that matches.
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +22,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -166,6 +173,25 @@ std::string MakeMember(const uint8_t *data, size_t size, int level, bool block, 
     return member;
 }
 
+/* The raw deflate data as the one member of a block file, its CRC-32 and
+   length those of what libdeflate makes of them (nothing when it refuses). */
+std::string WrapAsBlock(const uint8_t *data, size_t size)
+{
+    static libdeflate_decompressor *decompressor = libdeflate_alloc_decompressor();
+    static std::string out(1u << 20, '\0');
+    size_t made = 0;
+    if (libdeflate_deflate_decompress(decompressor, data, size, out.data(), out.size(), &made) !=
+        LIBDEFLATE_SUCCESS)
+        made = 0;
+    std::string member("\x1f\x8b\x08\x04\0\0\0\0\0\x03\x08\0VB\x04\0", 16);
+    AppendLittleEndian32(member, uint32_t(20 + size + 8));
+    member.append(reinterpret_cast<const char *>(data), size);
+    AppendLittleEndian32(
+        member, uint32_t(crc32(0, reinterpret_cast<const Bytef *>(out.data()), uInt(made))));
+    AppendLittleEndian32(member, uint32_t(made));
+    return member;
+}
+
 /* Members built from the input, as the mode and seed bits ask: the input
    cut into up to four pieces, each a block or not, one block's size maybe
    wrong, one byte maybe damaged, the file maybe cut short, bytes maybe
@@ -202,8 +228,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint8_t mode = data[0];
     unsigned inputSize = inputSizes[data[1] % (sizeof inputSizes / sizeof inputSizes[0])];
     uint32_t seed = (uint32_t(data[2]) | uint32_t(data[3]) << 8) * 2654435761u;
-    std::string file = (mode & 1) ? std::string(reinterpret_cast<const char *>(data + 4), size - 4)
-                                  : MakeMembers(data + 4, size - 4, mode, seed);
+    /* Odd modes: the input is the file, or with bit 1 the deflate data of a block. */
+    std::string file = !(mode & 1) ? MakeMembers(data + 4, size - 4, mode, seed)
+                       : (mode & 2)
+                           ? WrapAsBlock(data + 4, size - 4)
+                           : std::string(reinterpret_cast<const char *>(data + 4), size - 4);
 
     int memory = memfd_create("archive", 0);
     if (memory < 0 || write(memory, file.data(), file.size()) != ssize_t(file.size()))
@@ -212,9 +241,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ArchiveRegion whole = {OpenAgain(memory), 0, file.size()};
     Reading alone = ReadStream(StartGzipReader(whole, inputSize), seed + 1);
     CompareWithIndependent(expected, alone);
-    /* The caller's reads inflating, and one of one to four threads. */
-    for (unsigned workers : {0u, 1 + seed % 4}) {
+    /* The caller's reads inflating, and one of one to four threads, which
+       read the archive twice: the later reading gives libdeflate the blocks
+       that the first one took. */
+    static uint64_t archive = 0;
+    archive++;
+    for (unsigned workers : {0u, 1 + seed % 4, 1 + seed % 4}) {
         whole.descriptor = OpenAgain(memory);
+        whole.archive = workers == 0 ? 0 : archive;
         Reading ahead = ReadStream(StartInflater(whole, workers, inputSize), seed + 2 + workers);
         CompareWithIndependent(expected, ahead);
         CompareWithReaderAlone(alone, ahead);

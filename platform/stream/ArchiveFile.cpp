@@ -21,9 +21,13 @@ struct KeptFile {
     int descriptor = -1;
     struct stat status = {};
     bool reading = false;
+    uint64_t archive = 0;
 };
 
 KeptFile kept;
+
+/* The number of the last archive opened afresh. */
+uint64_t lastArchive = 0;
 
 /* The region that HoldArchiveRegion names, and its file as it was then. */
 struct HeldRegion {
@@ -31,6 +35,7 @@ struct HeldRegion {
     ArchiveRegion region;
     off_t size = 0;
     struct timespec modified = {};
+    uint64_t archive = 0;
 };
 
 HeldRegion held;
@@ -110,7 +115,7 @@ bool ReopenKeptFile(ArchiveRegion &region)
         RecordHostReason(errno);
         return false;
     }
-    region = {descriptor, 0, uint64_t(status.st_size)};
+    region = {descriptor, 0, uint64_t(status.st_size), kept.archive};
     kept.reading = true;
     RecordHostReason(0);
     return true;
@@ -126,6 +131,7 @@ bool OpenHeldRegion(ArchiveRegion &region)
         return false;
     }
     region = held.region;
+    region.archive = held.archive;
     region.descriptor = fcntl(held.region.descriptor, F_DUPFD_CLOEXEC, 0);
     if (region.descriptor < 0) {
         RecordHostReason(errno);
@@ -142,6 +148,7 @@ void HoldArchiveRegion(const char *name, const ArchiveRegion &region)
     struct stat status;
     held.name = name;
     held.region = region;
+    held.archive = ++lastArchive;
     if (fstat(region.descriptor, &status) == 0) {
         held.size = status.st_size;
         held.modified = status.st_mtim;
@@ -182,7 +189,8 @@ bool OpenArchiveFile(const char *name, ArchiveRegion &region)
     kept.name = name;
     kept.status = status;
     kept.reading = true;
-    region = {descriptor, 0, uint64_t(status.st_size)};
+    kept.archive = ++lastArchive;
+    region = {descriptor, 0, uint64_t(status.st_size), kept.archive};
     RecordHostReason(0);
     return true;
 }

@@ -3,6 +3,7 @@
 #include <libdeflate.h>
 
 #include "../../format/ByteOrder.h"
+#include "GzipMember.h"
 
 namespace
 {
@@ -26,8 +27,23 @@ uint32_t ReadBlockSize(const unsigned char *header)
     return size;
 }
 
-long InflateBlockMember(libdeflate_decompressor *decompressor, const unsigned char *member,
-                        uint32_t size, unsigned char *out)
+long InflateBlockMember(GzipMember &inflater, const unsigned char *member, uint32_t size,
+                        unsigned char *out)
+{
+    inflater.Begin();
+    const unsigned char *next = member;
+    unsigned available = size, inflated = 0, more = 0;
+    GzipMember::Step step = inflater.Inflate(next, available, out, BLOCK_INPUT_LIMIT, &inflated);
+    /* A whole block fills out: its trailer follows, and no byte more may. */
+    if (step == GzipMember::Step::More)
+        step = inflater.Inflate(next, available, out + inflated, 0, &more);
+    if (step != GzipMember::Step::MemberEnd || available != 0)
+        return -1;
+    return long(inflated);
+}
+
+long InflateAcceptedBlockMember(libdeflate_decompressor *decompressor, const unsigned char *member,
+                                uint32_t size, unsigned char *out)
 {
     size_t deflated = size - BLOCK_HEADER_SIZE - TRAILER_SIZE, taken = 0, inflated = 0;
     if (libdeflate_deflate_decompress_ex(decompressor, member + BLOCK_HEADER_SIZE, deflated, out,

@@ -5,6 +5,7 @@
 
 #include "../../format/BlockLayout.h"
 
+class GzipMember;
 struct libdeflate_decompressor;
 
 /* The largest member taken for a block: BLOCK_INPUT_LIMIT bytes of data
@@ -21,8 +22,17 @@ uint32_t ReadBlockSize(const unsigned char *header);
 /* Inflates a whole member of size bytes, whose header ReadBlockSize took,
    into out, which holds BLOCK_INPUT_LIMIT bytes: the count inflated, or -1
    when the member is not exactly that: its deflate data end elsewhere, are
-   damaged or inflate to more, or its CRC-32 or length does not match. */
-long InflateBlockMember(libdeflate_decompressor *decompressor, const unsigned char *member,
-                        uint32_t size, unsigned char *out);
+   damaged or inflate to more, or its CRC-32 or length does not match. The
+   member is read by inflater, the streaming reader's own, so a block takes
+   and refuses exactly what that reader (and zlib) take and refuse. */
+long InflateBlockMember(GzipMember &inflater, const unsigned char *member, uint32_t size,
+                        unsigned char *out);
+
+/* The same with libdeflate, which is faster but takes some deflate data
+   that zlib refuses (codes that deflate does not define, more codes than
+   it has): only for the bytes of a member that InflateBlockMember has
+   taken, for which both make the same bytes. */
+long InflateAcceptedBlockMember(libdeflate_decompressor *decompressor, const unsigned char *member,
+                                uint32_t size, unsigned char *out);
 
 #endif

@@ -17,11 +17,15 @@ struct HostStream {
 
 /* Where an archive's bytes lie: length bytes of the descriptor's file from
    start. A plain archive is the whole of its file; one carried inside
-   another file (an installer) is a part of it. */
+   another file (an installer) is a part of it. archive numbers the
+   archive: every opening of one unchanged file has the same number, so
+   that a later reading may rely on what an earlier one checked; 0 is an
+   archive read once, which relies on nothing. */
 struct ArchiveRegion {
     int descriptor = -1;
     uint64_t start = 0;
     uint64_t length = 0;
+    uint64_t archive = 0;
 };
 
 /* Opens the archive file for reading: true with its region, false with the
@@ -48,8 +52,10 @@ void CloseArchiveFile();
 /* Reads the region as the stream functions do: members of velorin-pack's
    block format are inflated ahead on as many threads as there are cores
    (at most MOST_WORKERS), every other member streamed by GzipReader on a
-   thread of its own, ahead of the caller's reads. Takes the region's descriptor over and
-   reads nothing outside the region. */
+   thread of its own, ahead of the caller's reads. A block is inflated by
+   the exact inflater, unless an earlier reading of the same archive took
+   the very same bytes (AcceptedMembers.h); then by libdeflate. Takes the
+   region's descriptor over and reads nothing outside the region. */
 HostStream *StartInflater(const ArchiveRegion &region);
 
 /* What the last gzread that delivered fewer bytes than asked for met,

@@ -57,6 +57,7 @@ Inflater::Inflater()
 
 void Inflater::Reset()
 {
+    taken_ = write_;
     streamStart_ = write_;
     bitBuffer_ = 0;
     bitCount_ = 0;

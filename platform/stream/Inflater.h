@@ -19,7 +19,7 @@ class Inflater
     enum class Status { OutputFull, NeedInput, End, Failed };
 
     Inflater();
-    /* Begins a new stream, with no history. Only when nothing is pending. */
+    /* Begins a new stream, with no history; what is pending is dropped. */
     void Reset();
     /* Inflates from next on: NeedInput once all available input is taken,
        OutputFull when the buffer is full, End after the last block (the

@@ -14,7 +14,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "AcceptedMembers.h"
 #include "BlockMember.h"
+#include "GzipMember.h"
 #include "GzipReader.h"
 #include "HostStream.h"
 #include "ReadFully.h"
@@ -24,20 +26,23 @@
 
    While the region holds members of the block format, each thread takes the
    next member (whose size its header gives, so that the next can be found
-   without inflating) and inflates it whole with libdeflate into a slot.
-   The size is only a hint: a member that does not end where its hint says,
-   is damaged, inflates to more than a block holds, or is not a block at
-   all, is left to the streaming reader (GzipReader), which reads
-   everything from that member on, one slot at a time, on one thread at a
-   time. The caller meets that member's slot after every earlier one, so it
-   is the first member that fails which hands over, and blocks taken ahead
-   on a wrong hint are dropped. What the caller reads is therefore exactly
-   what the streaming reader alone delivers, its faults included, at the
-   same places (and that is what zlib's inflate delivers); only a block
-   made on purpose with the few codes that libdeflate takes and zlib
-   refuses (more than 286 length or 30 distance codes, distance codes 30
-   and 31), whose CRC-32 still matches, is delivered as libdeflate decodes
-   it. */
+   without inflating) and inflates it whole into a slot, with an inflater of
+   the streaming reader's kind (GzipMember). The size is only a hint: a
+   member that does not end where its hint says, is damaged, inflates to
+   more than a block holds, or is not a block at all, is left to the
+   streaming reader (GzipReader), which reads everything from that member
+   on, one slot at a time, on one thread at a time. The caller meets that
+   member's slot after every earlier one, so it is the first member that
+   fails which hands over, and blocks taken ahead on a wrong hint are
+   dropped. What the caller reads is therefore exactly what the streaming
+   reader alone delivers, its faults included, at the same places (and that
+   is what zlib's inflate delivers), whatever codes a block uses.
+
+   An archive is read twice. The first reading records each block that its
+   inflater took; a later reading of the same unchanged archive gives a
+   block whose place, size and bytes' CRC-32 match a recorded one to
+   libdeflate, which is faster and makes the same bytes of data that the
+   exact inflater took, and any other block to the exact inflater. */
 
 namespace
 {
@@ -90,6 +95,8 @@ class ReadAhead final : public HostStream
     struct Worker {
         std::unique_ptr<unsigned char[]> input;
         libdeflate_decompressor *decompressor = nullptr;
+        /* A reading whose blocks all go to libdeflate never touches its buffer. */
+        std::unique_ptr<GzipMember> inflater;
         std::thread thread;
     };
     struct Job {
@@ -109,6 +116,7 @@ class ReadAhead final : public HostStream
     void HandOverToReader(uint64_t offset);
 
     ArchiveRegion region_;
+    MemberRecord record_;
     unsigned inputSize_;
     std::mutex mutex_;
     std::condition_variable work_;  /* a slot was freed or a job finished */
@@ -131,10 +139,11 @@ class ReadAhead final : public HostStream
 };
 
 /* One slot for each thread to fill and one for the caller to empty: memory
-   stays at a block's input and output per thread, and one output more. */
+   stays at a block's input and output and an inflater's history and buffer
+   per thread, and one output more. */
 ReadAhead::ReadAhead(const ArchiveRegion &region, unsigned workers, unsigned inputSize)
-    : region_(region), inputSize_(inputSize), slots_(std::max(workers, 1u) + 1),
-      workers_(std::max(workers, 1u))
+    : region_(region), record_(BeginReading(region.archive)), inputSize_(inputSize),
+      slots_(std::max(workers, 1u) + 1), workers_(std::max(workers, 1u))
 {
     /* Buffers are not cleared: only what is written to becomes resident. */
     for (Slot &slot : slots_)
@@ -142,6 +151,7 @@ ReadAhead::ReadAhead(const ArchiveRegion &region, unsigned workers, unsigned inp
     for (Worker &worker : workers_) {
         worker.input.reset(new unsigned char[BLOCK_MEMBER_LIMIT]);
         worker.decompressor = libdeflate_alloc_decompressor();
+        worker.inflater = std::make_unique<GzipMember>();
     }
     if (workers == 0)
         return;
@@ -268,12 +278,22 @@ void ReadAhead::Run(Job &job, Worker &worker)
         return;
     }
     long inflated = -1;
-    if (worker.decompressor != nullptr &&
-        ReadFully(region_.descriptor, region_.start + job.offset, worker.input.get(), job.size) ==
+    const unsigned char *member = worker.input.get();
+    if (ReadFully(region_.descriptor, region_.start + job.offset, worker.input.get(), job.size) ==
             long(job.size) &&
-        memcmp(worker.input.get(), job.header, BLOCK_HEADER_SIZE) == 0)
-        inflated =
-            InflateBlockMember(worker.decompressor, worker.input.get(), job.size, slot.bytes.get());
+        memcmp(member, job.header, BLOCK_HEADER_SIZE) == 0) {
+        uint32_t fingerprint =
+            record_ == MemberRecord::None ? 0 : FingerprintMember(member, job.size);
+        if (record_ == MemberRecord::Consult && worker.decompressor != nullptr &&
+            IsAcceptedMember(job.offset, job.size, fingerprint)) {
+            inflated =
+                InflateAcceptedBlockMember(worker.decompressor, member, job.size, slot.bytes.get());
+        } else {
+            inflated = InflateBlockMember(*worker.inflater, member, job.size, slot.bytes.get());
+            if (inflated >= 0 && record_ == MemberRecord::Record)
+                RecordAcceptedMember(job.offset, job.size, fingerprint);
+        }
+    }
     if (inflated < 0) {
         slot.kind = Kind::ToReader;
         slot.offset = job.offset;

@@ -258,10 +258,11 @@ TEST_F(InstallerOptions, PackListsAndVerifiesAnInstallerAsItsArchive)
     EXPECT_EQ(cut.err, "velorin-pack: " + dir_ / "cut.run" +
                            ": the installer is incomplete: " + std::to_string(whole.size() - 10) +
                            " of its " + std::to_string(whole.size()) + " bytes are there\n");
-    /* velorin itself, a program but no installer, is read as an archive, which it is not. */
+    /* velorin itself, a program but no installer, is no archive either. */
     RunResult program = RunPack({"-list", VELORIN_BINARY});
     EXPECT_EQ(program.exitCode, 1);
-    EXPECT_NE(program.out.find("Wrong archive version"), std::string::npos) << program.out;
+    EXPECT_NE(program.err.find("not an archive nor a whole installer"), std::string::npos)
+        << program.err;
 }
 
 } // namespace

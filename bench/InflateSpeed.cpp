@@ -98,8 +98,9 @@ uint64_t InflateBlocks(const std::string &file, bool exactly)
         if (size == 0 || size > file.size() - at)
             return 0;
         static GzipMember inflater;
+        const char *damage = nullptr;
         long inflated = exactly
-                            ? InflateBlockMember(inflater, member, size, out.data())
+                            ? InflateBlockMember(inflater, member, size, out.data(), &damage)
                             : InflateAcceptedBlockMember(decompressor, member, size, out.data());
         if (inflated < 0)
             return 0;

@@ -25,12 +25,15 @@ ArchiveReading Stop(ArchiveReading &reading, ArchiveFault fault, uint64_t offset
     reading.faultOffset = offset;
     reading.faultEntry = entry;
     /* Only a fault met by opening or reading has a reason of its own; a
-       later one must not take what the last read left. */
+       later one must not take what the last read left, unless that read
+       came from a member already known damaged: what it gave may be
+       garbage, and the damage is the reason. */
     const char *reason = TakeHostReason();
     bool read = fault == ArchiveFault::CannotOpen || fault == ArchiveFault::ShortHeader ||
                 fault == ArchiveFault::ShortEntryHeader || fault == ArchiveFault::ShortData ||
                 fault == ArchiveFault::DamagedRecord;
-    if (reason != nullptr && read)
+    bool damaged = reason != nullptr && std::strncmp(reason, "invalid compressed data", 23) == 0;
+    if (reason != nullptr && (read || damaged))
         reading.faultReason = reason;
     return reading;
 }

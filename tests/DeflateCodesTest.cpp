@@ -353,16 +353,26 @@ TEST_F(DeflateCodesTest, TheInflaterOfAThreadStartsEachBlockAfresh)
     std::string whole = MakeData(BLOCK_INPUT_LIMIT, 4), small = "a small block";
     GzipMember inflater;
     std::vector<unsigned char> out(BLOCK_INPUT_LIMIT);
+    const char *damage = nullptr;
     auto inflate = [&](const std::string &member) {
         long count =
             InflateBlockMember(inflater, reinterpret_cast<const unsigned char *>(member.data()),
-                               uint32_t(member.size()), out.data());
+                               uint32_t(member.size()), out.data(), &damage);
         return count < 0 ? std::string("refused") : std::string(out.begin(), out.begin() + count);
     };
-    for (const std::string &refused : {large, damaged, WrapAsBlock(RefusedCases()[0].deflated)}) {
-        EXPECT_EQ(inflate(refused), "refused");
+    struct Refused {
+        std::string member;
+        bool damaged;
+    };
+    for (const Refused &refused : {Refused{large, false}, Refused{damaged, true},
+                                   Refused{WrapAsBlock(RefusedCases()[0].deflated), true}}) {
+        EXPECT_EQ(inflate(refused.member), "refused");
+        /* Damage is named, so that a reading can say why before it meets
+           it; a block that is only too large for one is no damage. */
+        EXPECT_EQ(damage != nullptr, refused.damaged);
         EXPECT_EQ(inflate(MakeBlockMember(small)), small);
         EXPECT_EQ(inflate(MakeBlockMember(whole, 1)), whole);
+        EXPECT_EQ(damage, nullptr);
     }
 }
 

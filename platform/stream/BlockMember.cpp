@@ -28,8 +28,9 @@ uint32_t ReadBlockSize(const unsigned char *header)
 }
 
 long InflateBlockMember(GzipMember &inflater, const unsigned char *member, uint32_t size,
-                        unsigned char *out)
+                        unsigned char *out, const char **damage)
 {
+    *damage = nullptr;
     inflater.Begin();
     const unsigned char *next = member;
     unsigned available = size, inflated = 0, more = 0;
@@ -37,6 +38,11 @@ long InflateBlockMember(GzipMember &inflater, const unsigned char *member, uint3
     /* A whole block fills out: its trailer follows, and no byte more may. */
     if (step == GzipMember::Step::More)
         step = inflater.Inflate(next, available, out + inflated, 0, &more);
+    /* A fault within the hinted bytes is met by any reading of them. A
+       short hint leaves the inflater wanting input, and a block that
+       inflates to more than BLOCK_INPUT_LIMIT wanting room: no fault. */
+    if (step == GzipMember::Step::Failed)
+        *damage = inflater.Error();
     if (step != GzipMember::Step::MemberEnd || available != 0)
         return -1;
     return long(inflated);

@@ -24,9 +24,12 @@ uint32_t ReadBlockSize(const unsigned char *header);
    when the member is not exactly that: its deflate data end elsewhere, are
    damaged or inflate to more, or its CRC-32 or length does not match. The
    member is read by inflater, the streaming reader's own, so a block takes
-   and refuses exactly what that reader (and zlib) take and refuse. */
+   and refuses exactly what that reader (and zlib) take and refuse. When
+   the member's bytes themselves are damaged, so that the streaming reader
+   will fail in it too, *damage is that reader's message; it stays null
+   for a member that only its size hint misplaced. */
 long InflateBlockMember(GzipMember &inflater, const unsigned char *member, uint32_t size,
-                        unsigned char *out);
+                        unsigned char *out, const char **damage);
 
 /* The same with libdeflate, which is faster but takes some deflate data
    that zlib refuses (codes that deflate does not define, more codes than

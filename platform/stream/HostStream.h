@@ -11,6 +11,10 @@ struct HostStream {
     virtual const char *DescribeError(int *code) = 0;
     /* The system's error number when reading the file failed (Z_ERRNO). */
     virtual int SystemError() = 0;
+    /* Why the member that the bytes read last come from is damaged, when
+       that is known before a read meets the damage (zlib's words), else
+       null: those bytes may already be garbage. */
+    virtual const char *KnownDamage() const { return nullptr; }
 };
 
 #include <cstdint>

@@ -71,6 +71,9 @@ class ReadAhead final : public HostStream
     int Read(void *buffer, unsigned length) override;
     const char *DescribeError(int *code) override;
     int SystemError() override { return end_.systemError; }
+    /* Set by the caller's own reads only, when a block that failed whole
+       hands the stream to the streaming reader. */
+    const char *KnownDamage() const override { return knownDamage_; }
 
   private:
     enum class State { Free, Busy, Ready };
@@ -88,8 +91,9 @@ class ReadAhead final : public HostStream
         State state = State::Free;
         uint64_t epoch = 0;
         Kind kind = Kind::Bytes;
-        uint64_t offset = 0; /* ToReader: the member the reader reads from */
-        bool last = false;   /* the stream ends after the bytes, as ending says */
+        uint64_t offset = 0;          /* ToReader: the member the reader reads from */
+        const char *damage = nullptr; /* ToReader: why that member is damaged, if it is */
+        bool last = false;            /* the stream ends after the bytes, as ending says */
         Ending ending;
     };
     struct Worker {
@@ -131,6 +135,7 @@ class ReadAhead final : public HostStream
     uint64_t offset_ = 0;   /* where the next block begins */
     bool blocksEnded_ = false;
     std::unique_ptr<GzipReader> reader_;
+    const char *knownDamage_ = nullptr;
     bool readerBusy_ = false;
     bool readerEnded_ = false;
     bool finished_ = false; /* the caller has reached the stream's end */
@@ -219,6 +224,7 @@ ReadAhead::Claim ReadAhead::TryClaim(Job &job)
     slot.length = 0;
     slot.taken = 0;
     slot.kind = Kind::Bytes;
+    slot.damage = nullptr;
     slot.last = false;
     slot.ending = Ending();
     slot.epoch = epoch_;
@@ -289,7 +295,8 @@ void ReadAhead::Run(Job &job, Worker &worker)
             inflated =
                 InflateAcceptedBlockMember(worker.decompressor, member, job.size, slot.bytes.get());
         } else {
-            inflated = InflateBlockMember(*worker.inflater, member, job.size, slot.bytes.get());
+            inflated = InflateBlockMember(*worker.inflater, member, job.size, slot.bytes.get(),
+                                          &slot.damage);
             if (inflated >= 0 && record_ == MemberRecord::Record)
                 RecordAcceptedMember(job.offset, job.size, fingerprint);
         }
@@ -364,6 +371,7 @@ int ReadAhead::Read(void *buffer, unsigned length)
             continue;
         }
         if (slot.kind == Kind::ToReader) {
+            knownDamage_ = slot.damage;
             HandOverToReader(slot.offset);
             continue;
         }

@@ -13,9 +13,17 @@ ReadShortfall lastShortfall = ReadShortfall::None;
 /* The reason for damaged data; it follows the error line of the read that met them. */
 char damageReason[160];
 
+/* Damaged data, named as gzip names a checksum that does not match. */
+void RecordDamage(const char *text)
+{
+    lastShortfall = ReadShortfall::Damaged;
+    std::snprintf(damageReason, sizeof damageReason, "invalid compressed data (%s)",
+                  std::strcmp(text, "incorrect data check") == 0 ? "CRC error" : text);
+    RecordHostReasonText(damageReason);
+}
+
 /* Records why a read delivered fewer bytes than asked for: the file could
-   not be read, its data are damaged (named as gzip names a checksum that
-   does not match), or the archive ends before them. */
+   not be read, its data are damaged, or the archive ends before them. */
 void RecordShortfall(HostStream *file)
 {
     int code = Z_OK;
@@ -24,10 +32,7 @@ void RecordShortfall(HostStream *file)
         lastShortfall = ReadShortfall::None;
         RecordHostReason(file->SystemError());
     } else if (code == Z_DATA_ERROR) {
-        lastShortfall = ReadShortfall::Damaged;
-        std::snprintf(damageReason, sizeof damageReason, "invalid compressed data (%s)",
-                      std::strcmp(text, "incorrect data check") == 0 ? "CRC error" : text);
-        RecordHostReasonText(damageReason);
+        RecordDamage(text);
     } else {
         lastShortfall = ReadShortfall::EndsEarly;
         RecordHostReasonText("the archive ends early");
@@ -53,8 +58,15 @@ int gzread(gzFile file, void *buffer, unsigned length)
         return -1;
     int count = file->Read(buffer, length);
     if (count >= 0 && unsigned(count) == length) {
-        lastShortfall = ReadShortfall::None;
-        RecordHostReason(0);
+        /* Bytes of a member already known damaged may be garbage, which
+           the caller can find wrong before a read meets the damage: its
+           error line then still says why. */
+        if (const char *damage = file->KnownDamage()) {
+            RecordDamage(damage);
+        } else {
+            lastShortfall = ReadShortfall::None;
+            RecordHostReason(0);
+        }
     } else {
         RecordShortfall(file);
     }

@@ -20,18 +20,6 @@ namespace
 const std::string signature = "\x56\x6C\x46\x58\xB1\xE7";
 const std::string executableFlag = std::string("\0\1", 2);
 
-/* The process's umask for the duration of a test; the programs started
-   inherit it. */
-class UmaskScope
-{
-  public:
-    explicit UmaskScope(mode_t mask) : previous_(umask(mask)) {}
-    ~UmaskScope() { umask(previous_); }
-
-  private:
-    mode_t previous_;
-};
-
 mode_t ModeOf(const std::string &path)
 {
     struct stat info = {};

@@ -20,16 +20,6 @@
 namespace
 {
 
-class UmaskScope
-{
-  public:
-    explicit UmaskScope(mode_t mask) : previous_(umask(mask)) {}
-    ~UmaskScope() { umask(previous_); }
-
-  private:
-    mode_t previous_;
-};
-
 void SetTime(const std::string &path, time_t seconds, long nanoseconds)
 {
     timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};

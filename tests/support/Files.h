@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 void WriteFile(const std::string &path, const std::string &content);
 std::string ReadFile(const std::string &path);
 /* Whether the name leads to anything (a link is followed). */
@@ -21,5 +23,17 @@ TreeSnapshot SnapshotTree(const std::string &root);
 
 /* Bytes that look like file data and do not compress to nothing. */
 std::string MakeData(size_t size, unsigned seed);
+
+/* The process's umask for the duration of a test; the programs started
+   inherit it. */
+class UmaskScope
+{
+  public:
+    explicit UmaskScope(mode_t mask) : previous_(umask(mask)) {}
+    ~UmaskScope() { umask(previous_); }
+
+  private:
+    mode_t previous_;
+};
 
 #endif

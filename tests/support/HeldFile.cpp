@@ -102,7 +102,7 @@ void HeldFile::Answer(bool allow)
     }
     /* Closing the group lets every opening still waiting go on. */
     if (waiting_ >= 0) {
-        fanotify_response answer = {waiting_, allow ? FAN_ALLOW : FAN_DENY};
+        fanotify_response answer = {waiting_, __u32(allow ? FAN_ALLOW : FAN_DENY)};
         write(descriptor_, &answer, sizeof answer);
         close(waiting_);
         waiting_ = -1;
